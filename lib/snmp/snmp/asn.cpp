@@ -1,0 +1,1 @@
+// BER codec (being written).

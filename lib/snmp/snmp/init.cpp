@@ -1,0 +1,1 @@
+// Library frame (being written).
