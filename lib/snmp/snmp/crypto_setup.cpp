@@ -1,0 +1,1 @@
+// OpenSSL set-up (being written).

@@ -1,0 +1,1 @@
+// Tests of the library frame (being written).
