@@ -1,0 +1,1 @@
+// Debug level of the process (being written).
