@@ -1,0 +1,71 @@
+// The process-wide stack singleton: the observer list every socket task
+// notifies and the registry of receivers that host filters apply to.
+#ifndef SNMP_STACK_INTERFACE_H
+#define SNMP_STACK_INTERFACE_H
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "snmp/export.h"
+
+namespace snmp {
+
+class MsgReceiver;
+class Watch;
+class Watches;
+class Filter;
+
+class SNMP_API StackInterface {
+public:
+    // The singleton, created on first use. The first call must not race with
+    // another (make it from the host's set-up thread). Never fails.
+    static StackInterface* Instance();
+    // Deletes the singleton if there is one; the next Instance() builds a fresh
+    // one. Every dispatcher must have been destroyed before.
+    static void Destroy();
+
+    // Copies share the observer list with the original.
+    StackInterface(const StackInterface& other);
+    StackInterface& operator=(const StackInterface& other);
+
+    // First call after creation or after Shutdown registers the statistics
+    // singleton as a watch; later calls do nothing.
+    void Init();
+    // Forgets every watch (the statistics watch and the host's) and every
+    // registered receiver; the next Init registers the statistics watch again.
+    void Shutdown();
+
+    // Adds a receiver (not owned) to those that host filters apply to.
+    void RegisterReceiver(MsgReceiver* receiver);
+    // Removes a receiver; does nothing when it is not registered.
+    void DeregisterReceiver(MsgReceiver* receiver);
+    // Adds / removes an observer (not owned); a pointer is held at most once.
+    void RegisterWatch(Watch* watch);
+    void DeregisterWatch(Watch* watch);
+    // The observer list the socket tasks notify.
+    Watches& GetWatches();
+
+    // Appends a copy of `filter` to the host filters of every registered
+    // receiver; once a receiver has filters, only matching sources get through.
+    void AddHost(Filter& filter);
+    // Removes every host filter equal to `filter` from every registered receiver.
+    void RemoveHost(Filter& filter);
+
+    static StackInterface* _instance;
+
+private:
+    StackInterface();
+    ~StackInterface();
+
+    bool idle_ = true;
+    std::vector<MsgReceiver*> receivers_;
+    std::shared_ptr<Watches> watches_;
+    // Guards idle_ and receivers_ against dispatchers created and destroyed
+    // on other threads.
+    std::unique_ptr<std::mutex> lock_;
+};
+
+}  // namespace snmp
+
+#endif

@@ -1,0 +1,38 @@
+// Observers of the running stack: the Watch interface that sees every message
+// received, decoded, sent or failed, and the host filter on source addresses.
+#ifndef SNMP_WATCH_H
+#define SNMP_WATCH_H
+
+#include "snmp/export.h"
+
+namespace snmp {
+
+class Message;
+class Exception;
+
+// Observer of the message traffic of every dispatcher in the process.
+// Register with StackInterface::RegisterWatch; the object must stay alive until
+// it is deregistered or the stack is shut down. Callbacks run on library
+// threads, one at a time across the process; they must not register or
+// deregister watches and must not block for long. None of them may throw.
+class SNMP_API Watch {
+public:
+    Watch() = default;
+    Watch(const Watch&) = default;
+    Watch& operator=(const Watch&) = default;
+    virtual ~Watch();
+
+    // A datagram arrived; the message holds only its addresses, ports and
+    // security context (not yet decoded).
+    virtual void OnReceive(const Message& msg) = 0;
+    // A received message was decoded, before it is delivered.
+    virtual void OnDecode(const Message& msg) = 0;
+    // A message was encoded and is about to be handed to the socket.
+    virtual void OnSend(const Message& msg) = 0;
+    // Decoding, delivering or encoding the message failed with `e`.
+    virtual void OnExcept(const Message& msg, const Exception& e) = 0;
+};
+
+}  // namespace snmp
+
+#endif

@@ -1,0 +1,72 @@
+// The process-wide stack singleton.
+#include "snmp/stack_interface.h"
+
+#include <algorithm>
+
+#include "snmp/transport/watches.h"
+
+namespace snmp {
+
+StackInterface* StackInterface::_instance = nullptr;
+
+StackInterface* StackInterface::Instance() {
+    if (_instance == nullptr) _instance = new StackInterface();
+    return _instance;
+}
+
+void StackInterface::Destroy() {
+    delete _instance;
+    _instance = nullptr;
+}
+
+StackInterface::StackInterface()
+    : watches_(std::make_shared<Watches>()), lock_(std::make_unique<std::mutex>()) {}
+
+StackInterface::~StackInterface() = default;
+
+StackInterface::StackInterface(const StackInterface& other)
+    : watches_(other.watches_), lock_(std::make_unique<std::mutex>()) {
+    std::lock_guard<std::mutex> guard(*other.lock_);
+    idle_ = other.idle_;
+    receivers_ = other.receivers_;
+}
+
+StackInterface& StackInterface::operator=(const StackInterface& other) {
+    if (this == &other) return *this;
+    std::scoped_lock guard(*lock_, *other.lock_);
+    idle_ = other.idle_;
+    receivers_ = other.receivers_;
+    watches_ = other.watches_;
+    return *this;
+}
+
+void StackInterface::Shutdown() {
+    std::lock_guard<std::mutex> guard(*lock_);
+    watches_->Clear();
+    receivers_.clear();
+    idle_ = true;
+}
+
+void StackInterface::RegisterReceiver(MsgReceiver* receiver) {
+    std::lock_guard<std::mutex> guard(*lock_);
+    receivers_.push_back(receiver);
+}
+
+void StackInterface::DeregisterReceiver(MsgReceiver* receiver) {
+    std::lock_guard<std::mutex> guard(*lock_);
+    receivers_.erase(std::remove(receivers_.begin(), receivers_.end(), receiver), receivers_.end());
+}
+
+void StackInterface::RegisterWatch(Watch* watch) {
+    watches_->Add(watch);
+}
+
+void StackInterface::DeregisterWatch(Watch* watch) {
+    watches_->Remove(watch);
+}
+
+Watches& StackInterface::GetWatches() {
+    return *watches_;
+}
+
+}  // namespace snmp
