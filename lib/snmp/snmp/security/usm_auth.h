@@ -1,0 +1,94 @@
+// USM authentication protocols (RFC 3414): password-to-key, key localisation,
+// message digests and the key-change hash, on OpenSSL's EVP digests and HMAC.
+#ifndef SNMP_SECURITY_USM_AUTH_H
+#define SNMP_SECURITY_USM_AUTH_H
+
+#include <string>
+
+#include <openssl/types.h>
+
+#include "snmp/octet_string.h"
+
+namespace snmp {
+
+class Message;
+
+// An authentication protocol: HMAC over one hash H with keys of KeyLength()
+// octets (the hash output) and digests of DigestLength() octets. One object
+// serves one call at a time (it reuses its OpenSSL contexts). Every operation
+// returns false on a failed precondition (or an OpenSSL failure) and leaves
+// its output argument unchanged; none throws.
+class USMAuth {
+public:
+    USMAuth(const USMAuth&) = delete;
+    USMAuth& operator=(const USMAuth&) = delete;
+    virtual ~USMAuth();
+
+    // Octets of the hash output, of keys and of localised keys.
+    unsigned int KeyLength() const { return keyLength_; }
+    // Octets of msgAuthenticationParameters this protocol sends.
+    unsigned int DigestLength() const { return digestLength_; }
+
+    // The digest of an encoded outgoing message: HMAC keyed by `key` (exactly
+    // KeyLength() octets) over the message's encode pieces in wire order,
+    // truncated to DigestLength() octets.
+    virtual bool CreateDigest(const OctetString& key, const Message& msg, OctetString& digest);
+
+    // Checks a received message: zeroes the DigestLength() octets of `msg` at
+    // `digestOffset` (they stay zero whatever the outcome) and compares, in
+    // constant time, the HMAC of the first `msgLen` octets with `digest`.
+    // False, with the buffer untouched, when `key` is not KeyLength() octets,
+    // `digest` not DigestLength() octets, or the field does not lie inside
+    // the first `msgLen` octets.
+    virtual bool VerifyDigest(const OctetString& key, const OctetString& digest, unsigned char* msg,
+                              unsigned int msgLen, unsigned int digestOffset);
+
+    // RFC 3414 A.2.1: hashes 1 MiB of the password repeated; `key` gets the
+    // KeyLength()-octet result. False for an empty password.
+    virtual bool PasswordToKey(const std::string& password, OctetString& key);
+
+    // RFC 3414 A.2.2: H(key | engineId | key). False when `key` is not
+    // KeyLength() octets or `engineId` is empty. Any engine id length works.
+    virtual bool LocalizeKey(const OctetString& engineId, const OctetString& key,
+                             OctetString& localizedKey);
+
+    // H(first `len` octets of key | `len` octets at `random`), the full hash
+    // output, for the key-change algorithm. False when `key` holds fewer than
+    // `len` octets.
+    virtual bool KeyChangeDigest(const OctetString& key, OctetString& digest,
+                                 const unsigned char* random, unsigned int len);
+
+protected:
+    // `hashName` is the OpenSSL name of H ("MD5", "SHA1").
+    USMAuth(const char* hashName, unsigned int keyLength, unsigned int digestLength);
+
+private:
+    bool Hash(const unsigned char* a, unsigned int aLen, const unsigned char* b, unsigned int bLen,
+              const unsigned char* c, unsigned int cLen, OctetString& out);
+    // Keys the member HMAC context; false when OpenSSL fails.
+    bool StartMac(const OctetString& key);
+    // Finishes the HMAC into `out` (at least the MAC size) and reports its length.
+    bool FinishMac(unsigned char* out, size_t outSize, size_t& outLen);
+
+    const char* hashName_;
+    unsigned int keyLength_;
+    unsigned int digestLength_;
+    EVP_MD_CTX* mdCtx_ = nullptr;
+    EVP_MAC_CTX* macCtx_ = nullptr;
+};
+
+// HMAC-MD5-96: 16-octet keys, 12-octet digests.
+class AuthMD5 : public USMAuth {
+public:
+    AuthMD5();
+};
+
+// HMAC-SHA-96: 20-octet keys, 12-octet digests.
+class AuthSHA1 : public USMAuth {
+public:
+    AuthSHA1();
+};
+
+}  // namespace snmp
+
+#endif
