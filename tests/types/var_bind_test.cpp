@@ -1,0 +1,182 @@
+// Tests of VarBind and VarBindList: copies, equality and list ordering.
+#include "snmp/var_bind.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using snmp::AsnValue;
+using snmp::ObjectId;
+using snmp::OctetString;
+using snmp::VarBind;
+using snmp::VarBindList;
+
+ObjectId Oid(const char* text) {
+    ObjectId oid;
+    EXPECT_TRUE(oid.Set(text));
+    return oid;
+}
+
+VarBind Bind(const char* name, int n) {
+    AsnValue v(0x02);
+    v.SetInteger(n);
+    return VarBind(Oid(name), v);
+}
+
+VarBind Text(const char* name, const std::string& s) {
+    AsnValue v(0x04);
+    v.SetString(OctetString(s));
+    return VarBind(Oid(name), v);
+}
+
+std::vector<std::string> Names(const VarBindList& list) {
+    std::vector<std::string> names;
+    for (const VarBind& vb : list) {
+        std::string s;
+        vb.Objid().MakeStr(s);
+        names.push_back(s);
+    }
+    return names;
+}
+
+TEST(VarBindTest, NewBindingAndDeepCopies) {
+    const VarBind fresh;
+    EXPECT_TRUE(fresh.Objid().Empty());
+    EXPECT_EQ(fresh.Value().Type(), 0x05U);
+
+    VarBind vb;
+    vb.SetObjId(Oid("1.3.6.1.2.1.1.5.0"));
+    AsnValue name(0x04);
+    name.SetString(OctetString("router"));
+    vb.SetAsnValue(name);
+    name.String() += '!';
+
+    VarBind copy(vb);
+    copy.Value().String() = OctetString("switch");
+    copy.Objid() += 1U;
+    VarBind assigned;
+    assigned = vb;
+    assigned.Value().SetType(0x02);
+
+    std::string text;
+    vb.Value().MakeStr(text);
+    EXPECT_EQ(text, "router");
+    EXPECT_EQ(vb.Objid().Length(), 9U);
+    EXPECT_EQ(vb.Value().Type(), 0x04U);
+}
+
+TEST(VarBindTest, EqualityNeedsSameNameTypeAndValue) {
+    struct Case {
+        const char* what;
+        VarBind a, b;
+        bool equal;
+    };
+    AsnValue counter(0x41);
+    counter.SetCounter(5);
+    const Case cases[] = {
+        {"identical", Bind("1.3.6.1", 5), Bind("1.3.6.1", 5), true},
+        {"other value", Bind("1.3.6.1", 5), Bind("1.3.6.1", 6), false},
+        {"other name", Bind("1.3.6.1", 5), Bind("1.3.6.2", 5), false},
+        {"prefix name", Bind("1.3.6", 5), Bind("1.3.6.1", 5), false},
+        {"other type", Bind("1.3.6.1", 5), VarBind(Oid("1.3.6.1"), counter), false},
+        {"strings", Text("1.3", "ab"), Text("1.3", "ab"), true},
+        {"string lengths", Text("1.3", "ab"), Text("1.3", "abc"), false},
+        {"null values", VarBind(Oid("1.3"), AsnValue()), VarBind(Oid("1.3"), AsnValue()), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.a == c.b, c.equal);
+        EXPECT_EQ(c.b == c.a, c.equal);
+    }
+}
+
+TEST(VarBindListTest, OrderingFollowsSnmpNameOrder) {
+    VarBindList list;
+    list.push_back(Bind("1.3.6.1.2.1.2.2.1.10.2", 1));
+    list.push_back(Bind("1.3.6.1.2.1.1.3.0", 2));
+    list.push_back(Bind("1.3.6.1.2.1.2.2.1.10", 3));
+    list.push_back(Bind("1.3.6.1.2.1.2.2.1.2.1", 4));
+    list.push_back(Bind("1.3.6.1.2.1.1.1.0", 5));
+
+    // A binding is never below itself, and the order is asymmetric.
+    for (const VarBind& a : list) {
+        EXPECT_FALSE(a < a);
+        for (const VarBind& b : list) {
+            EXPECT_FALSE(a < b && b < a);
+        }
+    }
+
+    list.sort();
+    EXPECT_EQ(Names(list), (std::vector<std::string>{
+                               ".1.3.6.1.2.1.1.1.0",
+                               ".1.3.6.1.2.1.1.3.0",
+                               ".1.3.6.1.2.1.2.2.1.2.1",
+                               ".1.3.6.1.2.1.2.2.1.10",
+                               ".1.3.6.1.2.1.2.2.1.10.2",
+                           }));
+
+    // Sorting a vector with the standard algorithm needs a strict weak order.
+    std::vector<VarBind> many;
+    for (int i = 40; i > 0; --i) {
+        many.push_back(Bind("1.3.6.1", 0));
+        many.back().Objid() += static_cast<unsigned int>(i % 7);
+        many.back().Objid() += static_cast<unsigned int>(i);
+    }
+    std::sort(many.begin(), many.end());
+    EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
+    EXPECT_EQ(many.size(), 40U);
+
+    VarBindList other;
+    other.push_back(Bind("1.3.6.1.2.1.1.2.0", 6));
+    other.push_back(Bind("1.3.6.1.2.1.3", 7));
+    list.merge(other);
+    EXPECT_TRUE(other.empty());
+    EXPECT_EQ(list.size(), 7U);
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+}
+
+TEST(VarBindListTest, RemoveAndUniqueKeepDistinctBindings) {
+    VarBindList list;
+    list.push_back(Bind("1.3.6.1.1", 1));
+    list.push_back(Bind("1.3.6.1.1", 1));
+    list.push_back(Bind("1.3.6.1.1", 2));
+    list.push_back(Text("1.3.6.1.2", "x"));
+    list.push_back(Text("1.3.6.1.3", "x"));
+
+    list.unique();
+    EXPECT_EQ(list.size(), 4U) << "only the repeated identical binding may go";
+
+    list.remove(Text("1.3.6.1.2", "x"));
+    EXPECT_EQ(Names(list), (std::vector<std::string>{".1.3.6.1.1", ".1.3.6.1.1", ".1.3.6.1.3"}));
+    EXPECT_EQ(std::count(list.begin(), list.end(), Bind("1.3.6.1.1", 2)), 1);
+    EXPECT_NE(std::find(list.begin(), list.end(), Text("1.3.6.1.3", "x")), list.end());
+}
+
+TEST(VarBindListTest, CopiesEveryBindingDeeply) {
+    VarBindList source;
+    source.push_back(Text("1.3.6.1.2.1.1.5.0", "name"));
+    source.push_back(Bind("1.3.6.1.2.1.1.7.0", 72));
+
+    VarBindList copy(source);
+    VarBindList assigned;
+    assigned.push_back(Bind("9.9", 9));
+    assigned = source;
+    copy.front().Value().String() += '2';
+    assigned.back().Value().SetInteger(0);
+    copy.clear();
+
+    ASSERT_EQ(source.size(), 2U);
+    std::string text;
+    source.front().Value().MakeStr(text);
+    EXPECT_EQ(text, "name");
+    EXPECT_EQ(source.back().Value().Integer(), 72);
+    ASSERT_EQ(assigned.size(), 2U);
+    EXPECT_EQ(Names(assigned), Names(source));
+    EXPECT_FALSE(assigned.back() == source.back());
+}
+
+}  // namespace
