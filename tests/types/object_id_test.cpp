@@ -207,7 +207,7 @@ TEST(ObjectIdTest, MakeIndexFromStrings) {
     EXPECT_EQ(Arcs(oid), (std::vector<unsigned int>{97, 98}));
     oid.MakeIndex("ab", 2);
     EXPECT_EQ(Arcs(oid), (std::vector<unsigned int>{2, 97, 98}));
-    oid.MakeIndex("\xE9\x00", 1);
+    oid.MakeIndex("\xE9", 1);
     EXPECT_EQ(Arcs(oid), (std::vector<unsigned int>{1, 233}));
     oid.MakeIndex(std::string("\xE9\x00", 2));
     EXPECT_EQ(Arcs(oid), (std::vector<unsigned int>{233, 0}));
