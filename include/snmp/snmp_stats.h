@@ -4,6 +4,7 @@
 #define SNMP_SNMP_STATS_H
 
 #include "snmp/export.h"
+#include "snmp/watch.h"
 
 namespace snmp {
 
@@ -16,7 +17,10 @@ SNMP_API extern const char* const USM_UNKNOWNENGINE;
 SNMP_API extern const char* const USM_WRONGDIGEST;
 SNMP_API extern const char* const USM_DECRYPT;
 
-class SNMP_API SnmpStats {
+// Registered as a watch by StackInterface::Init; its event operations run
+// under the watch list's lock, so the counters need none of their own. The
+// getters read without a lock. Counters wrap modulo 2^32.
+class SNMP_API SnmpStats : public Watch {
 public:
     // The singleton, created with every counter at 0 on first use. Not locked:
     // the first call must not race with another.
@@ -26,7 +30,17 @@ public:
 
     SnmpStats(const SnmpStats& other) = default;
     SnmpStats& operator=(const SnmpStats& other) = default;
-    virtual ~SnmpStats();
+    ~SnmpStats() override;
+
+    // InPkts + 1.
+    void OnReceive(const Message& msg) override;
+    // The In* PDU, error-status and binding counters by the message's type.
+    void OnDecode(const Message& msg) override;
+    // OutPkts + 1 and the Out* PDU and error-status counters.
+    void OnSend(const Message& msg) override;
+    // The failure counter of the exception's type (nothing for types that
+    // have none).
+    void OnExcept(const Message& msg, const Exception& e) override;
 
     // The USM counter for an exception type: 23 unknown PDU handlers,
     // 200 unknown engine ids, 201 unknown user names, 202 unsupported security

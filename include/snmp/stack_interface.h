@@ -3,6 +3,7 @@
 #ifndef SNMP_STACK_INTERFACE_H
 #define SNMP_STACK_INTERFACE_H
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -52,6 +53,15 @@ public:
     // Removes every host filter equal to `filter` from every registered receiver.
     void RemoveHost(Filter& filter);
 
+    // Bounds the queue of received datagrams that wait to be decoded, per
+    // receiver: at most `maxItems` datagrams and `maxBytes` bytes (0: no
+    // bound). Applies to the registered receivers and to those registered
+    // later. Datagrams that do not fit are dropped and counted.
+    void SetReceiveQueueLimit(size_t maxItems, size_t maxBytes);
+    // Datagrams dropped so far because a registered receiver's queue was full
+    // (summed over the registered receivers).
+    unsigned long long ReceiveQueueDrops();
+
     static StackInterface* _instance;
 
 private:
@@ -59,6 +69,9 @@ private:
     ~StackInterface();
 
     bool idle_ = true;
+    bool queueLimitSet_ = false;
+    size_t queueMaxItems_ = 0;
+    size_t queueMaxBytes_ = 0;
     std::vector<MsgReceiver*> receivers_;
     std::shared_ptr<Watches> watches_;
     // Guards idle_ and receivers_ against dispatchers created and destroyed

@@ -3,6 +3,7 @@
 #ifndef SNMP_WATCH_H
 #define SNMP_WATCH_H
 
+#include "brask/ip_addr.h"
 #include "snmp/export.h"
 
 namespace snmp {
@@ -31,6 +32,32 @@ public:
     virtual void OnSend(const Message& msg) = 0;
     // Decoding, delivering or encoding the message failed with `e`.
     virtual void OnExcept(const Message& msg, const Exception& e) = 0;
+};
+
+// An IPv4 address with a mask, used as a host filter on the sources of
+// incoming datagrams (StackInterface::AddHost).
+class SNMP_API Filter {
+public:
+    // Host filter: `addr` with the mask 255.255.255.255.
+    explicit Filter(const brask::IpAddr& addr);
+    // Network filter.
+    Filter(const brask::IpAddr& addr, const brask::IpAddr& mask);
+    Filter(const Filter&) = default;
+    Filter& operator=(const Filter&) = default;
+    ~Filter() = default;
+
+    const brask::IpAddr& Addr() const { return addr_; }
+    const brask::IpAddr& Mask() const { return mask_; }
+    // True when other.Addr() falls in this filter's network: both addresses
+    // ANDed with this filter's mask are equal. The mask of `other` is ignored.
+    bool Match(const Filter& other) const;
+    // Same address and same mask.
+    bool operator==(const Filter& other) const;
+    bool operator!=(const Filter& other) const { return !(*this == other); }
+
+private:
+    brask::IpAddr addr_;
+    brask::IpAddr mask_;
 };
 
 }  // namespace snmp

@@ -1,9 +1,23 @@
-// Observer fan-out for the socket tasks.
+// Observer fan-out for the socket tasks, and the host filter value class.
 #include "snmp/transport/watches.h"
 
 namespace snmp {
 
 Watch::~Watch() = default;
+
+// 255.255.255.255, built from the number so that filters made during static
+// initialisation elsewhere do not depend on the order of initialisation.
+Filter::Filter(const brask::IpAddr& addr) : addr_(addr), mask_(0xFFFFFFFFu) {}
+
+Filter::Filter(const brask::IpAddr& addr, const brask::IpAddr& mask) : addr_(addr), mask_(mask) {}
+
+bool Filter::Match(const Filter& other) const {
+    return (other.Addr() & mask_) == (addr_ & mask_);
+}
+
+bool Filter::operator==(const Filter& other) const {
+    return addr_ == other.addr_ && mask_ == other.mask_;
+}
 
 void Watches::Add(Watch* watch) {
     std::lock_guard<std::mutex> guard(lock_);

@@ -1,0 +1,319 @@
+// The sender and receiver tasks of a dispatcher.
+#include "snmp/transport/sock_processor.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "snmp/dispatcher.h"
+#include "snmp/dispatcher/msg_queue.h"
+#include "snmp/exception.h"
+#include "snmp/message.h"
+#include "snmp/stack_interface.h"
+#include "snmp/transport/udp_transporter.h"
+#include "snmp/transport/watches.h"
+
+namespace snmp {
+
+namespace {
+
+constexpr int kTooBig = 14;
+constexpr int kNoHandler = 23;
+constexpr int kFirstUsmError = 200;
+constexpr unsigned int kResponse = 0xA2;
+constexpr unsigned int kV1Trap = 0xA4;
+constexpr size_t kMaxWatchedSockets = 64;
+constexpr int kSelectTimeoutMs = 250;
+constexpr unsigned int kIdleWaitMs = 50;
+
+unsigned int EffectiveSize(unsigned int size) {
+    const unsigned int max = Message::MaxMessageSize();
+    return (size == 0 || size > max) ? max : size;
+}
+
+const brask::IpAddr& AnyAddress() {
+    static const brask::IpAddr any("0.0.0.0");
+    return any;
+}
+
+}  // namespace
+
+// ---- SockProcessor -------------------------------------------------------------------------
+
+SockProcessor::SockProcessor(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
+    : endpoints_(endpoints),
+      watches_(StackInterface::Instance()->GetWatches()),
+      queue_(queue),
+      mutex_(brask::Mutex::Create(true)),
+      semaphore_(brask::Semaphore::Create()),
+      buffer_(nullptr),
+      bufferSize_(EffectiveSize(bufferSize)),
+      encodeBuffer_(Message::AllocEnc()) {
+    buffer_ = new unsigned char[bufferSize_];
+}
+
+SockProcessor::~SockProcessor() {
+    delete thread_;
+    delete[] buffer_;
+    Message::FreeEnc(encodeBuffer_);
+    delete semaphore_;
+    delete mutex_;
+}
+
+void SockProcessor::Start() {
+    // A second loop on the same buffers would race with the first, and after
+    // Stop a loop would return at once: later calls have nothing to do.
+    if (thread_ != nullptr) return;
+    thread_ = brask::Thread::Create(*this);
+    thread_->Start();
+}
+
+void SockProcessor::Stop() {
+    running_.store(false);
+    semaphore_->Post();
+}
+
+void SockProcessor::Wake() {
+    semaphore_->Post();
+}
+
+void SockProcessor::Join() {
+    if (thread_ != nullptr) thread_->Wait();
+}
+
+void SockProcessor::Lock() {
+    mutex_->Lock();
+    changed_ = true;
+}
+
+void SockProcessor::Unlock() {
+    mutex_->Unlock();
+}
+
+// ---- MsgSender -----------------------------------------------------------------------------
+
+MsgSender::MsgSender(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
+    : SockProcessor(endpoints, bufferSize, queue) {
+    const char* path = std::getenv("POLLER_REPORT_SNMP_STATS");
+    if (path != nullptr) statsFile_ = std::fopen(path, "w");
+}
+
+MsgSender::~MsgSender() {
+    Stop();
+    Join();
+    if (statsFile_ != nullptr) std::fclose(statsFile_);
+}
+
+void MsgSender::Run() {
+    auto cursor = endpoints_->begin();
+    mutex_->Lock();
+    while (running_.load()) {
+        Message* message = nullptr;
+        queue_->NextToSend(&message);
+        if (message == nullptr) {
+            mutex_->Unlock();
+            semaphore_->Wait();
+            mutex_->Lock();
+            queue_->NextToSend(&message);
+        }
+        if (message == nullptr) continue;
+        message->SetEnc(encodeBuffer_);
+        if (endpoints_->empty()) {
+            // No socket to send on: the dispatcher refuses traffic before an
+            // endpoint exists, so this only follows the removal of the last
+            // one; the message is given up.
+            delete message;
+            continue;
+        }
+        if (changed_ || cursor == endpoints_->end()) {
+            cursor = endpoints_->begin();
+            changed_ = false;
+        } else if (++cursor == endpoints_->end()) {
+            cursor = endpoints_->begin();
+        }
+        if (SendOne(cursor->second, message)) delete message;
+    }
+    mutex_->Unlock();
+}
+
+bool MsgSender::SendOne(int socket, Message* message) {
+    unsigned int length = bufferSize_;
+    if (!message->DstAddr().IsValid()) return true;
+    Transporter* transporter = queue_->GetTransporter();
+    try {
+        if (message->Encode(buffer_, length, false)) {
+            watches_.OnSend(*message);
+            transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
+                              static_cast<int>(length));
+        }
+    } catch (const Exception& e) {
+        watches_.OnExcept(*message, e);
+        if (e.Type() != kTooBig) return true;
+        message->SetErrStat(1);
+        message->SetType(kResponse);
+        if (queue_->GetDispatcher()->GetType() == TypeClient) {
+            message->SwapAddrs();
+            // The answer leaves this thread: it must not keep using this
+            // task's encode record.
+            message->SetEnc(nullptr);
+            return !queue_->Receive(message);
+        }
+        length = bufferSize_;
+        if (message->Version() == SnmpVersionV1) {
+            message->ClearValues();
+        } else {
+            message->ClearVarBinds();
+        }
+        try {
+            if (message->Encode(buffer_, length, false)) {
+                watches_.OnSend(*message);
+                transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
+                                  static_cast<int>(length));
+            }
+        } catch (const Exception&) {
+            // The stripped answer does not fit either; it is given up.
+        }
+    } catch (const std::exception&) {
+        // Out of memory and the like: the message is given up, the thread goes on.
+    }
+    return true;
+}
+
+// ---- MsgReceiver ---------------------------------------------------------------------------
+
+MsgReceiver::MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
+    : SockProcessor(endpoints, bufferSize, queue), dataQueue_("SNMP Message Receiver") {}
+
+MsgReceiver::~MsgReceiver() {
+    Stop();
+    Join();
+    dataQueue_.Stop();
+}
+
+void MsgReceiver::Run() {
+    dataQueue_.Start();
+    mutex_->Lock();
+    std::vector<pollfd> fds;
+    fds.reserve(kMaxWatchedSockets);
+    while (running_.load()) {
+        if (endpoints_->empty()) {
+            mutex_->Unlock();
+            semaphore_->Wait(kIdleWaitMs);
+            mutex_->Lock();
+            continue;
+        }
+        fds.clear();
+        for (const auto& entry : *endpoints_) {
+            if (fds.size() >= kMaxWatchedSockets) break;
+            const int s = entry.second;
+            const bool present =
+                std::any_of(fds.begin(), fds.end(), [s](const pollfd& p) { return p.fd == s; });
+            if (!present) fds.push_back(pollfd{s, POLLIN, 0});
+        }
+        mutex_->Unlock();
+        const int ready = ::poll(fds.data(), fds.size(), kSelectTimeoutMs);
+        mutex_->Lock();
+        if (ready <= 0) continue;
+        for (const auto& entry : *endpoints_) {
+            const int s = entry.second;
+            const auto it =
+                std::find_if(fds.begin(), fds.end(), [s](const pollfd& p) { return p.fd == s; });
+            if (it != fds.end() && (it->revents & (POLLIN | POLLERR)) != 0) {
+                ReceiveOne(s, entry.first.Port());
+            }
+        }
+    }
+    mutex_->Unlock();
+    dataQueue_.Stop();
+}
+
+bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort) {
+    sockaddr_in from;
+    std::memset(&from, 0, sizeof(from));
+    const int n = queue_->GetTransporter()->Receive(
+        socket, localPort, reinterpret_cast<char*>(buffer_), static_cast<int>(bufferSize_), &from);
+    if (n < 0) return false;
+    UdpDataItem item;
+    item.data = new unsigned char[static_cast<size_t>(n)];
+    std::memcpy(item.data, buffer_, static_cast<size_t>(n));
+    item.length = n;
+    item.from = from;
+    item.localPort = localPort;
+    item.consumer = this;
+    return dataQueue_.AddItem(item);
+}
+
+void MsgReceiver::AddHost(const Filter& filter) {
+    std::lock_guard<std::mutex> guard(filterLock_);
+    filters_.push_back(filter);
+    filtersChanged_ = true;
+}
+
+void MsgReceiver::RemoveHost(const Filter& filter) {
+    std::lock_guard<std::mutex> guard(filterLock_);
+    filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
+    filtersChanged_ = true;
+}
+
+bool MsgReceiver::HostAccepted(const brask::IpAddr& address) {
+    std::lock_guard<std::mutex> guard(filterLock_);
+    bool accepted;
+    if (filters_.empty()) {
+        accepted = true;
+    } else if (address == lastAddr_ && !filtersChanged_) {
+        accepted = lastAccepted_;
+    } else if (address == AnyAddress()) {
+        accepted = false;
+    } else {
+        const Filter host(address);
+        accepted = std::any_of(filters_.begin(), filters_.end(),
+                               [&host](const Filter& f) { return f.Match(host); });
+        lastAddr_ = address;
+        lastAccepted_ = accepted;
+    }
+    filtersChanged_ = false;
+    return accepted;
+}
+
+bool MsgReceiver::ShouldReport(const Message& message, const Exception& e) {
+    if (message.Version() != SnmpVersionV3 || !message.Reportable()) return false;
+    if (e.Type() == kNoHandler) return message.Type() != kResponse && message.Type() != kV1Trap;
+    return e.Type() >= kFirstUsmError;
+}
+
+void MsgReceiver::OnUdpData(UdpDataItem& item) {
+    const brask::IpAddr address(item.from.sin_addr);
+    if (item.length > 0 && item.data[0] == 0x30 && !HostAccepted(address)) return;
+
+    Dispatcher* dispatcher = queue_->GetDispatcher();
+    Message* message = new Message();
+    message->SetEnc(encodeBuffer_);
+    message->SetSrcAddr(address);
+    message->SetSrcPort(ntohs(item.from.sin_port));
+    message->SetDstPort(item.localPort);
+    message->InitSecurity(dispatcher->GetTargetLookup());
+    watches_.OnReceive(*message);
+    try {
+        message->Decode(item.data, static_cast<unsigned int>(item.length));
+        watches_.OnDecode(*message);
+        // From here on the message may live on in the host: it must not share
+        // this task's encode record, which the next datagram reuses.
+        message->SetEnc(nullptr);
+        if (!queue_->Receive(message)) delete message;
+    } catch (const Exception& e) {
+        watches_.OnExcept(*message, e);
+        message->SetEnc(nullptr);
+        if (ShouldReport(*message, e)) {
+            dispatcher->SendReport(*message, e.Type());
+        } else {
+            delete dispatcher->Cancel(message->RequestId(), true);
+        }
+        delete message;
+    }
+}
+
+}  // namespace snmp

@@ -1,0 +1,126 @@
+// The dispatcher's two socket tasks: MsgSender encodes queued messages and
+// sends them over the endpoints in turn; MsgReceiver waits on all endpoints,
+// queues every datagram and, on the queue's thread, decodes and delivers it.
+#ifndef SNMP_TRANSPORT_SOCK_PROCESSOR_H
+#define SNMP_TRANSPORT_SOCK_PROCESSOR_H
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "brask/ip_addr.h"
+#include "brask/sync.h"
+#include "brask/thread.h"
+#include "snmp/transport/udp_data_queue.h"
+#include "snmp/watch.h"
+
+namespace snmp {
+
+class Exception;
+class Message;
+class MsgQueue;
+class Watches;
+struct MsgEncBuf;
+
+// The dispatcher's open sockets: local endpoint to socket handle. Owned by the
+// dispatcher, changed only between Lock on the sender then the receiver and
+// Unlock in the reverse order.
+using EndpointTable = std::map<brask::IpEndpoint, int>;
+
+class SockProcessor : public brask::Task {
+public:
+    // `endpoints` and `queue` are not owned and must outlive the task. A
+    // `bufferSize` of 0 or above Message::MaxMessageSize() means the maximum.
+    // Creates the stack singleton if there is none.
+    SockProcessor(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue);
+    ~SockProcessor() override;
+
+    // First call: starts the thread running Run. Later calls do nothing.
+    virtual void Start();
+    // Ends the loop (a task does not restart) and wakes it.
+    void Stop();
+    // Wakes a loop sleeping on the semaphore.
+    void Wake();
+    // Waits until the thread has ended; returns at once when never started.
+    void Join();
+    // Takes the task's hold on the endpoint table (and marks it changed);
+    // waits until the loop is blocked. Release with Unlock.
+    void Lock();
+    void Unlock();
+
+    unsigned int BufferSize() const { return bufferSize_; }
+    bool Running() const { return running_.load(); }
+
+protected:
+    EndpointTable* endpoints_;
+    Watches& watches_;
+    MsgQueue* queue_;
+    std::atomic<bool> running_{true};
+    bool changed_ = false;  // guarded by mutex_
+    brask::Mutex* mutex_;
+    brask::Semaphore* semaphore_;
+    brask::Thread* thread_ = nullptr;
+    unsigned char* buffer_;
+    unsigned int bufferSize_;
+    MsgEncBuf* encodeBuffer_;
+};
+
+class MsgSender : public SockProcessor {
+public:
+    // Opens (empties) the file named by POLLER_REPORT_SNMP_STATS when set.
+    MsgSender(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue);
+    ~MsgSender() override;
+
+    void Run() override;
+    // Encodes and sends one message on `socket`. Returns true when the caller
+    // is to delete the message, false when it went back to the dispatcher.
+    bool SendOne(int socket, Message* message);
+
+private:
+    FILE* statsFile_ = nullptr;
+};
+
+class MsgReceiver : public SockProcessor, public IUdpDataConsumer {
+public:
+    MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue);
+    ~MsgReceiver() override;
+
+    void Run() override;
+    // Reads one datagram from `socket` and queues a copy. False when nothing
+    // could be read (or the datagram was longer than the buffer) or the queue
+    // was full.
+    bool ReceiveOne(int socket, unsigned short localPort);
+    // Filters, decodes and delivers one queued datagram (queue thread).
+    void OnUdpData(UdpDataItem& item) override;
+
+    // Host filters; safe to call while datagrams are being processed.
+    void AddHost(const Filter& filter);
+    void RemoveHost(const Filter& filter);
+    // True when a datagram from `address` passes the host filters.
+    bool HostAccepted(const brask::IpAddr& address);
+
+    // Bounds the queue of datagrams waiting to be decoded (0: no bound).
+    void SetQueueLimit(size_t maxItems, size_t maxBytes) {
+        dataQueue_.SetLimit(maxItems, maxBytes);
+    }
+    // Datagrams dropped because that queue was full.
+    unsigned long long DroppedDatagrams() const { return dataQueue_.Dropped(); }
+    CUdpDataQueue& DataQueue() { return dataQueue_; }
+
+    // Whether a failure of an incoming message is answered with a Report.
+    static bool ShouldReport(const Message& message, const Exception& e);
+
+private:
+    std::mutex filterLock_;  // guards the four filter fields
+    std::vector<Filter> filters_;
+    brask::IpAddr lastAddr_;
+    bool lastAccepted_ = true;
+    bool filtersChanged_ = false;
+    CUdpDataQueue dataQueue_;
+};
+
+}  // namespace snmp
+
+#endif

@@ -1,0 +1,129 @@
+// IPv4 UDP transport over POSIX sockets.
+#include "snmp/transport/udp_transporter.h"
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "snmp/message.h"
+#include "velport/debug_level.h"
+
+namespace snmp {
+
+namespace {
+
+constexpr int kWantedBufferSize = 512000;
+constexpr int kSmallestHalvedSize = 8192;
+
+void LogLine(const std::string& line) {
+    if (__Velmar_Debug_Level < 1) return;
+    // One write per line, so that lines of concurrent threads do not mix.
+    std::cout << (line + "\n") << std::flush;
+}
+
+bool ReadOption(int socket, int option, int& value, UDPTransporter::GetOptFn getopt) {
+    int v = 0;
+    socklen_t len = sizeof(v);
+    if (getopt(socket, SOL_SOCKET, option, &v, &len) != 0) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+bool UDPTransporter::SetBufferSize(int socket, int option, int size, SetOptFn setopt) {
+    for (;;) {
+        if (setopt(socket, SOL_SOCKET, option, &size, sizeof(size)) == 0) return true;
+        if (size <= kSmallestHalvedSize) return false;
+        size /= 2;
+    }
+}
+
+void UDPTransporter::AdjustBuffer(int socket, int option, const char* name, GetOptFn getopt,
+                                  SetOptFn setopt) {
+    const std::string n(name);
+    int value = 0;
+    if (ReadOption(socket, option, value, getopt)) {
+        LogLine(n + " buffer was " + std::to_string(value) + " bytes");
+    } else {
+        value = 0;
+        LogLine("cannot determine current " + n + " buffer size");
+    }
+    if (value < kWantedBufferSize && !SetBufferSize(socket, option, kWantedBufferSize, setopt)) {
+        LogLine("cannot adjust " + n + " buffer size");
+    }
+    if (ReadOption(socket, option, value, getopt)) {
+        LogLine(n + " buffer is now " + std::to_string(value) + " bytes");
+    } else {
+        LogLine("cannot determine current " + n + " buffer size");
+    }
+}
+
+int UDPTransporter::Open(brask::IpEndpoint& local, bool reuseAddress) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (s < 0) return -1;
+    AdjustBuffer(s, SO_RCVBUF, "SNMP receive");
+    AdjustBuffer(s, SO_SNDBUF, "SNMP send");
+    if (reuseAddress) {
+        const int on = 1;
+        if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) {
+            ::close(s);
+            return -1;
+        }
+    }
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = local.Addr().GetAddr();
+    addr.sin_port = htons(local.Port());
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+        ::close(s);
+        return -1;
+    }
+    if (local.Port() == 0) {
+        sockaddr_in bound;
+        socklen_t len = sizeof(bound);
+        std::memset(&bound, 0, sizeof(bound));
+        if (::getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
+            local.SetPort(ntohs(bound.sin_port));
+        }
+    }
+    return s;
+}
+
+int UDPTransporter::Send(int socket, const Message& msg, const char* data, int length) {
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = msg.DstAddr().GetAddr();
+    addr.sin_port = htons(msg.DstPort());
+    return static_cast<int>(::sendto(socket, data, static_cast<size_t>(length), 0,
+                                     reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)));
+}
+
+int UDPTransporter::Receive(int socket, unsigned short /*localPort*/, char* buffer, int length,
+                            sockaddr_in* from) {
+    if (length < 0) return -1;
+    iovec iov;
+    iov.iov_base = buffer;
+    iov.iov_len = static_cast<size_t>(length);
+    msghdr hdr;
+    std::memset(&hdr, 0, sizeof(hdr));
+    hdr.msg_name = from;
+    hdr.msg_namelen = from != nullptr ? sizeof(sockaddr_in) : 0;
+    hdr.msg_iov = &iov;
+    hdr.msg_iovlen = 1;
+    // Non-blocking: a readiness report can be stale when the table changed
+    // while the receiver waited, and a blocked receiver would never stop.
+    const ssize_t n = ::recvmsg(socket, &hdr, MSG_DONTWAIT);
+    if (n < 0) return -1;
+    // The system cuts an oversized datagram to the buffer; a cut datagram
+    // must never be decoded, so it is dropped like a failed read.
+    if ((hdr.msg_flags & MSG_TRUNC) != 0) return -1;
+    return static_cast<int>(n);
+}
+
+}  // namespace snmp

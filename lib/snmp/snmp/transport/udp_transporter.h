@@ -1,0 +1,64 @@
+// The datagram transport of the socket tasks: Transporter is the abstraction,
+// UDPTransporter the IPv4 UDP implementation over POSIX sockets.
+#ifndef SNMP_TRANSPORT_UDP_TRANSPORTER_H
+#define SNMP_TRANSPORT_UDP_TRANSPORTER_H
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "brask/ip_addr.h"
+
+namespace snmp {
+
+class Message;
+
+// Opens sockets for local endpoints, sends one datagram, receives one. Holds
+// no state; the sockets it returns belong to the dispatcher's endpoint table.
+class Transporter {
+public:
+    // Opens a socket bound to `local`; port 0 lets the system choose and the
+    // chosen port is written back into `local`. Returns the socket or -1.
+    virtual int Open(brask::IpEndpoint& local, bool reuseAddress) = 0;
+    // Sends `length` bytes to the message's destination address and port.
+    // Returns the bytes sent, or -1.
+    virtual int Send(int socket, const Message& msg, const char* data, int length) = 0;
+    // Reads one datagram into `buffer` without blocking and stores the
+    // sender's address in `from`. Returns its length, or -1 when nothing could
+    // be read or the datagram was longer than `length` (it is then discarded).
+    virtual int Receive(int socket, unsigned short localPort, char* buffer, int length,
+                        sockaddr_in* from) = 0;
+
+protected:
+    Transporter() = default;
+    Transporter(const Transporter&) = default;
+    Transporter& operator=(const Transporter&) = default;
+    ~Transporter() = default;
+};
+
+class UDPTransporter : public Transporter {
+public:
+    // The socket-option calls the buffer sizing makes; replaceable so that the
+    // refusal paths can be exercised.
+    using SetOptFn = int (*)(int, int, int, const void*, socklen_t);
+    using GetOptFn = int (*)(int, int, int, void*, socklen_t*);
+
+    // The receive and send buffers are raised towards 512000 bytes (logged at
+    // debug level 1); a refusal there does not fail Open.
+    int Open(brask::IpEndpoint& local, bool reuseAddress) override;
+    int Send(int socket, const Message& msg, const char* data, int length) override;
+    int Receive(int socket, unsigned short localPort, char* buffer, int length,
+                sockaddr_in* from) override;
+    virtual ~UDPTransporter() = default;
+
+    // Logs the buffer's size, raises it to 512000 bytes when below, and logs
+    // the size it then has. `name` is "SNMP receive" or "SNMP send".
+    static void AdjustBuffer(int socket, int option, const char* name,
+                             GetOptFn getopt = ::getsockopt, SetOptFn setopt = ::setsockopt);
+    // Sets the option to `size`, halving it after each refusal while it is
+    // above 8192. True when some attempt succeeded.
+    static bool SetBufferSize(int socket, int option, int size, SetOptFn setopt = ::setsockopt);
+};
+
+}  // namespace snmp
+
+#endif
