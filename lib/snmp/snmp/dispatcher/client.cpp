@@ -1,0 +1,51 @@
+// Client-mode routing: discovery reports to their handlers, everything else
+// to response matching; the sender takes from the send queue.
+#include "snmp/dispatcher/client.h"
+
+#include <string>
+
+#include "snmp/message.h"
+#include "snmp/snmp_stats.h"
+#include "snmp/transport/udp_transporter.h"
+
+namespace snmp {
+
+Client::Client(Dispatcher* dispatcher) : dispatcher_(dispatcher) {}
+
+Client::~Client() = default;
+
+void Client::CreateTransporter(Dispatcher::SockType sockType) {
+    if (sockType == Dispatcher::SockTypeUdp && !transporter_) {
+        transporter_ = std::make_unique<UDPTransporter>();
+    }
+}
+
+Transporter* Client::GetTransporter() {
+    return transporter_.get();
+}
+
+Dispatcher* Client::GetDispatcher() {
+    return dispatcher_;
+}
+
+bool Client::Receive(Message* msg) {
+    if (msg->Version() == SnmpVersionV3 && msg->Type() == PduReport && !msg->VarBinds().empty()) {
+        // Only the first binding decides; a report naming both counters is an
+        // unknown-engine report.
+        std::string name;
+        msg->VarBinds().front().Objid().MakeStr(name);
+        if (name == USM_UNKNOWNENGINE) {
+            return dispatcher_->HandleUnknownEngineId(msg);
+        }
+        if (name == USM_TIMEWINDOW) {
+            return dispatcher_->HandleNotInTimeWindow(msg);
+        }
+    }
+    return dispatcher_->HandleResponse(msg);
+}
+
+bool Client::NextToSend(Message** out) {
+    return dispatcher_->NextOutgoing(out, false);
+}
+
+}  // namespace snmp
