@@ -21,10 +21,10 @@ class TargetLookup;
 class USM;
 
 // The msgVersion / version number on the wire.
-enum SnmpVersion { SnmpVersionV1 = 0, SnmpVersionV2c = 1, SnmpVersionV3 = 3 };
+enum SnmpVersion : int { SnmpVersionV1 = 0, SnmpVersionV2c = 1, SnmpVersionV3 = 3 };
 
 // The PDU's BER tag.
-enum PduType {
+enum PduType : unsigned int {
     PduGetRequest = 0xA0,
     PduGetNextRequest = 0xA1,
     PduResponse = 0xA2,
@@ -37,10 +37,19 @@ enum PduType {
 };
 
 // RFC 3411 SnmpSecurityLevel.
-enum v3SecurityLevel { SecLevelNoAuthNoPriv = 1, SecLevelAuthNoPriv = 2, SecLevelAuthPriv = 3 };
+enum v3SecurityLevel : int {
+    SecLevelNoAuthNoPriv = 1,
+    SecLevelAuthNoPriv = 2,
+    SecLevelAuthPriv = 3
+};
 
 // RFC 3411 SnmpSecurityModel.
-enum v3SecurityModel { SecModelAny = 0, SecModelSNMPv1 = 1, SecModelSNMPv2c = 2, SecModelUSM = 3 };
+enum v3SecurityModel : int {
+    SecModelAny = 0,
+    SecModelSNMPv1 = 1,
+    SecModelSNMPv2c = 2,
+    SecModelUSM = 3
+};
 
 // One piece of an encoded message. The content lies at [start, start + length) inside the
 // piece's storage [buffer, buffer + capacity). Pieces are built back to front: the content is
@@ -286,6 +295,9 @@ public:
     void Print(bool verbose, std::string& out) const;
 
 private:
+    static void AllocV3Pieces(MsgEncBuf& buf);
+    static bool AllocVarBindPieces(MsgEncBuf& buf);
+    static void AllocDecodeBuf(MsgEncBuf& buf);
     MsgEncBuf& EnsureEnc() const;
     bool AtListEnd() const;
     void CopyFrom(const Message& other);
