@@ -1,0 +1,270 @@
+"""Starting and stopping net-snmp peers (snmpd, snmptrapd) for interop tests.
+
+Each peer runs in the foreground on 127.0.0.1 on a free high port with a
+configuration written to a scratch directory: net-snmp is kept away from the
+system's and the user's configuration (-C, SNMPCONFPATH) and from /var/lib/snmp
+(SNMP_PERSISTENT_DIR), so tests never touch the machine's set-up and can run in
+parallel. Use the classes as context managers; leaving the block stops the
+process by its pid and removes the directory.
+
+Run `python3 peers.py` to start both peers, check them with net-snmp's own
+tools and stop them again.
+"""
+
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+COMMUNITY_RO = "public"
+COMMUNITY_RW = "private"
+AGENT_ENGINE_ID = "80001f8880aabbccdd00445566"
+
+# name -> (auth protocol, auth password, priv protocol, priv password); the
+# same users serve both directions of the tests.
+USERS = {
+    "noauthuser": (None, None, None, None),
+    "md5user": ("MD5", "md5authpass", None, None),
+    "shauser": ("SHA", "shaauthpass", None, None),
+    "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
+    "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
+}
+
+# The part of snmpd's tree that the walk comparisons use: objects whose
+# values do not change while two managers walk them one after the other
+# (no clocks, no traffic counters, no process or socket tables).
+STABLE_VIEW = [
+    ("included", ".1.3.6.1.2.1.1"),
+    ("excluded", ".1.3.6.1.2.1.1.3"),
+    ("included", ".1.3.6.1.6.3"),
+    ("excluded", ".1.3.6.1.6.3.10.2.1.3"),
+    ("excluded", ".1.3.6.1.6.3.15.1.1"),
+    ("excluded", ".1.3.6.1.6.3.11.2.1"),
+]
+
+
+class PeerMissing(Exception):
+    """A peer program is not installed; tests skip on it."""
+
+
+def find_program(name):
+    for d in os.environ.get("PATH", "").split(os.pathsep) + ["/usr/sbin", "/usr/bin"]:
+        path = os.path.join(d, name)
+        if os.path.isfile(path) and os.access(path, os.X_OK):
+            return path
+    raise PeerMissing("%s not found (install Debian's snmp / snmpd / snmptrapd packages)" % name)
+
+
+def free_udp_port():
+    """A UDP port on 127.0.0.1 that nothing is bound to at the moment."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def isolated_env(workdir):
+    """Environment for net-snmp programs: no system or user configuration,
+    persistent state in `workdir`, no MIB files loaded (numeric OIDs)."""
+    env = dict(os.environ)
+    env.update(SNMPCONFPATH=workdir, SNMP_PERSISTENT_DIR=workdir, HOME=workdir, MIBS="",
+               MIBDIRS=workdir)
+    return env
+
+
+def user_level(name):
+    auth, _, priv, _ = USERS[name]
+    if auth is None:
+        return "noAuthNoPriv"
+    return "authNoPriv" if priv is None else "authPriv"
+
+
+def netsnmp_security_args(name, version="3", community=COMMUNITY_RO):
+    """Command-line options of net-snmp's tools for a version and user."""
+    if version in ("1", "2c"):
+        return ["-v", version, "-c", community]
+    auth, apass, priv, ppass = USERS[name]
+    args = ["-v", "3", "-u", name, "-l", user_level(name)]
+    if auth:
+        args += ["-a", auth, "-A", apass]
+    if priv:
+        args += ["-x", priv, "-X", ppass]
+    return args
+
+
+def create_user_line(name, engine_id=None):
+    auth, apass, priv, ppass = USERS[name]
+    line = "createUser "
+    if engine_id:
+        line += "-e 0x%s " % engine_id
+    line += name
+    if auth:
+        line += " %s %s" % (auth, apass)
+        if priv:
+            line += " %s %s" % (priv, ppass)
+    return line
+
+
+class _Peer:
+    program = None
+
+    def __init__(self):
+        self.workdir = tempfile.mkdtemp(prefix="zk-%s-" % self.program)
+        self.env = isolated_env(self.workdir)
+        self.port = free_udp_port()
+        self.proc = None
+        self.pidfile = os.path.join(self.workdir, "pid")
+        self.logfile = os.path.join(self.workdir, "log")
+
+    def _start(self, args, ready_text):
+        exe = find_program(self.program)
+        with open(os.path.join(self.workdir, "stdout"), "w") as out:
+            self.proc = subprocess.Popen([exe] + args, stdout=out, stderr=subprocess.STDOUT,
+                                         env=self.env, cwd=self.workdir)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                raise RuntimeError("%s exited at start-up: %s" % (self.program, self.output()))
+            if ready_text in self.output():
+                return
+            time.sleep(0.05)
+        raise RuntimeError("%s did not start: %s" % (self.program, self.output()))
+
+    def output(self):
+        text = ""
+        for name in ("stdout", "log"):
+            path = os.path.join(self.workdir, name)
+            if os.path.exists(path):
+                with open(path, errors="replace") as f:
+                    text += f.read()
+        return text
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    @property
+    def address(self):
+        return "127.0.0.1:%d" % self.port
+
+
+class NetSnmpAgent(_Peer):
+    """net-snmp's snmpd with read-only and read-write communities and the USERS
+    (each read-write over STABLE_VIEW)."""
+    program = "snmpd"
+
+    def start(self):
+        conf = os.path.join(self.workdir, "snmpd.conf")
+        lines = ["agentAddress udp:%s" % self.address,
+                 "exactEngineID 0x%s" % AGENT_ENGINE_ID]
+        lines += ["view zkview %s %s" % entry for entry in STABLE_VIEW]
+        lines += ["rocommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RO,
+                  "rwcommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RW]
+        for name in USERS:
+            lines.append(create_user_line(name))
+            lines.append("rwuser %s %s -V zkview" % (
+                name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        with open(conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        # -C: no system configuration; -Lf: log to our file.
+        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile],
+                    "NET-SNMP version")
+
+
+class NetSnmpTrapReceiver(_Peer):
+    """net-snmp's snmptrapd logging every notification it accepts (numeric
+    OIDs) to its log file. `sender_engine_id` is the engine id our traps carry
+    (the trap sender is authoritative); informs use snmptrapd's own engine."""
+    program = "snmptrapd"
+
+    def __init__(self, sender_engine_id):
+        super().__init__()
+        self.sender_engine_id = sender_engine_id
+
+    def start(self):
+        conf = os.path.join(self.workdir, "snmptrapd.conf")
+        lines = ["snmpTrapdAddr udp:%s" % self.address,
+                 "authCommunity log %s" % COMMUNITY_RO,
+                 "oldEngineID 0x%s" % TRAPD_ENGINE_ID]
+        for name in USERS:
+            lines.append(create_user_line(name, self.sender_engine_id))
+            lines.append(create_user_line(name))
+            lines.append("authUser log %s %s" % (
+                name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        with open(conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile, "-On", "-n",
+                     "-F", "NOTIFICATION from %b security [%P] bindings %V| %v\\n"],
+                    "NET-SNMP version")
+
+    def wait_for(self, text, timeout=15):
+        """True once `text` appears in the log."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.output():
+                return True
+            time.sleep(0.1)
+        return False
+
+
+TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
+
+
+def run_netsnmp(tool, args, env, timeout=60):
+    """Runs one of net-snmp's command-line tools; returns (rc, stdout, stderr)."""
+    exe = find_program(tool)
+    p = subprocess.run([exe] + args, capture_output=True, text=True, env=env, timeout=timeout)
+    return p.returncode, p.stdout, p.stderr
+
+
+def _self_check():
+    """Starts both peers and talks to them with net-snmp's own tools."""
+    ok = True
+    with NetSnmpAgent() as agent:
+        env = agent.env
+        for user in list(USERS) + ["v1", "v2c"]:
+            sec = netsnmp_security_args(user, "3") if user in USERS else \
+                netsnmp_security_args(None, user[1:])
+            rc, out, err = run_netsnmp("snmpget", sec + ["-On", agent.address, "1.3.6.1.2.1.1.5.0"], env)
+            print("snmpd get %-10s rc=%d %s%s" % (user, rc, out.strip(), err.strip()))
+            ok = ok and rc == 0 and ".1.3.6.1.2.1.1.5.0 = STRING" in out
+        rc, out, err = run_netsnmp("snmpwalk", ["-v2c", "-c", COMMUNITY_RO, "-On", agent.address, ".1"], env)
+        print("snmpd walk: %d bindings" % len(out.splitlines()))
+        ok = ok and rc == 0 and len(out.splitlines()) > 50
+    engine = "80001f8880aabbccdd00aabbcc"
+    with NetSnmpTrapReceiver(engine) as trapd:
+        env = trapd.env
+        run_netsnmp("snmptrap", ["-v2c", "-c", COMMUNITY_RO, trapd.address, "1234",
+                                 "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.2.1.1.5.0", "s", "v2c-trap"], env)
+        run_netsnmp("snmptrap", netsnmp_security_args("shades") + [
+            "-e", "0x" + engine, trapd.address, "1234", "1.3.6.1.6.3.1.1.5.1",
+            "1.3.6.1.2.1.1.5.0", "s", "v3-trap"], env)
+        rc, out, err = run_netsnmp("snmpinform", netsnmp_security_args("md5des") + [
+            trapd.address, "1234", "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.2.1.1.5.0", "s", "v3-inform"], env)
+        print("snmpinform rc=%d %s" % (rc, err.strip()))
+        for text in ("v2c-trap", "v3-trap", "v3-inform"):
+            seen = trapd.wait_for(text)
+            print("snmptrapd logged %s: %s" % (text, seen))
+            ok = ok and seen
+        print(trapd.output())
+    print("OK" if ok else "FAILED")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(_self_check())
