@@ -75,10 +75,10 @@ public:
     // and user name, encrypts the scoped PDU for authPriv, leaves a zeroed
     // digest for authenticated levels and writes the securityParams piece.
     // The signing call computes the digest over the assembled pieces and
-    // writes it into the piece, whose length does not change. `reuse` keeps
-    // the fields of the previous encode (only headers are rebuilt; the
-    // digest is still recomputed). Returns true or throws (types 14, 19, 20,
-    // 201; codec errors pass through).
+    // writes it into the piece, whose length does not change. `reuse` is
+    // accepted for the encoder's sake but the parameters are always rebuilt
+    // and the digest always recomputed: kept ones would be stale. Returns
+    // true or throws (types 11, 14, 19, 20, 201; codec errors pass through).
     bool ProcessOutgoing(const Message& msg, bool reuse);
 
     // Called by decoding once the SNMPv3 header of `msg` is decoded and its
@@ -94,17 +94,21 @@ public:
                          unsigned int paramsOffset, unsigned int pduOffset);
 
 private:
-    // Content octets of the last encoded UsmSecurityParameters SEQUENCE, and
-    // where inside them the authentication parameters' content starts.
+    // Where the last encoded securityParams piece started and where in it
+    // the authentication parameters' content lies, for the signing call.
     struct EncodedParams {
-        unsigned int contentLength = 0;
+        unsigned char* start = nullptr;
         unsigned int authOffset = 0;
         bool valid = false;
     };
 
-    void EncodeParams(const Message& msg, bool reuse);
+    // Writes the securityParams piece of `msg`'s encode buffer from the fields.
+    void EncodeParams(const Message& msg);
+    // Reads the fields from received msgSecurityParameters octets and moves
+    // `paramsOffset` on to the digest's first octet.
     void DecodeParams(const OctetString& params, unsigned int& paramsOffset);
     unsigned int EstimateEngineTime(const Target& target) const;
+    // May adopt newer engine data into `target` (and hand it to the lookup).
     bool InTimeWindow(Target& target, const Message& msg) const;
 
     OctetString engineId_;

@@ -3,6 +3,7 @@
 #ifndef SNMP_SECURITY_USM_AUTH_H
 #define SNMP_SECURITY_USM_AUTH_H
 
+#include <cstddef>
 #include <string>
 
 #include <openssl/types.h>
@@ -63,12 +64,17 @@ protected:
     USMAuth(const char* hashName, unsigned int keyLength, unsigned int digestLength);
 
 private:
-    bool Hash(const unsigned char* a, unsigned int aLen, const unsigned char* b, unsigned int bLen,
-              const unsigned char* c, unsigned int cLen, OctetString& out);
-    // Keys the member HMAC context; false when OpenSSL fails.
-    bool StartMac(const OctetString& key);
-    // Finishes the HMAC into `out` (at least the MAC size) and reports its length.
-    bool FinishMac(unsigned char* out, size_t outSize, size_t& outLen);
+    // A run of octets fed to a hash or MAC.
+    struct Span {
+        const unsigned char* data;
+        size_t size;
+    };
+    // H over the concatenated parts; `out` gets KeyLength() octets.
+    bool Hash(const Span* parts, unsigned int count, OctetString& out);
+    // HMAC keyed by `key` over the concatenated parts; the first `outLen`
+    // octets go to `out`.
+    bool Mac(const OctetString& key, const Span* parts, unsigned int count, unsigned char* out,
+             unsigned int outLen);
 
     const char* hashName_;
     unsigned int keyLength_;
