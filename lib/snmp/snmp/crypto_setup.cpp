@@ -1,5 +1,5 @@
 // Loads the OpenSSL 3 providers that hold the USM algorithms, once per process.
-#include "crypto_setup.h"
+#include "snmp/crypto_setup.h"
 
 #include <openssl/provider.h>
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
-#include "crypto_setup.h"
 #include "kalrt/up_time.h"
+#include "snmp/crypto_setup.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"
 

@@ -69,7 +69,6 @@ public:
 
     const IpAddr& Addr() const { return addr_; }
     unsigned short Port() const { return port_; }
-    void SetAddr(const IpAddr& addr) { addr_ = addr; }
     void SetPort(unsigned short port) { port_ = port; }
 
     bool operator==(const IpEndpoint& other) const;
