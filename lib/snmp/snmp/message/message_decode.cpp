@@ -200,8 +200,11 @@ void Message::DecodeTrap(const unsigned char*& p, unsigned int& left) {
 }
 
 void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
-    ReadLength(p, left);
-    while (left > 0) {
+    // Bindings end with the list. Bytes after it are left for the caller to reject, not read as
+    // further bindings; a list that claims more than the datagram holds runs to its end.
+    const unsigned int listLength = ReadLength(p, left);
+    const unsigned int after = listLength <= left ? left - listLength : 0;
+    while (left > after) {
         vbs_.emplace_back();
         VarBind& vb = vbs_.back();
         ExpectType(p, left, 0x30, 4, "variable binding is not a SEQUENCE");

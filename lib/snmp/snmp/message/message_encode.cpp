@@ -173,7 +173,13 @@ void Message::EncodeVarBinds(VarBindList::const_iterator& position) const {
     unsigned int room = piece.capacity - kReserve;
     const MsgEncPiece& one = enc_->varBind;
     for (position = vbs_.begin(); position != vbs_.end(); ++position) {
-        EncodeVarBind(*position);
+        try {
+            EncodeVarBind(*position);
+        } catch (const EAsnException&) {
+            // The scratch has the room of the whole list: a binding that does not fit it makes
+            // the message too big, which the answer to a request reports as tooBig.
+            throw Exception(14, "variable binding too big");
+        }
         if (one.length > room) throw Exception(14, "variable bindings too big");
         std::memcpy(write, one.start, one.length);
         write += one.length;
