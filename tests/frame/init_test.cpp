@@ -142,7 +142,7 @@ std::vector<unsigned char> Cipher(const char* name, bool encrypt,
         if (EVP_CipherUpdate(ctx, out.data(), &length, in.data(), static_cast<int>(in.size())) ==
                 1 &&
             EVP_CipherFinal_ex(ctx, out.data() + length, &finalLength) == 1) {
-            out.resize(static_cast<size_t>(length + finalLength));
+            out.resize(static_cast<size_t>(length) + static_cast<size_t>(finalLength));
         } else {
             out.clear();
         }
