@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "snmp/snmp_stats.h"
+#include "snmp/transport/sock_processor.h"
 #include "snmp/transport/watches.h"
 
 namespace snmp {
@@ -28,6 +30,9 @@ StackInterface::StackInterface(const StackInterface& other)
     : watches_(other.watches_), lock_(std::make_unique<std::mutex>()) {
     std::lock_guard<std::mutex> guard(*other.lock_);
     idle_ = other.idle_;
+    queueLimitSet_ = other.queueLimitSet_;
+    queueMaxItems_ = other.queueMaxItems_;
+    queueMaxBytes_ = other.queueMaxBytes_;
     receivers_ = other.receivers_;
 }
 
@@ -35,9 +40,19 @@ StackInterface& StackInterface::operator=(const StackInterface& other) {
     if (this == &other) return *this;
     std::scoped_lock guard(*lock_, *other.lock_);
     idle_ = other.idle_;
+    queueLimitSet_ = other.queueLimitSet_;
+    queueMaxItems_ = other.queueMaxItems_;
+    queueMaxBytes_ = other.queueMaxBytes_;
     receivers_ = other.receivers_;
     watches_ = other.watches_;
     return *this;
+}
+
+void StackInterface::Init() {
+    std::lock_guard<std::mutex> guard(*lock_);
+    if (!idle_) return;
+    watches_->Add(SnmpStats::Instance());
+    idle_ = false;
 }
 
 void StackInterface::Shutdown() {
@@ -49,6 +64,7 @@ void StackInterface::Shutdown() {
 
 void StackInterface::RegisterReceiver(MsgReceiver* receiver) {
     std::lock_guard<std::mutex> guard(*lock_);
+    if (queueLimitSet_) receiver->SetQueueLimit(queueMaxItems_, queueMaxBytes_);
     receivers_.push_back(receiver);
 }
 
@@ -67,6 +83,31 @@ void StackInterface::DeregisterWatch(Watch* watch) {
 
 Watches& StackInterface::GetWatches() {
     return *watches_;
+}
+
+void StackInterface::AddHost(Filter& filter) {
+    std::lock_guard<std::mutex> guard(*lock_);
+    for (MsgReceiver* r : receivers_) r->AddHost(filter);
+}
+
+void StackInterface::RemoveHost(Filter& filter) {
+    std::lock_guard<std::mutex> guard(*lock_);
+    for (MsgReceiver* r : receivers_) r->RemoveHost(filter);
+}
+
+void StackInterface::SetReceiveQueueLimit(size_t maxItems, size_t maxBytes) {
+    std::lock_guard<std::mutex> guard(*lock_);
+    queueLimitSet_ = true;
+    queueMaxItems_ = maxItems;
+    queueMaxBytes_ = maxBytes;
+    for (MsgReceiver* r : receivers_) r->SetQueueLimit(maxItems, maxBytes);
+}
+
+unsigned long long StackInterface::ReceiveQueueDrops() {
+    std::lock_guard<std::mutex> guard(*lock_);
+    unsigned long long total = 0;
+    for (MsgReceiver* r : receivers_) total += r->DroppedDatagrams();
+    return total;
 }
 
 }  // namespace snmp
