@@ -85,11 +85,14 @@ public:
     // Sets the send-queue limit (0 removes it): requests are refused while the
     // send queue holds more than `limit` messages. Always returns true.
     virtual bool SetQueueLimit(unsigned int limit) = 0;
-    // Starts the sender and receiver threads. Call once. Always returns true.
+    // Starts the sender and receiver threads. A dispatcher runs once: false
+    // when it was started before (also after Stop).
     virtual bool Start() = 0;
     // Stops the threads. A server-mode dispatcher first waits until every
     // message handed to the host has been answered and sent, or cancelled.
-    // Returns at once when not running.
+    // Returns at once when not running. Must not be called from inside a
+    // Requestor or ServerRequestor callback (the callback's thread is the one
+    // that delivers the answers Stop waits for).
     virtual void Stop() = 0;
     // Takes (releases) the sender's and the receiver's hold on the endpoint
     // table. Must not be called from inside ServerRequestor::OnRequest.

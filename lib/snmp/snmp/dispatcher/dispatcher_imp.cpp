@@ -143,9 +143,6 @@ void DispatcherImp::Init(SockType sockType) {
 }
 
 bool DispatcherImp::Start() {
-    if (!sender_ || !receiver_) {
-        return false;
-    }
     {
         Guard guard(*lock_);
         if (started_) {
@@ -155,8 +152,12 @@ bool DispatcherImp::Start() {
         running_ = true;
     }
     StackInterface::Instance()->Init();
-    sender_->Start();
-    receiver_->Start();
+    if (sender_) {
+        sender_->Start();
+    }
+    if (receiver_) {
+        receiver_->Start();
+    }
     return true;
 }
 

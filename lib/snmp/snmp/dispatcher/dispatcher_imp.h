@@ -36,8 +36,11 @@ public:
 
     unsigned int QueueLimit() override;
     bool SetQueueLimit(unsigned int limit) override;
-    // Starts the tasks. False when Init did not create them, or when the
-    // dispatcher was started before (a dispatcher runs once).
+    // Starts the tasks. False when the dispatcher was started before (a
+    // dispatcher runs once). Without tasks (a DispatcherImp built directly and
+    // never given a transport by Init) only the request engine runs: messages
+    // are queued and matched, and whoever drives it calls NextOutgoing and
+    // NextResponse in the tasks' place.
     bool Start() override;
     void Stop() override;
     void LockSockets() override;
@@ -45,8 +48,8 @@ public:
     void Clear() override;
     Type GetType() override;
     // Creates the transport and the tasks once; a second call does nothing.
-    // An unknown socket type leaves the dispatcher without tasks, so Start
-    // refuses and nothing can reach the missing transport.
+    // An unknown socket type creates neither, so no task can reach the
+    // missing transport (and AddEndpoint refuses).
     void Init(SockType sockType) override;
     TargetLookup* GetTargetLookup() override;
     void SetServerRequestor(ServerRequestor* requestor) override;
