@@ -69,7 +69,7 @@ public:
         const std::string& name = msg.UserName();
         auto it = targets_.find(name);
         if (it != targets_.end()) return it->second.get();
-        return first_;
+        return strict ? nullptr : first_;
     }
 
     void UpdateTarget(snmp::Target* target, const snmp::Message& /*msg*/) override {
@@ -95,6 +95,8 @@ public:
     int updatesLocked = 0;
     bool throwOnFind = false;
     bool answerNull = false;
+    // Answer only for the user names held.
+    bool strict = false;
     std::vector<snmp::Target> updates;
 
 private:

@@ -152,6 +152,10 @@ bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
             SetUserName(std::string());
         }
         privParams_ = OctetString();
+        // A message re-encoded below authPriv must not carry the ciphertext
+        // of an earlier encode.
+        MsgEncBuf* enc = msg.EncBuffer();
+        if (enc != nullptr && level != SecLevelAuthPriv) enc->encryptedPdu.length = 0;
         if (level == SecLevelAuthPriv) {
             USMPriv* priv = attributes != nullptr ? attributes->Priv() : nullptr;
             if (auth == nullptr || priv == nullptr)
