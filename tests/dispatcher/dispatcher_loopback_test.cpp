@@ -114,6 +114,9 @@ public:
         if (it != users_.end()) {
             found = it->second.get();
         } else if (msg.Type() == PduReport) {
+            // The user name goes out as the target gives it: echo the
+            // stranger's name so that the manager can match the Report.
+            anonymous_.SetUserName(msg.UserName());
             found = &anonymous_;
         }
         if (found != nullptr) found->SetEngineTime(EngineTime());
