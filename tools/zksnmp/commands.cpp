@@ -1,0 +1,426 @@
+// The manager commands of zksnmp.
+#include "commands.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "snmp/asn_value.h"
+#include "snmp/init.h"
+#include "snmp/message.h"
+#include "value_text.h"
+
+namespace zksnmp {
+namespace {
+
+constexpr unsigned kEndOfExceptions = 0x82;
+
+// Collects the output of a command: text lines as they come, or one JSON
+// array at the end.
+class Printer {
+public:
+    explicit Printer(bool json) : json_(json) {}
+    ~Printer() {
+        if (json_) {
+            std::cout << "[" << items_ << "]" << std::endl;
+        }
+    }
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+    void Add(const snmp::VarBind& vb) {
+        if (json_) {
+            items_ += (items_.empty() ? "" : ",") + JsonBinding(vb);
+        } else {
+            std::cout << FormatBinding(vb) << '\n';
+        }
+    }
+
+private:
+    bool json_;
+    std::string items_;
+};
+
+int Fail(const std::string& cmd, const std::string& message) {
+    std::cerr << "zksnmp " << cmd << ": " << message << std::endl;
+    return 1;
+}
+
+// Parses the options; prints help or the error. `rc` is the exit status when
+// false is returned.
+bool Setup(const std::string& cmd, const std::string& operandsHelp,
+           const std::vector<std::string>& args, unsigned short defaultPort, ClientOptions& options,
+           std::vector<std::string>& operands, int& rc) {
+    std::string error;
+    if (ParseClientArgs(args, defaultPort, options, operands, error)) {
+        return true;
+    }
+    if (error == "help") {
+        std::cout << "usage: zksnmp " << cmd << " [options] AGENT " << operandsHelp << "\n"
+                  << ClientOptionsHelp();
+        if (cmd == "getbulk" || cmd == "walk") {
+            std::cout << "  -Cn N              non-repeaters (default 0)\n"
+                         "  -Cr N              max-repetitions (default 10)\n";
+        }
+        if (cmd == "walk") {
+            std::cout << "  --bulk             walk with GetBulk instead of GetNext\n";
+        }
+        rc = 0;
+        return false;
+    }
+    rc = Fail(cmd, error);
+    return false;
+}
+
+bool Open(const std::string& cmd, ClientSession& session, int& rc) {
+    std::string error;
+    if (!session.Open(error)) {
+        rc = Fail(cmd, error);
+        return false;
+    }
+    return true;
+}
+
+bool OidList(const std::string& cmd, const std::vector<std::string>& words, snmp::VarBindList& vbs,
+             int& rc) {
+    if (words.empty()) {
+        rc = Fail(cmd, "no OID given");
+        return false;
+    }
+    for (const std::string& w : words) {
+        snmp::ObjectId oid;
+        if (!ParseOid(w, oid)) {
+            rc = Fail(cmd, "bad OID '" + w + "'");
+            return false;
+        }
+        vbs.push_back(snmp::VarBind(oid, snmp::AsnValue()));
+    }
+    return true;
+}
+
+// Prints a response, or its error-status; returns the exit status.
+int Report(const std::string& cmd, const snmp::Message& response, bool json) {
+    if (response.ErrStat() != 0) {
+        std::string where;
+        int i = 1;
+        for (const auto& vb : response.VarBinds()) {
+            if (i++ == response.ErrIndex()) {
+                where = " at " + OidText(vb.Objid());
+            }
+        }
+        return Fail(cmd, "Error in packet: " + ErrorStatusName(response.ErrStat()) + " (index " +
+                             std::to_string(response.ErrIndex()) + where + ")");
+    }
+    Printer printer(json);
+    for (const auto& vb : response.VarBinds()) {
+        printer.Add(vb);
+    }
+    return 0;
+}
+
+int Simple(const std::string& cmd, unsigned int pduType, const std::vector<std::string>& args) {
+    ClientOptions options;
+    std::vector<std::string> operands;
+    int rc = 0;
+    if (!Setup(cmd, "OID...", args, 161, options, operands, rc)) {
+        return rc;
+    }
+    if (pduType == snmp::PduGetBulkRequest && options.version == snmp::SnmpVersionV1) {
+        return Fail(cmd, "GetBulk needs SNMPv2c or SNMPv3");
+    }
+    snmp::VarBindList vbs;
+    if (!OidList(cmd, operands, vbs, rc)) {
+        return rc;
+    }
+    ClientSession session(options);
+    if (!Open(cmd, session, rc)) {
+        return rc;
+    }
+    std::string error;
+    auto response = session.Request(pduType, vbs, error);
+    if (!response) {
+        return Fail(cmd, error);
+    }
+    return Report(cmd, *response, options.json);
+}
+
+bool UpTimeValue(const std::string& text, unsigned int& out) {
+    if (text.empty()) {
+        out = snmp::UpTime();
+        return true;
+    }
+    unsigned long long n = 0;
+    if (!ParseUnsigned(text, 0xFFFFFFFFULL, n)) {
+        return false;
+    }
+    out = static_cast<unsigned int>(n);
+    return true;
+}
+
+// The bindings of an SNMPv2 notification: sysUpTime.0, snmpTrapOID.0, then
+// the given ones. Reads UPTIME TRAPOID [OID TYPE VALUE]...
+bool NotificationBindings(const std::string& cmd, const std::vector<std::string>& operands,
+                          unsigned int& upTime, snmp::ObjectId& trapOid, snmp::VarBindList& extra,
+                          int& rc) {
+    if (operands.size() < 2) {
+        rc = Fail(cmd, "expected UPTIME TRAPOID [OID TYPE VALUE]...");
+        return false;
+    }
+    if (!UpTimeValue(operands[0], upTime)) {
+        rc = Fail(cmd, "bad uptime '" + operands[0] + "'");
+        return false;
+    }
+    if (!ParseOid(operands[1], trapOid)) {
+        rc = Fail(cmd, "bad trap OID '" + operands[1] + "'");
+        return false;
+    }
+    std::string error;
+    if (!ParseSetTriples(operands, 2, extra, error)) {
+        rc = Fail(cmd, error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseSetTriples(const std::vector<std::string>& words, size_t first, snmp::VarBindList& out,
+                     std::string& error) {
+    if ((words.size() - first) % 3 != 0) {
+        error = "expected OID TYPE VALUE triples";
+        return false;
+    }
+    snmp::VarBindList vbs;
+    for (size_t i = first; i < words.size(); i += 3) {
+        snmp::ObjectId oid;
+        if (!ParseOid(words[i], oid)) {
+            error = "bad OID '" + words[i] + "'";
+            return false;
+        }
+        snmp::AsnValue value;
+        if (words[i + 1].size() != 1 ||
+            !ParseTypedValue(words[i + 1], words[i + 2], value, error)) {
+            if (words[i + 1].size() != 1) {
+                error = "bad type '" + words[i + 1] + "' (use i, u, c, g, t, a, o, s, x, C or n)";
+            }
+            error += " for " + words[i];
+            return false;
+        }
+        vbs.push_back(snmp::VarBind(oid, value));
+    }
+    out = vbs;
+    return true;
+}
+
+WalkEnd Walk(ClientSession& session, const snmp::ObjectId& root,
+             const std::function<void(const snmp::VarBind&)>& sink, std::string& error,
+             unsigned int* requests) {
+    const ClientOptions& options = session.Options();
+    const bool bulk = options.bulk && options.version != snmp::SnmpVersionV1;
+    snmp::ObjectId cursor = root;
+    for (;;) {
+        snmp::VarBindList vbs;
+        vbs.push_back(snmp::VarBind(cursor, snmp::AsnValue()));
+        if (requests != nullptr) {
+            ++*requests;
+        }
+        auto response =
+            session.Request(bulk ? snmp::PduGetBulkRequest : snmp::PduGetNextRequest, vbs, error);
+        if (!response) {
+            return WalkEnd::Error;
+        }
+        if (response->ErrStat() != 0) {
+            // SNMPv1 agents say noSuchName past the last instance.
+            if (options.version == snmp::SnmpVersionV1 && response->ErrStat() == 2) {
+                return WalkEnd::Done;
+            }
+            error = "Error in packet: " + ErrorStatusName(response->ErrStat());
+            return WalkEnd::Error;
+        }
+        if (response->VarBinds().empty()) {
+            return WalkEnd::Done;
+        }
+        for (const snmp::VarBind& vb : response->VarBinds()) {
+            const unsigned int type = vb.Value().Type();
+            if (type >= 0x80 && type <= kEndOfExceptions) {
+                return WalkEnd::Done;
+            }
+            if (vb.Objid().Length() <= root.Length() ||
+                vb.Objid().Compare(root, root.Length()) != 0) {
+                return WalkEnd::Done;
+            }
+            if (vb.Objid().Compare(cursor) <= 0) {
+                error = "OID not increasing: " + OidText(cursor) + " >= " + OidText(vb.Objid());
+                return WalkEnd::Error;
+            }
+            sink(vb);
+            cursor = vb.Objid();
+        }
+    }
+}
+
+int RunGet(const std::vector<std::string>& args) {
+    return Simple("get", snmp::PduGetRequest, args);
+}
+
+int RunGetNext(const std::vector<std::string>& args) {
+    return Simple("getnext", snmp::PduGetNextRequest, args);
+}
+
+int RunGetBulk(const std::vector<std::string>& args) {
+    return Simple("getbulk", snmp::PduGetBulkRequest, args);
+}
+
+int RunWalk(const std::vector<std::string>& args) {
+    const std::string cmd = "walk";
+    ClientOptions options;
+    std::vector<std::string> operands;
+    int rc = 0;
+    if (!Setup(cmd, "[OID]", args, 161, options, operands, rc)) {
+        return rc;
+    }
+    if (operands.size() > 1) {
+        return Fail(cmd, "at most one OID");
+    }
+    snmp::ObjectId root;
+    root.Set("1.3.6.1.2.1");
+    if (!operands.empty() && !ParseOid(operands[0], root)) {
+        return Fail(cmd, "bad OID '" + operands[0] + "'");
+    }
+    ClientSession session(options);
+    if (!Open(cmd, session, rc)) {
+        return rc;
+    }
+    std::string error;
+    WalkEnd end = WalkEnd::Done;
+    {
+        Printer printer(options.json);
+        end = Walk(
+            session, root, [&printer](const snmp::VarBind& vb) { printer.Add(vb); }, error);
+    }
+    return end == WalkEnd::Done ? 0 : Fail(cmd, error);
+}
+
+int RunSet(const std::vector<std::string>& args) {
+    const std::string cmd = "set";
+    ClientOptions options;
+    std::vector<std::string> operands;
+    int rc = 0;
+    if (!Setup(cmd, "OID TYPE VALUE...", args, 161, options, operands, rc)) {
+        return rc;
+    }
+    snmp::VarBindList vbs;
+    std::string error;
+    if (operands.empty() || !ParseSetTriples(operands, 0, vbs, error)) {
+        return Fail(cmd, operands.empty() ? "expected OID TYPE VALUE triples" : error);
+    }
+    ClientSession session(options);
+    if (!Open(cmd, session, rc)) {
+        return rc;
+    }
+    auto response = session.Request(snmp::PduSetRequest, vbs, error);
+    if (!response) {
+        return Fail(cmd, error);
+    }
+    return Report(cmd, *response, options.json);
+}
+
+int RunTrap(const std::vector<std::string>& args) {
+    const std::string cmd = "trap";
+    ClientOptions options;
+    std::vector<std::string> operands;
+    int rc = 0;
+    if (!Setup(cmd,
+               "(SNMPv1: ENTERPRISE AGENT-ADDR GENERIC SPECIFIC UPTIME; else UPTIME TRAPOID) "
+               "[OID TYPE VALUE]...",
+               args, 162, options, operands, rc)) {
+        return rc;
+    }
+    auto trap = std::make_unique<snmp::Message>();
+    if (options.version == snmp::SnmpVersionV1) {
+        if (operands.size() < 5) {
+            return Fail(
+                cmd, "expected ENTERPRISE AGENT-ADDR GENERIC SPECIFIC UPTIME [OID TYPE VALUE]...");
+        }
+        snmp::ObjectId enterprise;
+        if (!ParseOid(operands[0], enterprise)) {
+            return Fail(cmd, "bad enterprise OID '" + operands[0] + "'");
+        }
+        unsigned int agentAddr = 0x7F000001;
+        unsigned short unusedPort = 0;
+        std::string error;
+        if (!operands[1].empty() &&
+            !ParseAgentAddress(operands[1], 0, agentAddr, unusedPort, error)) {
+            return Fail(cmd, "bad agent address '" + operands[1] + "'");
+        }
+        unsigned long long generic = 0;
+        unsigned long long specific = 0;
+        if (!ParseUnsigned(operands[2], 6, generic)) {
+            return Fail(cmd, "bad generic trap '" + operands[2] + "' (0 to 6)");
+        }
+        if (!ParseUnsigned(operands[3], 2147483647ULL, specific)) {
+            return Fail(cmd, "bad specific trap '" + operands[3] + "'");
+        }
+        unsigned int upTime = 0;
+        if (!UpTimeValue(operands[4], upTime)) {
+            return Fail(cmd, "bad uptime '" + operands[4] + "'");
+        }
+        snmp::VarBindList vbs;
+        if (!ParseSetTriples(operands, 5, vbs, error)) {
+            return Fail(cmd, error);
+        }
+        trap->Init(snmp::PduV1Trap, enterprise, agentAddr, static_cast<unsigned int>(generic),
+                   static_cast<unsigned int>(specific), upTime, vbs);
+    } else {
+        unsigned int upTime = 0;
+        snmp::ObjectId trapOid;
+        snmp::VarBindList vbs;
+        if (!NotificationBindings(cmd, operands, upTime, trapOid, vbs, rc)) {
+            return rc;
+        }
+        trap->Init(options.version, snmp::PduV2Trap, trapOid, upTime, vbs);
+    }
+    ClientSession session(options);
+    if (!Open(cmd, session, rc)) {
+        return rc;
+    }
+    std::string error;
+    if (!session.SendTrap(std::move(trap), error)) {
+        return Fail(cmd, error);
+    }
+    return 0;
+}
+
+int RunInform(const std::vector<std::string>& args) {
+    const std::string cmd = "inform";
+    ClientOptions options;
+    std::vector<std::string> operands;
+    int rc = 0;
+    if (!Setup(cmd, "UPTIME TRAPOID [OID TYPE VALUE]...", args, 162, options, operands, rc)) {
+        return rc;
+    }
+    if (options.version == snmp::SnmpVersionV1) {
+        return Fail(cmd, "informs need SNMPv2c or SNMPv3");
+    }
+    unsigned int upTime = 0;
+    snmp::ObjectId trapOid;
+    snmp::VarBindList extra;
+    if (!NotificationBindings(cmd, operands, upTime, trapOid, extra, rc)) {
+        return rc;
+    }
+    snmp::Message shape;
+    shape.Init(options.version, snmp::PduInformRequest, trapOid, upTime, extra);
+    ClientSession session(options);
+    if (!Open(cmd, session, rc)) {
+        return rc;
+    }
+    std::string error;
+    auto response = session.Request(snmp::PduInformRequest, shape.VarBinds(), error);
+    if (!response) {
+        return Fail(cmd, error);
+    }
+    if (response->ErrStat() != 0) {
+        return Fail(cmd, "Error in packet: " + ErrorStatusName(response->ErrStat()));
+    }
+    return 0;
+}
+
+}  // namespace zksnmp

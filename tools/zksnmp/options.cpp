@@ -1,0 +1,275 @@
+// Command-line options of zksnmp's manager commands.
+#include "options.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+
+#include "protocols.h"
+#include "snmp/asn_value.h"
+#include "value_text.h"
+
+namespace zksnmp {
+namespace {
+
+bool ParseCount(const std::string& text, int& out) {
+    unsigned long long n = 0;
+    if (!ParseUnsigned(text, 2147483647ULL, n)) {
+        return false;
+    }
+    out = static_cast<int>(n);
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double& out) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == nullptr || *end != '\0' || !(v > 0) || v > 3600) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+bool ParseAgentAddress(const std::string& text, unsigned short defaultPort, unsigned int& addr,
+                       unsigned short& port, std::string& error) {
+    std::string host = text;
+    if (host.rfind("udp:", 0) == 0) {
+        host = host.substr(4);
+    }
+    unsigned short p = defaultPort;
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        unsigned long long n = 0;
+        if (!ParseUnsigned(host.substr(colon + 1), 65535, n) || n == 0) {
+            error = "bad port in '" + text + "'";
+            return false;
+        }
+        p = static_cast<unsigned short>(n);
+        host = host.substr(0, colon);
+    }
+    if (host.empty()) {
+        error = "missing host in '" + text + "'";
+        return false;
+    }
+    in_addr a{};
+    if (inet_pton(AF_INET, host.c_str(), &a) != 1) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+            error = "unknown host '" + host + "'";
+            return false;
+        }
+        a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+    addr = ntohl(a.s_addr);
+    port = p;
+    return true;
+}
+
+bool ParseClientArgs(const std::vector<std::string>& args, unsigned short defaultPort,
+                     ClientOptions& out, std::vector<std::string>& operands, std::string& error) {
+    ClientOptions o;
+    o.port = defaultPort;
+    bool levelGiven = false;
+    bool authGiven = false;
+    bool privGiven = false;
+    size_t i = 0;
+    // The value of an option: glued to it ("-v2c") or the next word.
+    auto value = [&](const std::string& opt, size_t glue, std::string& v) {
+        if (args[i].size() > glue) {
+            v = args[i].substr(glue);
+            return true;
+        }
+        if (i + 1 >= args.size()) {
+            error = "option " + opt + " needs a value";
+            return false;
+        }
+        v = args[++i];
+        return true;
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            error = "help";
+            return false;
+        }
+        if (a == "--json") {
+            o.json = true;
+            continue;
+        }
+        if (a == "--bulk") {
+            o.bulk = true;
+            continue;
+        }
+        if (a.size() < 2 || a[0] != '-') {
+            break;
+        }
+        std::string v;
+        if (a.rfind("-Cn", 0) == 0 || a.rfind("-Cr", 0) == 0) {
+            const std::string opt = a.substr(0, 3);
+            if (!value(opt, 3, v)) {
+                return false;
+            }
+            if (!ParseCount(v, opt == "-Cn" ? o.nonRepeaters : o.maxRepetitions)) {
+                error = "bad number for " + opt + ": '" + v + "'";
+                return false;
+            }
+            continue;
+        }
+        const std::string opt = a.substr(0, 2);
+        const char c = a[1];
+        if (std::string("vculaAxXnetr").find(c) == std::string::npos ||
+            (a.size() > 2 && a[1] == '-')) {
+            error = "unknown option '" + a + "'";
+            return false;
+        }
+        if (!value(opt, 2, v)) {
+            return false;
+        }
+        switch (c) {
+            case 'v':
+                if (v == "1") {
+                    o.version = snmp::SnmpVersionV1;
+                } else if (v == "2c") {
+                    o.version = snmp::SnmpVersionV2c;
+                } else if (v == "3") {
+                    o.version = snmp::SnmpVersionV3;
+                } else {
+                    error = "bad version '" + v + "' (use 1, 2c or 3)";
+                    return false;
+                }
+                break;
+            case 'c':
+                o.community = v;
+                break;
+            case 'u':
+                o.user.name = v;
+                break;
+            case 'l':
+                if (!snmp::ParseSecLevel(v, o.level)) {
+                    error =
+                        "bad security level '" + v + "' (use noAuthNoPriv, authNoPriv or authPriv)";
+                    return false;
+                }
+                levelGiven = true;
+                break;
+            case 'a':
+                if (!ParseAuthProtocol(v, o.user.auth)) {
+                    error = "bad authentication protocol '" + v + "' (use " +
+                            AuthProtocolChoices() + ")";
+                    return false;
+                }
+                authGiven = true;
+                break;
+            case 'A':
+                o.user.authPass = v;
+                break;
+            case 'x':
+                if (!ParsePrivProtocol(v, o.user.priv)) {
+                    error = "bad privacy protocol '" + v + "' (use " + PrivProtocolChoices() + ")";
+                    return false;
+                }
+                privGiven = true;
+                break;
+            case 'X':
+                o.user.privPass = v;
+                break;
+            case 'n':
+                o.context = v;
+                break;
+            case 'e':
+                if (!ParseHex(v, o.engineId) || o.engineId.Size() < 5 || o.engineId.Size() > 32) {
+                    error = "bad engine id '" + v + "' (5 to 32 octets in hex)";
+                    return false;
+                }
+                break;
+            case 't':
+                if (!ParseSeconds(v, o.timeout)) {
+                    error = "bad timeout '" + v + "' (seconds)";
+                    return false;
+                }
+                break;
+            default:  // 'r'
+                if (!ParseCount(v, o.retries) || o.retries > 100) {
+                    error = "bad retry count '" + v + "'";
+                    return false;
+                }
+                break;
+        }
+    }
+    if (i >= args.size()) {
+        error = "missing agent address";
+        return false;
+    }
+    if (!ParseAgentAddress(args[i], defaultPort, o.addr, o.port, error)) {
+        return false;
+    }
+    o.host = args[i];
+    operands.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+    if (o.version == snmp::SnmpVersionV3) {
+        if (o.user.name.empty()) {
+            error = "SNMPv3 needs a user name (-u)";
+            return false;
+        }
+        // As the usual tools do: passwords alone choose MD5 and DES, and the
+        // level follows the protocols when it is not given.
+        if (!o.user.authPass.empty() && !authGiven) {
+            o.user.auth = snmp::USMAuthMD5;
+        }
+        if (!o.user.privPass.empty() && !privGiven) {
+            o.user.priv = snmp::USMPrivDES;
+        }
+        if (!levelGiven) {
+            o.level = LevelOf(o.user);
+        }
+        if (o.level >= snmp::SecLevelAuthNoPriv &&
+            (o.user.auth == snmp::USMAuthNone || o.user.authPass.size() < 8)) {
+            error = "authNoPriv and authPriv need -a and an -A password of at least 8 characters";
+            return false;
+        }
+        if (o.level == snmp::SecLevelAuthPriv &&
+            (o.user.priv == snmp::USMPrivNone || o.user.privPass.size() < 8)) {
+            error = "authPriv needs -x and an -X password of at least 8 characters";
+            return false;
+        }
+        if (o.level < snmp::SecLevelAuthPriv) {
+            o.user.priv = snmp::USMPrivNone;
+        }
+        if (o.level < snmp::SecLevelAuthNoPriv) {
+            o.user.auth = snmp::USMAuthNone;
+        }
+    }
+    out = o;
+    return true;
+}
+
+std::string ClientOptionsHelp() {
+    return "  -v 1|2c|3          SNMP version (default 2c)\n"
+           "  -c COMMUNITY       community (default public)\n"
+           "  -u USER            SNMPv3 user name\n"
+           "  -l LEVEL           noAuthNoPriv|authNoPriv|authPriv\n"
+           "  -a PROTOCOL        authentication protocol (" +
+           AuthProtocolChoices() +
+           ")\n"
+           "  -A PASSWORD        authentication password\n"
+           "  -x PROTOCOL        privacy protocol (" +
+           PrivProtocolChoices() +
+           ")\n"
+           "  -X PASSWORD        privacy password\n"
+           "  -n CONTEXT         SNMPv3 context name\n"
+           "  -e ENGINEID        the agent's engine id in hex (default: discover it)\n"
+           "  -t SECONDS         time-out per attempt (default 1)\n"
+           "  -r RETRIES         retries after a time-out (default 5)\n"
+           "  --json             print JSON instead of text\n"
+           "  AGENT              HOST[:PORT]\n";
+}
+
+}  // namespace zksnmp

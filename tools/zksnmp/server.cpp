@@ -1,0 +1,411 @@
+// The agent and the notification receiver of zksnmp.
+#include "server.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "brask/ip_addr.h"
+#include "options.h"
+#include "snmp/init.h"
+#include "value_text.h"
+
+namespace zksnmp {
+namespace {
+
+std::string PduName(unsigned int type) {
+    switch (type) {
+        case snmp::PduGetRequest:
+            return "Get";
+        case snmp::PduGetNextRequest:
+            return "GetNext";
+        case snmp::PduResponse:
+            return "Response";
+        case snmp::PduSetRequest:
+            return "Set";
+        case snmp::PduV1Trap:
+            return "SNMPv1-Trap";
+        case snmp::PduGetBulkRequest:
+            return "GetBulk";
+        case snmp::PduInformRequest:
+            return "Inform";
+        case snmp::PduV2Trap:
+            return "SNMPv2-Trap";
+        case snmp::PduReport:
+            return "Report";
+        default:
+            return "PDU " + std::to_string(type);
+    }
+}
+
+std::string VersionName(snmp::SnmpVersion v) {
+    return v == snmp::SnmpVersionV1 ? "1" : v == snmp::SnmpVersionV2c ? "2c" : "3";
+}
+
+// Waits for SIGINT or SIGTERM, which the caller has blocked.
+void WaitForSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    int sig = 0;
+    sigwait(&set, &sig);
+}
+
+void BlockSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+const char kServerHelp[] =
+    "  --listen ADDR:PORT           local endpoint (default 127.0.0.1:%s; port 0 picks a free "
+    "one)\n"
+    "  --community C                read-only community (repeatable)\n"
+    "  --rw-community C             read-write community (repeatable)\n"
+    "  --user NAME[:AUTH:PASS[:PRIV:PASS]]   SNMPv3 user (repeatable), e.g. "
+    "bob:SHA:secret1:DES:secret2\n"
+    "  --engine-id HEX              local engine id (default: random)\n"
+    "  --json                       JSON output\n";
+
+}  // namespace
+
+bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOptions& out,
+                     std::string& error) {
+    ServerOptions o;
+    o.port = agent ? 161 : 162;
+    o.listen = "127.0.0.1:" + std::to_string(o.port);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            error = "help";
+            return false;
+        }
+        if (a == "--json") {
+            o.json = true;
+            continue;
+        }
+        const bool known = a == "--listen" || a == "--community" || a == "--rw-community" ||
+                           a == "--user" || a == "--engine-id" ||
+                           (agent && (a == "--mib" || a == "--rows"));
+        if (!known) {
+            error = "unknown option '" + a + "'";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = "option " + a + " needs a value";
+            return false;
+        }
+        const std::string& v = args[++i];
+        if (a == "--listen") {
+            // Port 0 is allowed here: the system picks one and it is printed.
+            const bool zeroPort = v.size() >= 2 && v.compare(v.size() - 2, 2, ":0") == 0;
+            std::string text = zeroPort ? v.substr(0, v.size() - 2) : v;
+            if (!ParseAgentAddress(text, o.port, o.addr, o.port, error)) {
+                return false;
+            }
+            if (zeroPort) {
+                o.port = 0;
+            }
+            o.listen = v;
+        } else if (a == "--community") {
+            o.roCommunities.push_back(v);
+        } else if (a == "--rw-community") {
+            o.rwCommunities.push_back(v);
+        } else if (a == "--user") {
+            UserSpec u;
+            if (!ParseUserSpec(v, u, error)) {
+                return false;
+            }
+            o.users.push_back(u);
+        } else if (a == "--engine-id") {
+            if (!ParseHex(v, o.engineId) || o.engineId.Size() < 5 || o.engineId.Size() > 32) {
+                error = "bad engine id '" + v + "' (5 to 32 octets in hex)";
+                return false;
+            }
+        } else if (a == "--mib") {
+            o.mibFile = v;
+        } else {
+            unsigned long long n = 0;
+            if (!ParseUnsigned(v, 100000, n)) {
+                error = "bad row count '" + v + "' (0 to 100000)";
+                return false;
+            }
+            o.rows = static_cast<unsigned int>(n);
+        }
+    }
+    if (agent && o.roCommunities.empty() && o.rwCommunities.empty()) {
+        o.roCommunities.push_back("public");
+        o.rwCommunities.push_back("private");
+    }
+    out = o;
+    return true;
+}
+
+ServerBase::ServerBase(const ServerOptions& options) : options_(options) {
+    engineId_ = options.engineId.Empty() ? NewEngineId() : options.engineId;
+    lookup_ =
+        std::make_unique<LocalUserLookup>(engineId_, 1, &ServerBase::EngineTime, options.users);
+}
+
+ServerBase::~ServerBase() {
+    Stop();
+    delete dispatcher_;
+}
+
+unsigned int ServerBase::EngineTime() {
+    return snmp::UpTime() / 100;
+}
+
+bool ServerBase::Start(std::string& error) {
+    dispatcher_ = snmp::Dispatcher::Create(snmp::TypeServer, 0, 0, snmp::Dispatcher::SockTypeUdp);
+    if (dispatcher_ == nullptr) {
+        error = "cannot create the dispatcher";
+        return false;
+    }
+    dispatcher_->SetTargetLookup(lookup_.get());
+    dispatcher_->SetServerRequestor(this);
+    brask::IpEndpoint local(brask::IpAddr(options_.addr), options_.port);
+    if (!dispatcher_->AddEndpoint(local, false)) {
+        error = "cannot listen on " + options_.listen;
+        return false;
+    }
+    port_ = local.Port();
+    started_ = dispatcher_->Start();
+    return started_;
+}
+
+void ServerBase::Stop() {
+    if (dispatcher_ != nullptr && started_) {
+        dispatcher_->Stop();
+        started_ = false;
+    }
+}
+
+int ServerBase::CommunityAccess(const std::string& community) const {
+    for (const auto& c : options_.rwCommunities) {
+        if (c == community) {
+            return 2;
+        }
+    }
+    for (const auto& c : options_.roCommunities) {
+        if (c == community) {
+            return 1;
+        }
+    }
+    return anyCommunity_ ? 1 : 0;
+}
+
+void ServerBase::Answer(snmp::Dispatcher* dispatcher, snmp::Message* answer) {
+    if (!dispatcher->HandleResponse(answer)) {
+        delete answer;
+    }
+}
+
+snmp::Message* ServerBase::ResponseTo(const snmp::Message& request, const snmp::VarBindList& vbs,
+                                      int errorStatus, int errorIndex) {
+    auto* response = new snmp::Message(request);
+    response->SwapAddrs();
+    response->SetType(snmp::PduResponse);
+    response->SetReportable(false);
+    response->VarBinds() = vbs;
+    response->SetError(errorStatus, errorIndex);
+    return response;
+}
+
+AgentServer::AgentServer(const ServerOptions& options) : ServerBase(options) {
+    mib_.AddSystemGroup("zksnmp agent (libZorKalSnmp)", "zksnmp", [] { return snmp::UpTime(); });
+    mib_.AddStatistics(EngineId(), 1, &ServerBase::EngineTime);
+    mib_.AddTable(options.rows);
+}
+
+bool AgentServer::Load(std::string& error) {
+    if (options_.mibFile.empty()) {
+        return true;
+    }
+    std::ifstream in(options_.mibFile);
+    if (!in) {
+        error = "cannot read " + options_.mibFile;
+        return false;
+    }
+    std::string why;
+    if (!mib_.LoadDump(in, why)) {
+        error = options_.mibFile + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
+    std::unique_ptr<snmp::Message> request(msg);
+    const int id = request->RequestId();
+    const snmp::SnmpVersion version = request->Version();
+    bool mayWrite = true;
+    if (version != snmp::SnmpVersionV3) {
+        const int access = CommunityAccess(request->Community());
+        if (access == 0) {
+            dispatcher->Cancel(id, true);
+            return;
+        }
+        mayWrite = access == 2;
+    }
+    const unsigned int type = request->Type();
+    if (type == snmp::PduInformRequest) {
+        Answer(dispatcher, ResponseTo(*request, request->VarBinds(), 0, 0));
+        return;
+    }
+    const bool isRequest = type == snmp::PduGetRequest || type == snmp::PduGetNextRequest ||
+                           type == snmp::PduSetRequest ||
+                           (type == snmp::PduGetBulkRequest && version != snmp::SnmpVersionV1);
+    if (!isRequest) {
+        dispatcher->Cancel(id, true);
+        return;
+    }
+    // Leave the message and security headers their room: up to about 100
+    // octets for SNMPv3 with privacy, a few for a community message.
+    unsigned int room = snmp::Message::_maxvbenc - (version == snmp::SnmpVersionV3 ? 110 : 20);
+    if (version == snmp::SnmpVersionV3 && request->MsgMaxSize() > 0 &&
+        static_cast<unsigned int>(request->MsgMaxSize()) < snmp::Message::MaxMessageSize()) {
+        const unsigned int limit = static_cast<unsigned int>(request->MsgMaxSize());
+        room = limit > 250 ? limit - 250 : 0;
+    }
+    const MibAnswer answer = mib_.Process(version, type, request->VarBinds(), request->NonReps(),
+                                          request->MaxReps(), mayWrite, room);
+    Answer(dispatcher, ResponseTo(*request, answer.vbs, answer.errorStatus, answer.errorIndex));
+}
+
+NotificationListener::NotificationListener(const ServerOptions& options,
+                                           std::function<void(const std::string&)> sink)
+    : ServerBase(options), sink_(std::move(sink)) {
+    anyCommunity_ = options.roCommunities.empty() && options.rwCommunities.empty();
+}
+
+void NotificationListener::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
+    std::unique_ptr<snmp::Message> notification(msg);
+    const int id = notification->RequestId();
+    const unsigned int type = notification->Type();
+    const bool accepted =
+        (type == snmp::PduV1Trap || type == snmp::PduV2Trap || type == snmp::PduInformRequest) &&
+        (notification->Version() == snmp::SnmpVersionV3 ||
+         CommunityAccess(notification->Community()) != 0);
+    if (!accepted) {
+        dispatcher->Cancel(id, true);
+        return;
+    }
+    sink_(DescribeNotification(*notification, options_.json));
+    if (type == snmp::PduInformRequest) {
+        Answer(dispatcher, ResponseTo(*notification, notification->VarBinds(), 0, 0));
+    } else {
+        dispatcher->Cancel(id, true);
+    }
+}
+
+std::string DescribeNotification(const snmp::Message& msg, bool json) {
+    const std::string source = msg.SrcAddr().ToString() + ":" + std::to_string(msg.SrcPort());
+    const bool v3 = msg.Version() == snmp::SnmpVersionV3;
+    const bool v1trap = msg.Type() == snmp::PduV1Trap;
+    if (json) {
+        std::string out = "{\"source\":" + JsonString(source) +
+                          ",\"version\":" + JsonString(VersionName(msg.Version())) +
+                          (v3 ? ",\"user\":" + JsonString(msg.UserName()) + ",\"level\":" +
+                                    JsonString(snmp::TranslateSecLevel(msg.SecurityLevel()))
+                              : ",\"community\":" + JsonString(msg.Community())) +
+                          ",\"pdu\":" + JsonString(PduName(msg.Type()));
+        if (v1trap) {
+            out += ",\"enterprise\":" + JsonString(OidText(msg.Enterprise())) +
+                   ",\"agent-addr\":" + JsonString(msg.AgentAddr().ToString()) +
+                   ",\"generic\":" + std::to_string(msg.GenType()) +
+                   ",\"specific\":" + std::to_string(msg.SpecType()) +
+                   ",\"timestamp\":" + std::to_string(msg.Stamp());
+        }
+        out += ",\"bindings\":[";
+        bool first = true;
+        for (const auto& vb : msg.VarBinds()) {
+            out += (first ? "" : ",") + JsonBinding(vb);
+            first = false;
+        }
+        return out + "]}";
+    }
+    std::string out =
+        "NOTIFICATION " + PduName(msg.Type()) + " from " + source + " SNMPv" +
+        VersionName(msg.Version()) +
+        (v3 ? " user " + msg.UserName() + " " + snmp::TranslateSecLevel(msg.SecurityLevel())
+            : " community " + msg.Community());
+    if (v1trap) {
+        out += " enterprise " + OidText(msg.Enterprise()) + " agent-addr " +
+               msg.AgentAddr().ToString() + " generic " + std::to_string(msg.GenType()) +
+               " specific " + std::to_string(msg.SpecType()) + " timestamp " +
+               std::to_string(msg.Stamp());
+    }
+    for (const auto& vb : msg.VarBinds()) {
+        out += "\n  " + FormatBinding(vb);
+    }
+    return out;
+}
+
+namespace {
+
+int RunServer(const std::vector<std::string>& args, bool agent) {
+    ServerOptions options;
+    std::string error;
+    if (!ParseServerArgs(args, agent, options, error)) {
+        if (error == "help") {
+            std::printf("usage: zksnmp %s [options]\n", agent ? "agent" : "listen");
+            std::printf(kServerHelp, agent ? "161" : "162");
+            if (agent) {
+                std::printf(
+                    "  --mib FILE                   serve the instances of an `OID TYPE VALUE` "
+                    "file\n"
+                    "  --rows N                     rows of the generated table (default 10)\n");
+            }
+            return 0;
+        }
+        std::fprintf(stderr, "zksnmp %s: %s\n", agent ? "agent" : "listen", error.c_str());
+        return 1;
+    }
+    BlockSignals();
+    std::mutex printLock;
+    std::unique_ptr<ServerBase> server;
+    if (agent) {
+        auto a = std::make_unique<AgentServer>(options);
+        if (!a->Load(error)) {
+            std::fprintf(stderr, "zksnmp agent: %s\n", error.c_str());
+            return 1;
+        }
+        server = std::move(a);
+    } else {
+        server =
+            std::make_unique<NotificationListener>(options, [&printLock](const std::string& text) {
+                std::lock_guard<std::mutex> guard(printLock);
+                std::cout << text << std::endl;
+            });
+    }
+    if (!server->Start(error)) {
+        std::fprintf(stderr, "zksnmp %s: %s\n", agent ? "agent" : "listen", error.c_str());
+        return 1;
+    }
+    {
+        std::lock_guard<std::mutex> guard(printLock);
+        std::cout << (agent ? "agent" : "listener") << " on "
+                  << brask::IpAddr(options.addr).ToString() << ":" << server->Port()
+                  << " engine-id " << HexText(server->EngineId(), false) << std::endl;
+    }
+    WaitForSignal();
+    server->Stop();
+    return 0;
+}
+
+}  // namespace
+
+int RunAgent(const std::vector<std::string>& args) {
+    return RunServer(args, true);
+}
+
+int RunListen(const std::vector<std::string>& args) {
+    return RunServer(args, false);
+}
+
+}  // namespace zksnmp
