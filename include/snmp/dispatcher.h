@@ -16,8 +16,9 @@ class TargetLookup;
 class Dispatcher;
 
 // Which side of the exchange a dispatcher (or a TargetLookup) serves.
-// Only these two values are valid.
-enum Type {
+// Only these two values are valid; the int base lets a wrong value be
+// refused (Dispatcher::Create) rather than be undefined.
+enum Type : int {
     TypeClient = 0,  // send requests, match responses
     TypeServer = 1   // receive requests, send answers and Reports
 };
@@ -65,7 +66,7 @@ protected:
 // caller keeps it. Operations returning a Message* give it to the caller.
 class SNMP_API Dispatcher {
 public:
-    enum SockType {
+    enum SockType : int {
         SockTypeUdp = 0  // UDP over IPv4, the only transport kind
     };
 
