@@ -19,68 +19,11 @@ using msgtest::ToHex;
 
 namespace {
 
-struct GoldenBinding {
-    std::string oid;
-    unsigned int tag = 0;
-    std::string value;
-};
-
-struct GoldenCase {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> fields;
-    std::vector<GoldenBinding> bindings;
-    std::string hex;
-
-    const std::string& Get(const std::string& key) const {
-        for (const auto& f : fields) {
-            if (f.first == key) return f.second;
-        }
-        throw std::runtime_error(name + ": no field " + key);
-    }
-    int Int(const std::string& key) const { return static_cast<int>(std::stoll(Get(key))); }
-};
-
-std::vector<GoldenCase> LoadCases(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot open " + path);
-    std::vector<GoldenCase> cases;
-    GoldenCase current;
-    std::string line;
-    auto flush = [&]() {
-        if (!current.name.empty()) cases.push_back(current);
-        current = GoldenCase();
-    };
-    while (std::getline(in, line)) {
-        if (line.empty()) {
-            flush();
-            continue;
-        }
-        if (line[0] == '#') continue;
-        const size_t space = line.find(' ');
-        const std::string key = line.substr(0, space);
-        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "name") {
-            current.name = value;
-        } else if (key == "hex") {
-            current.hex = value;
-        } else if (key == "vb") {
-            std::istringstream parts(value);
-            GoldenBinding b;
-            parts >> b.oid >> b.tag >> b.value;
-            current.bindings.push_back(b);
-        } else {
-            current.fields.emplace_back(key, value);
-        }
-    }
-    flush();
-    return cases;
-}
-
 Bytes HexOrEmpty(const std::string& text) {
     return text == "-" ? Bytes() : FromHex(text);
 }
 
-AsnValue MakeValue(const GoldenBinding& b) {
+AsnValue MakeValue(const msgtest::CaseBinding& b) {
     AsnValue v(b.tag);
     switch (b.tag) {
         case 0x02:
@@ -111,40 +54,15 @@ AsnValue MakeValue(const GoldenBinding& b) {
     return v;
 }
 
-// The value in the cases file's notation, from a decoded value.
-std::string ValueText(const AsnValue& v) {
-    switch (v.Type()) {
-        case 0x02:
-            return std::to_string(v.Integer());
-        case 0x04:
-        case 0x40:
-        case 0x44:
-            return v.String().Empty() ? "-" : ToHex(v.String().Data(), v.String().Size());
-        case 0x06: {
-            std::ostringstream os;
-            os << v.Objid();
-            return os.str();
-        }
-        case 0x41:
-        case 0x42:
-        case 0x43:
-        case 0x47:
-            return std::to_string(v.Unsigned());
-        case 0x46:
-            return std::to_string(v.Counter64());
-        default:
-            return "-";
-    }
-}
-
-Message BuildMessage(const GoldenCase& c) {
+Message BuildMessage(const msgtest::CaseBlock& c) {
     Message m;
     m.SetVersion(static_cast<SnmpVersion>(c.Int("version")));
     const Bytes community = FromHex(c.Get("community"));
     m.SetCommunity(std::string(community.begin(), community.end()));
     const auto pdu = static_cast<unsigned int>(c.Int("pdu"));
     VarBindList vbs;
-    for (const GoldenBinding& b : c.bindings) vbs.emplace_back(msgtest::Oid(b.oid), MakeValue(b));
+    for (const msgtest::CaseBinding& b : c.bindings)
+        vbs.emplace_back(msgtest::Oid(b.oid), MakeValue(b));
     if (pdu == PduV1Trap) {
         const brask::IpAddr agent(c.Get("agent-addr"));
         m.Init(pdu, msgtest::Oid(c.Get("enterprise")), agent.Addr4(),
@@ -166,7 +84,7 @@ Message BuildMessage(const GoldenCase& c) {
     return m;
 }
 
-void ExpectDecodedFields(const GoldenCase& c, const Message& m) {
+void ExpectDecodedFields(const msgtest::CaseBlock& c, const Message& m) {
     EXPECT_EQ(static_cast<int>(m.Version()), c.Int("version"));
     EXPECT_EQ(
         ToHex(reinterpret_cast<const unsigned char*>(m.Community().data()), m.Community().size()),
@@ -192,12 +110,12 @@ void ExpectDecodedFields(const GoldenCase& c, const Message& m) {
     }
     ASSERT_EQ(m.VarBinds().size(), c.bindings.size());
     auto it = m.VarBinds().begin();
-    for (const GoldenBinding& b : c.bindings) {
+    for (const msgtest::CaseBinding& b : c.bindings) {
         std::ostringstream name;
         name << it->Objid();
         EXPECT_EQ(name.str(), b.oid);
         EXPECT_EQ(it->Value().Type(), b.tag);
-        EXPECT_EQ(ValueText(it->Value()), b.value) << b.oid;
+        EXPECT_EQ(msgtest::ValueText(it->Value()), b.value) << b.oid;
         ++it;
     }
 }
@@ -216,9 +134,9 @@ bool IsNonMinimalIntegerCase(const std::string& name) {
 }
 
 TEST(GoldenDatagrams, NonMinimalIntegerFromPysnmpIsRejectedAndWrittenMinimally) {
-    const std::vector<GoldenCase> cases = LoadCases("golden/cases.txt");
+    const std::vector<msgtest::CaseBlock> cases = msgtest::LoadCaseBlocks("golden/cases.txt");
     int seen = 0;
-    for (const GoldenCase& c : cases) {
+    for (const msgtest::CaseBlock& c : cases) {
         if (!IsNonMinimalIntegerCase(c.name)) continue;
         SCOPED_TRACE(c.name);
         ++seen;
@@ -237,9 +155,9 @@ TEST(GoldenDatagrams, NonMinimalIntegerFromPysnmpIsRejectedAndWrittenMinimally) 
 }
 
 TEST(GoldenDatagrams, DecodeToTheirFieldsAndEncodeToTheSameBytes) {
-    const std::vector<GoldenCase> cases = LoadCases("golden/cases.txt");
+    const std::vector<msgtest::CaseBlock> cases = msgtest::LoadCaseBlocks("golden/cases.txt");
     ASSERT_GE(cases.size(), 100u);
-    for (const GoldenCase& c : cases) {
+    for (const msgtest::CaseBlock& c : cases) {
         if (IsNonMinimalIntegerCase(c.name)) continue;
         SCOPED_TRACE(c.name);
         const Bytes wire = FromHex(c.hex);

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "snmp/asn_value.h"
@@ -94,6 +97,97 @@ inline int DecodeType(snmp::Message& msg, const Bytes& bytes) {
         return -1;
     } catch (const snmp::Exception& e) {
         return e.Type();
+    }
+}
+
+// One `vb <oid> <tag> <value>` line of a cases file.
+struct CaseBinding {
+    std::string oid;
+    unsigned int tag = 0;
+    std::string value;
+};
+
+// One block of `key value` lines of a cases file (tests/message/golden/README.md).
+struct CaseBlock {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::vector<CaseBinding> bindings;
+    std::string hex;
+
+    const std::string& Get(const std::string& key) const {
+        for (const auto& f : fields) {
+            if (f.first == key) return f.second;
+        }
+        throw std::runtime_error(name + ": no field " + key);
+    }
+    bool Has(const std::string& key) const {
+        for (const auto& f : fields) {
+            if (f.first == key) return true;
+        }
+        return false;
+    }
+    int Int(const std::string& key) const { return static_cast<int>(std::stoll(Get(key))); }
+};
+
+inline std::vector<CaseBlock> LoadCaseBlocks(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("cannot open " + path);
+    std::vector<CaseBlock> cases;
+    CaseBlock current;
+    std::string line;
+    auto flush = [&]() {
+        if (!current.name.empty()) cases.push_back(current);
+        current = CaseBlock();
+    };
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            flush();
+            continue;
+        }
+        if (line[0] == '#') continue;
+        const size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "name") {
+            current.name = value;
+        } else if (key == "hex") {
+            current.hex = value;
+        } else if (key == "vb") {
+            std::istringstream parts(value);
+            CaseBinding b;
+            parts >> b.oid >> b.tag >> b.value;
+            current.bindings.push_back(b);
+        } else {
+            current.fields.emplace_back(key, value);
+        }
+    }
+    flush();
+    return cases;
+}
+
+// The value in the cases file's notation, from a decoded value.
+inline std::string ValueText(const snmp::AsnValue& v) {
+    switch (v.Type()) {
+        case 0x02:
+            return std::to_string(v.Integer());
+        case 0x04:
+        case 0x40:
+        case 0x44:
+            return v.String().Empty() ? "-" : ToHex(v.String().Data(), v.String().Size());
+        case 0x06: {
+            std::ostringstream os;
+            os << v.Objid();
+            return os.str();
+        }
+        case 0x41:
+        case 0x42:
+        case 0x43:
+        case 0x47:
+            return std::to_string(v.Unsigned());
+        case 0x46:
+            return std::to_string(v.Counter64());
+        default:
+            return "-";
     }
 }
 
