@@ -15,15 +15,16 @@ namespace snmp {
 class USMAuth;
 class USMPriv;
 
-// Authentication protocols. Any other value gives no protocol object.
-enum USMAuthProtocol {
+// Authentication protocols. Any other value (the fixed underlying type makes
+// every int a valid value) gives no protocol object.
+enum USMAuthProtocol : int {
     USMAuthNone = 1,  // no authentication
     USMAuthMD5 = 2,   // HMAC-MD5-96
     USMAuthSHA1 = 3   // HMAC-SHA-96
 };
 
 // Privacy protocols. Any other value gives no protocol object.
-enum USMPrivProtocol {
+enum USMPrivProtocol : int {
     USMPrivNone = 1,  // no privacy
     USMPrivDES = 2    // CBC-DES
 };
