@@ -209,7 +209,7 @@ class NetSnmpTrapReceiver(_Peer):
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile, "-On", "-n",
-                     "-F", "NOTIFICATION from %b security [%P] bindings %V| %v\\n"],
+                     "-F", "NOTIFICATION from %b security [%P] enterprise %N generic %w specific %q bindings %V| %v\\n"],
                     "NET-SNMP version")
 
     def wait_for(self, text, timeout=15):
