@@ -2,13 +2,15 @@
 // 127.0.0.1: requests of every version, traps and informs, SNMPv3 discovery
 // at every security level, Reports, tooBig answers, cancellation, answer
 // order, the draining stop and many requests in flight from several threads.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -887,6 +889,84 @@ TEST_F(LoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
     }
     EXPECT_EQ(agent_.SeenTotal(), sentIds.size());
     EXPECT_EQ(Imp(client_.get()).OutstandingCount(), 0u);
+}
+
+// True when a fresh socket can bind 127.0.0.1:`port`, i.e. nobody holds it.
+bool PortIsFree(unsigned short port) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    ::close(s);
+    return bound;
+}
+
+TEST_F(LoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
+    brask::IpEndpoint second(brask::IpAddr("127.0.0.1"), 0);
+    ASSERT_TRUE(server_->AddEndpoint(second, false));
+    EXPECT_NE(second.Port(), 0);
+    EXPECT_NE(second.Port(), serverPort_);
+    brask::IpEndpoint again(second);
+    EXPECT_FALSE(server_->AddEndpoint(again, false));
+    EXPECT_EQ(Imp(server_.get()).EndpointCount(), 2u);
+    EXPECT_FALSE(PortIsFree(second.Port()));
+
+    // Both endpoints take requests while the server runs.
+    for (unsigned short port : {serverPort_, second.Port()}) {
+        Collector collector;
+        int id = 0;
+        ASSERT_TRUE(client_->SendRequest(
+            Request(SnmpVersionV2c, PduGetRequest, port, {"1.3.6.1.2.1.1.1.0"}), id, false,
+            &collector));
+        ASSERT_TRUE(collector.WaitFor(1));
+        EXPECT_EQ(collector.At(0).RequestId(), id);
+    }
+
+    EXPECT_TRUE(server_->RemoveEndpoint(second));
+    EXPECT_FALSE(server_->RemoveEndpoint(second));
+    EXPECT_EQ(Imp(server_.get()).EndpointCount(), 1u);
+    // The socket is closed; a receiver still inside its wait lets go of it
+    // when the wait ends.
+    EXPECT_TRUE(Eventually([&] { return PortIsFree(second.Port()); }));
+
+    // The remaining endpoint still works after the change.
+    Collector collector;
+    int id = 0;
+    ASSERT_TRUE(client_->SendRequest(
+        Request(SnmpVersionV2c, PduGetRequest, serverPort_, {"1.3.6.1.2.1.1.1.0"}), id, false,
+        &collector));
+    ASSERT_TRUE(collector.WaitFor(1));
+}
+
+TEST_F(LoopbackTest, DestructionClosesSocketsAndEndsObservation) {
+    // A dispatcher deleted while running (Stop forgotten) still ends its
+    // threads and closes its sockets.
+    unsigned short port = 0;
+    std::unique_ptr<Dispatcher> forgotten(StartServer(0, &port));
+    ASSERT_NE(forgotten, nullptr);
+    agent_.SetHold(true);
+    int id = 0;
+    Collector never;
+    ASSERT_TRUE(client_->SendRequest(
+        Request(SnmpVersionV2c, PduGetRequest, port, {"1.3.6.1.2.1.1.1.0"}), id, false, &never));
+    ASSERT_TRUE(Eventually([&] { return agent_.HeldCount() == 1; }));
+    delete agent_.TakeHeld(id);
+    forgotten.reset();
+    agent_.SetHold(false);
+    EXPECT_TRUE(Eventually([&] { return PortIsFree(port); }));
+    EXPECT_EQ(client_->Cancel(id, true), nullptr);
+
+    // Destroying a dispatcher shuts the stack's observers down process-wide:
+    // the watch registered before sees nothing of later traffic.
+    traffic_.Clear();
+    Collector collector;
+    ASSERT_TRUE(client_->SendRequest(
+        Request(SnmpVersionV2c, PduGetRequest, serverPort_, {"1.3.6.1.2.1.1.1.0"}), id, false,
+        &collector));
+    ASSERT_TRUE(collector.WaitFor(1));
+    EXPECT_TRUE(traffic_.Events().empty());
 }
 
 }  // namespace
