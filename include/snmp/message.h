@@ -16,6 +16,7 @@
 
 namespace snmp {
 
+class Message;
 class Target;
 class TargetLookup;
 class USM;
@@ -90,10 +91,9 @@ struct SNMP_API MsgEncBuf {
     // aligned for unsigned int arcs.
     unsigned char* decodeBuf = nullptr;
     unsigned int decodeSize = 0;
-    // Next binding to encode in the list `nextVarBindList`; the list's end (or another list)
-    // means the next encode starts afresh.
-    VarBindList::const_iterator nextVarBind;
-    const VarBindList* nextVarBindList = nullptr;
+    // The message whose encode the pieces hold, or null when they are stale (ResetEnc, a
+    // failed encode): only that message may keep its header fields in place (EncodeInc).
+    const Message* lastEncoded = nullptr;
 
     // Inline storage of msgHeader and pduHeader.
     unsigned char msgHeaderArea[64];
@@ -163,8 +163,6 @@ public:
     void SetCommunity(const std::string& community) { community_ = community; }
 
     const VarBindList& VarBinds() const { return vbs_; }
-    // Changing the list by this reference between encodes is allowed; the next encode starts
-    // afresh (Encode with `incremental` never continues a list it did not finish).
     VarBindList& VarBinds() { return vbs_; }
     void AddVarBind(const VarBind& vb) { vbs_.push_back(vb); }
     void ClearVarBinds();
@@ -236,7 +234,7 @@ public:
     // it) from now on; null makes it allocate a record of its own at the next encode or decode.
     // A record the message owned until then is released.
     void SetEnc(MsgEncBuf* buf) const;
-    // Marks the encoded pieces stale: the next Encode builds every piece anew.
+    // Marks the encoded pieces stale: the next encode builds every piece anew.
     void ResetEnc() const;
     MsgEncBuf* EncBuffer() const { return enc_; }
 
@@ -265,12 +263,14 @@ public:
     //   14 tooBig: the bindings or the datagram do not fit;
     //   19, 20, 201 from the SNMPv3 security processing.
     // An SNMPv1 message (other than a trap) has its error-status translated to SNMPv1 values
-    // first, and that value stays in the message. `incremental` lets the pieces of a previous
-    // encode stay in place when the record holds an unfinished binding list; a finished encode
-    // always leaves the next one to start afresh.
+    // first, and that value stays in the message. Every Encode builds all pieces anew:
+    // `incremental` is accepted for compatibility and changes nothing, since an encode never
+    // leaves a binding list half done for a later one to continue.
     bool Encode(unsigned char* buffer, unsigned int& size, bool incremental) const;
     // Builds the pieces only; `size` as for Encode. `restart` false keeps the PDU and message
-    // header fields of the previous encode in place and rebuilds only their headers.
+    // header fields of this message's previous encode in place and rebuilds the bindings and the
+    // headers around them; when the record holds no such encode (first use, ResetEnc, another
+    // message used it since) every piece is built anew.
     bool EncodeInc(unsigned int& size, bool restart) const;
 
     // ---- Decoding ------------------------------------------------------------------------------
@@ -299,10 +299,9 @@ private:
     static bool AllocVarBindPieces(MsgEncBuf& buf);
     static void AllocDecodeBuf(MsgEncBuf& buf);
     MsgEncBuf& EnsureEnc() const;
-    bool AtListEnd() const;
     void CopyFrom(const Message& other);
 
-    void EncodeVarBinds(VarBindList::const_iterator& position) const;
+    void EncodeVarBinds() const;
     void EncodeVarBind(const VarBind& vb) const;
     void EncodeNormalHeader(bool reuse) const;
     void EncodeTrapHeader(bool reuse) const;

@@ -275,6 +275,38 @@ TEST(MessageEncode, RepeatedAndIncrementalEncodesGiveTheSameDatagram) {
     m.EncodeInc(size, true);
     const std::string fresher = ToHex(b.pduHeader.start, b.pduHeader.length);
     EXPECT_EQ(fresher.substr(fresher.size() - 18), "020163020100020100");
+
+    // Fields are kept only from this message's own completed encode: not after ResetEnc, not
+    // after a failed encode, not after another message used a shared record.
+    const auto pduTail = [&b]() {
+        const std::string hex = ToHex(b.pduHeader.start, b.pduHeader.length);
+        return hex.substr(hex.size() - 18);
+    };
+    m.SetRequestId(100);
+    m.ResetEnc();
+    size = 1400;
+    m.EncodeInc(size, false);
+    EXPECT_EQ(pduTail(), "020164020100020100");
+
+    m.SetRequestId(101);
+    m.AddVarBind(VarBind(Oid("1.3.6.1"), AsnValue(0x45)));
+    size = 1400;
+    EXPECT_THROW(m.EncodeInc(size, false), Exception);
+    m.VarBinds().pop_back();
+    size = 1400;
+    m.EncodeInc(size, false);
+    EXPECT_EQ(pduTail(), "020165020100020100");
+
+    Message other = V2cGet("other");
+    other.SetRequestId(102);
+    other.SetEnc(m.EncBuffer());
+    size = 1400;
+    other.EncodeInc(size, false);
+    m.SetRequestId(103);
+    size = 1400;
+    m.EncodeInc(size, false);
+    EXPECT_EQ(pduTail(), "020167020100020100");
+    other.SetEnc(nullptr);
 }
 
 TEST(MessageEncode, V1TrapWireForm) {

@@ -109,7 +109,12 @@ Message& Message::operator=(const Message& other) {
 }
 
 Message::~Message() {
-    if (ownsEncBuf_) FreeEnc(enc_);
+    if (ownsEncBuf_) {
+        FreeEnc(enc_);
+    } else if (enc_ != nullptr && enc_->lastEncoded == this) {
+        // A later message at this address must not take the pieces for its own.
+        enc_->lastEncoded = nullptr;
+    }
 }
 
 void Message::CopyFrom(const Message& other) {
@@ -221,8 +226,6 @@ void Message::SetEngineId(const OctetString& engineId) {
 }
 
 void Message::ClearVarBinds() {
-    // The record may name a binding of this list as the next one to encode.
-    ResetEnc();
     vbs_.clear();
 }
 
@@ -246,20 +249,13 @@ void Message::SetEnc(MsgEncBuf* buf) const {
 }
 
 void Message::ResetEnc() const {
-    if (enc_ == nullptr) return;
-    enc_->nextVarBindList = &vbs_;
-    enc_->nextVarBind = vbs_.end();
-}
-
-bool Message::AtListEnd() const {
-    return enc_ == nullptr || enc_->nextVarBindList != &vbs_ || enc_->nextVarBind == vbs_.end();
+    if (enc_ != nullptr) enc_->lastEncoded = nullptr;
 }
 
 MsgEncBuf& Message::EnsureEnc() const {
     if (enc_ == nullptr) {
         enc_ = new MsgEncBuf();
         ownsEncBuf_ = true;
-        ResetEnc();
     }
     return *enc_;
 }

@@ -44,6 +44,7 @@ int ReadInteger(const unsigned char*& p, unsigned int& left, int errorType, cons
 
 bool Message::Decode(const unsigned char* data, unsigned int size) {
     ClearVarBinds();
+    ResetEnc();
     // The message keeps its own copy, so RawData() stays valid after the caller frees its buffer.
     if (size == 0 || data == nullptr) {
         raw_.clear();

@@ -72,10 +72,9 @@ bool IsNormalPdu(unsigned int type) {
 
 }  // namespace
 
-bool Message::Encode(unsigned char* buffer, unsigned int& size, bool incremental) const {
+bool Message::Encode(unsigned char* buffer, unsigned int& size, bool /*incremental*/) const {
     const unsigned int capacity = size;
-    const bool restart = !incremental || enc_ == nullptr || AtListEnd();
-    EncodeInc(size, restart);
+    EncodeInc(size, true);
 
     const MsgEncBuf& b = *enc_;
     const MsgEncPiece* v1Pieces[] = {&b.msgHeader, &b.pduHeader, &b.varBinds};
@@ -125,11 +124,12 @@ bool Message::EncodeInc(unsigned int& size, bool restart) const {
         }
         if (AllocVarBindPieces(b)) restart = true;
         AllocDecodeBuf(b);
-        if (restart) ResetEnc();
+        // Only this message's own previous encode may be kept, and only if it was completed.
+        if (b.lastEncoded != this) restart = true;
+        b.lastEncoded = nullptr;
         const bool reuse = !restart;
 
-        VarBindList::const_iterator position = vbs_.end();
-        EncodeVarBinds(position);
+        EncodeVarBinds();
 
         if (type_ == PduV1Trap) {
             EncodeTrapHeader(reuse);
@@ -156,25 +156,24 @@ bool Message::EncodeInc(unsigned int& size, bool restart) const {
                    b.encryptedPdu.length + b.scopedHeader.length + b.pduHeader.length +
                    b.varBinds.length;
         }
-        b.nextVarBindList = &vbs_;
-        b.nextVarBind = position;
+        b.lastEncoded = this;
         return true;
     } catch (const EAsnException& e) {
         throw Exception(11, e.Text().c_str());
     }
 }
 
-void Message::EncodeVarBinds(VarBindList::const_iterator& position) const {
-    // A finished encode leaves the position at the list's end, so the list is always encoded
-    // from its first binding: continuing a list could keep a stale SNMPv3 digest or ciphertext.
+void Message::EncodeVarBinds() const {
+    // The whole list is encoded every time: continuing a list encoded before could keep a stale
+    // SNMPv3 digest or ciphertext.
     MsgEncPiece& piece = enc_->varBinds;
     unsigned char* const contentStart = piece.buffer + kReserve;
     unsigned char* write = contentStart;
     unsigned int room = piece.capacity - kReserve;
     const MsgEncPiece& one = enc_->varBind;
-    for (position = vbs_.begin(); position != vbs_.end(); ++position) {
+    for (const VarBind& vb : vbs_) {
         try {
-            EncodeVarBind(*position);
+            EncodeVarBind(vb);
         } catch (const EAsnException&) {
             // The scratch has the room of the whole list: a binding that does not fit it makes
             // the message too big, which the answer to a request reports as tooBig.
