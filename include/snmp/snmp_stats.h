@@ -3,6 +3,8 @@
 #ifndef SNMP_SNMP_STATS_H
 #define SNMP_SNMP_STATS_H
 
+#include <atomic>
+
 #include "snmp/export.h"
 #include "snmp/watch.h"
 
@@ -18,8 +20,8 @@ SNMP_API extern const char* const USM_WRONGDIGEST;
 SNMP_API extern const char* const USM_DECRYPT;
 
 // Registered as a watch by StackInterface::Init; its event operations run
-// under the watch list's lock, so the counters need none of their own. The
-// getters read without a lock. Counters wrap modulo 2^32.
+// under the watch list's lock. Any thread may read the counters at any time.
+// Counters wrap modulo 2^32.
 class SNMP_API SnmpStats : public Watch {
 public:
     // The singleton, created with every counter at 0 on first use. Not locked:
@@ -28,8 +30,9 @@ public:
     // Deletes the singleton if there is one; the next Instance() starts at 0.
     static void Destroy();
 
-    SnmpStats(const SnmpStats& other) = default;
-    SnmpStats& operator=(const SnmpStats& other) = default;
+    // Copy every counter's current value.
+    SnmpStats(const SnmpStats& other);
+    SnmpStats& operator=(const SnmpStats& other);
     ~SnmpStats() override;
 
     // InPkts + 1.
@@ -48,90 +51,102 @@ public:
     // 0 for every other type.
     unsigned int USMStat(int type) const;
 
-    unsigned int InPkts() const { return inPkts_; }
-    unsigned int OutPkts() const { return outPkts_; }
-    unsigned int InBadVers() const { return inBadVers_; }
-    unsigned int InBadCommStrs() const { return inBadCommStrs_; }
-    unsigned int InBadCommUses() const { return inBadCommUses_; }
-    unsigned int InAsnParseErrs() const { return inAsnParseErrs_; }
-    unsigned int InTooBigs() const { return inTooBigs_; }
-    unsigned int InNoSuchNames() const { return inNoSuchNames_; }
-    unsigned int InBadValues() const { return inBadValues_; }
-    unsigned int InReadOnlys() const { return inReadOnlys_; }
-    unsigned int InGenErrs() const { return inGenErrs_; }
-    unsigned int InTotalReqVars() const { return inTotalReqVars_; }
-    unsigned int InTotalSetVars() const { return inTotalSetVars_; }
-    unsigned int InGets() const { return inGets_; }
-    unsigned int InGetNexts() const { return inGetNexts_; }
-    unsigned int InSets() const { return inSets_; }
-    unsigned int InGetResponses() const { return inGetResponses_; }
-    unsigned int InTraps() const { return inTraps_; }
-    unsigned int OutTooBigs() const { return outTooBigs_; }
-    unsigned int OutNoSuchNames() const { return outNoSuchNames_; }
-    unsigned int OutBadValues() const { return outBadValues_; }
-    unsigned int OutReadOnlys() const { return outReadOnlys_; }
-    unsigned int OutGenErrs() const { return outGenErrs_; }
-    unsigned int OutGets() const { return outGets_; }
-    unsigned int OutGetNexts() const { return outGetNexts_; }
-    unsigned int OutSets() const { return outSets_; }
-    unsigned int OutGetResponses() const { return outGetResponses_; }
-    unsigned int OutTraps() const { return outTraps_; }
-    unsigned int SilentDrops() const { return silentDrops_; }
-    unsigned int ProxyDrops() const { return proxyDrops_; }
-    unsigned int UnknownSecLevel() const { return unknownSecLevel_; }
-    unsigned int InvalidMessges() const { return invalidMessges_; }
-    unsigned int UnknownHandler() const { return unknownHandler_; }
-    unsigned int UnsupportedSecLevel() const { return unsupportedSecLevel_; }
-    unsigned int NotInTimeWindow() const { return notInTimeWindow_; }
-    unsigned int UnknownUser() const { return unknownUser_; }
-    unsigned int UnknownEngineId() const { return unknownEngineId_; }
-    unsigned int WrongDigest() const { return wrongDigest_; }
-    unsigned int DecryptErrors() const { return decryptErrors_; }
+    // The counters, each read atomically.
+    unsigned int InPkts() const;
+    unsigned int OutPkts() const;
+    unsigned int InBadVers() const;
+    unsigned int InBadCommStrs() const;
+    unsigned int InBadCommUses() const;
+    unsigned int InAsnParseErrs() const;
+    unsigned int InTooBigs() const;
+    unsigned int InNoSuchNames() const;
+    unsigned int InBadValues() const;
+    unsigned int InReadOnlys() const;
+    unsigned int InGenErrs() const;
+    unsigned int InTotalReqVars() const;
+    unsigned int InTotalSetVars() const;
+    unsigned int InGets() const;
+    unsigned int InGetNexts() const;
+    unsigned int InSets() const;
+    unsigned int InGetResponses() const;
+    unsigned int InTraps() const;
+    unsigned int OutTooBigs() const;
+    unsigned int OutNoSuchNames() const;
+    unsigned int OutBadValues() const;
+    unsigned int OutReadOnlys() const;
+    unsigned int OutGenErrs() const;
+    unsigned int OutGets() const;
+    unsigned int OutGetNexts() const;
+    unsigned int OutSets() const;
+    unsigned int OutGetResponses() const;
+    unsigned int OutTraps() const;
+    unsigned int SilentDrops() const;
+    unsigned int ProxyDrops() const;
+    unsigned int UnknownSecLevel() const;
+    unsigned int InvalidMessges() const;
+    unsigned int UnknownHandler() const;
+    unsigned int UnsupportedSecLevel() const;
+    unsigned int NotInTimeWindow() const;
+    unsigned int UnknownUser() const;
+    unsigned int UnknownEngineId() const;
+    unsigned int WrongDigest() const;
+    unsigned int DecryptErrors() const;
 
     static SnmpStats* _instance;
 
 private:
-    SnmpStats() = default;
+    SnmpStats();
 
-    unsigned int inPkts_ = 0;
-    unsigned int outPkts_ = 0;
-    unsigned int inBadVers_ = 0;
-    unsigned int inBadCommStrs_ = 0;
-    unsigned int inBadCommUses_ = 0;
-    unsigned int inAsnParseErrs_ = 0;
-    unsigned int inTooBigs_ = 0;
-    unsigned int inNoSuchNames_ = 0;
-    unsigned int inBadValues_ = 0;
-    unsigned int inReadOnlys_ = 0;
-    unsigned int inGenErrs_ = 0;
-    unsigned int inTotalReqVars_ = 0;
-    unsigned int inTotalSetVars_ = 0;
-    unsigned int inGets_ = 0;
-    unsigned int inGetNexts_ = 0;
-    unsigned int inSets_ = 0;
-    unsigned int inGetResponses_ = 0;
-    unsigned int inTraps_ = 0;
-    unsigned int outTooBigs_ = 0;
-    unsigned int outNoSuchNames_ = 0;
-    unsigned int outBadValues_ = 0;
-    unsigned int outReadOnlys_ = 0;
-    unsigned int outGenErrs_ = 0;
-    unsigned int outGets_ = 0;
-    unsigned int outGetNexts_ = 0;
-    unsigned int outSets_ = 0;
-    unsigned int outGetResponses_ = 0;
-    unsigned int outTraps_ = 0;
-    unsigned int silentDrops_ = 0;
-    unsigned int proxyDrops_ = 0;
-    unsigned int unknownSecLevel_ = 0;
-    unsigned int invalidMessges_ = 0;
-    unsigned int unknownHandler_ = 0;
-    unsigned int unsupportedSecLevel_ = 0;
-    unsigned int notInTimeWindow_ = 0;
-    unsigned int unknownUser_ = 0;
-    unsigned int unknownEngineId_ = 0;
-    unsigned int wrongDigest_ = 0;
-    unsigned int decryptErrors_ = 0;
+    enum Counter {
+        kInPkts,
+        kOutPkts,
+        kInBadVers,
+        kInBadCommStrs,
+        kInBadCommUses,
+        kInAsnParseErrs,
+        kInTooBigs,
+        kInNoSuchNames,
+        kInBadValues,
+        kInReadOnlys,
+        kInGenErrs,
+        kInTotalReqVars,
+        kInTotalSetVars,
+        kInGets,
+        kInGetNexts,
+        kInSets,
+        kInGetResponses,
+        kInTraps,
+        kOutTooBigs,
+        kOutNoSuchNames,
+        kOutBadValues,
+        kOutReadOnlys,
+        kOutGenErrs,
+        kOutGets,
+        kOutGetNexts,
+        kOutSets,
+        kOutGetResponses,
+        kOutTraps,
+        kSilentDrops,
+        kProxyDrops,
+        kUnknownSecLevel,
+        kInvalidMessges,
+        kUnknownHandler,
+        kUnsupportedSecLevel,
+        kNotInTimeWindow,
+        kUnknownUser,
+        kUnknownEngineId,
+        kWrongDigest,
+        kDecryptErrors,
+        kCounterCount
+    };
+    unsigned int Get(Counter c) const { return counters_[c].load(std::memory_order_relaxed); }
+    void Add(Counter c, unsigned int n = 1) {
+        counters_[c].fetch_add(n, std::memory_order_relaxed);
+    }
+
+    // Atomic so that the host and the dispatchers may read them while the
+    // socket tasks count.
+    std::atomic<unsigned int> counters_[kCounterCount];
 };
 
 }  // namespace snmp

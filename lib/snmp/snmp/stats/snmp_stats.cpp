@@ -26,76 +26,214 @@ void SnmpStats::Destroy() {
     _instance = nullptr;
 }
 
+SnmpStats::SnmpStats() {
+    for (auto& c : counters_) c.store(0, std::memory_order_relaxed);
+}
+
+SnmpStats::SnmpStats(const SnmpStats& other) : Watch(other) {
+    for (int i = 0; i < kCounterCount; ++i) {
+        counters_[i].store(other.counters_[i].load(std::memory_order_relaxed),
+                           std::memory_order_relaxed);
+    }
+}
+
+SnmpStats& SnmpStats::operator=(const SnmpStats& other) {
+    Watch::operator=(other);
+    for (int i = 0; i < kCounterCount; ++i) {
+        counters_[i].store(other.counters_[i].load(std::memory_order_relaxed),
+                           std::memory_order_relaxed);
+    }
+    return *this;
+}
+
 SnmpStats::~SnmpStats() = default;
+
+unsigned int SnmpStats::InPkts() const {
+    return Get(kInPkts);
+}
+unsigned int SnmpStats::OutPkts() const {
+    return Get(kOutPkts);
+}
+unsigned int SnmpStats::InBadVers() const {
+    return Get(kInBadVers);
+}
+unsigned int SnmpStats::InBadCommStrs() const {
+    return Get(kInBadCommStrs);
+}
+unsigned int SnmpStats::InBadCommUses() const {
+    return Get(kInBadCommUses);
+}
+unsigned int SnmpStats::InAsnParseErrs() const {
+    return Get(kInAsnParseErrs);
+}
+unsigned int SnmpStats::InTooBigs() const {
+    return Get(kInTooBigs);
+}
+unsigned int SnmpStats::InNoSuchNames() const {
+    return Get(kInNoSuchNames);
+}
+unsigned int SnmpStats::InBadValues() const {
+    return Get(kInBadValues);
+}
+unsigned int SnmpStats::InReadOnlys() const {
+    return Get(kInReadOnlys);
+}
+unsigned int SnmpStats::InGenErrs() const {
+    return Get(kInGenErrs);
+}
+unsigned int SnmpStats::InTotalReqVars() const {
+    return Get(kInTotalReqVars);
+}
+unsigned int SnmpStats::InTotalSetVars() const {
+    return Get(kInTotalSetVars);
+}
+unsigned int SnmpStats::InGets() const {
+    return Get(kInGets);
+}
+unsigned int SnmpStats::InGetNexts() const {
+    return Get(kInGetNexts);
+}
+unsigned int SnmpStats::InSets() const {
+    return Get(kInSets);
+}
+unsigned int SnmpStats::InGetResponses() const {
+    return Get(kInGetResponses);
+}
+unsigned int SnmpStats::InTraps() const {
+    return Get(kInTraps);
+}
+unsigned int SnmpStats::OutTooBigs() const {
+    return Get(kOutTooBigs);
+}
+unsigned int SnmpStats::OutNoSuchNames() const {
+    return Get(kOutNoSuchNames);
+}
+unsigned int SnmpStats::OutBadValues() const {
+    return Get(kOutBadValues);
+}
+unsigned int SnmpStats::OutReadOnlys() const {
+    return Get(kOutReadOnlys);
+}
+unsigned int SnmpStats::OutGenErrs() const {
+    return Get(kOutGenErrs);
+}
+unsigned int SnmpStats::OutGets() const {
+    return Get(kOutGets);
+}
+unsigned int SnmpStats::OutGetNexts() const {
+    return Get(kOutGetNexts);
+}
+unsigned int SnmpStats::OutSets() const {
+    return Get(kOutSets);
+}
+unsigned int SnmpStats::OutGetResponses() const {
+    return Get(kOutGetResponses);
+}
+unsigned int SnmpStats::OutTraps() const {
+    return Get(kOutTraps);
+}
+unsigned int SnmpStats::SilentDrops() const {
+    return Get(kSilentDrops);
+}
+unsigned int SnmpStats::ProxyDrops() const {
+    return Get(kProxyDrops);
+}
+unsigned int SnmpStats::UnknownSecLevel() const {
+    return Get(kUnknownSecLevel);
+}
+unsigned int SnmpStats::InvalidMessges() const {
+    return Get(kInvalidMessges);
+}
+unsigned int SnmpStats::UnknownHandler() const {
+    return Get(kUnknownHandler);
+}
+unsigned int SnmpStats::UnsupportedSecLevel() const {
+    return Get(kUnsupportedSecLevel);
+}
+unsigned int SnmpStats::NotInTimeWindow() const {
+    return Get(kNotInTimeWindow);
+}
+unsigned int SnmpStats::UnknownUser() const {
+    return Get(kUnknownUser);
+}
+unsigned int SnmpStats::UnknownEngineId() const {
+    return Get(kUnknownEngineId);
+}
+unsigned int SnmpStats::WrongDigest() const {
+    return Get(kWrongDigest);
+}
+unsigned int SnmpStats::DecryptErrors() const {
+    return Get(kDecryptErrors);
+}
 
 unsigned int SnmpStats::USMStat(int type) const {
     switch (type) {
         case 23:
-            return unknownHandler_;
+            return Get(kUnknownHandler);
         case 200:
-            return unknownEngineId_;
+            return Get(kUnknownEngineId);
         case 201:
-            return unknownUser_;
+            return Get(kUnknownUser);
         case 202:
-            return unsupportedSecLevel_;
+            return Get(kUnsupportedSecLevel);
         case 203:
-            return wrongDigest_;
+            return Get(kWrongDigest);
         case 204:
-            return notInTimeWindow_;
+            return Get(kNotInTimeWindow);
         case 205:
-            return decryptErrors_;
+            return Get(kDecryptErrors);
         default:
             return 0;
     }
 }
 
 void SnmpStats::OnReceive(const Message& /*msg*/) {
-    ++inPkts_;
+    Add(kInPkts);
 }
 
 void SnmpStats::OnDecode(const Message& msg) {
     const auto bindings = static_cast<unsigned int>(msg.VarBinds().size());
     switch (msg.Type()) {
         case PduGetRequest:
-            ++inGets_;
-            inTotalReqVars_ += bindings;
+            Add(kInGets);
+            Add(kInTotalReqVars, bindings);
             break;
         case PduGetNextRequest:
-            ++inGetNexts_;
-            inTotalReqVars_ += bindings;
+            Add(kInGetNexts);
+            Add(kInTotalReqVars, bindings);
             break;
         case PduResponse:
-            ++inGetResponses_;
+            Add(kInGetResponses);
             switch (msg.ErrStat()) {
                 case 1:
-                    ++inTooBigs_;
+                    Add(kInTooBigs);
                     break;
                 case 2:
-                    ++inNoSuchNames_;
+                    Add(kInNoSuchNames);
                     break;
                 case 3:
-                    ++inBadValues_;
+                    Add(kInBadValues);
                     break;
                 case 4:
-                    ++inReadOnlys_;
+                    Add(kInReadOnlys);
                     break;
                 case 5:
-                    ++inGenErrs_;
+                    Add(kInGenErrs);
                     break;
                 default:
                     break;
             }
             break;
         case PduSetRequest:
-            ++inSets_;
-            inTotalSetVars_ += bindings;
+            Add(kInSets);
+            Add(kInTotalSetVars, bindings);
             break;
         case PduV1Trap:
         case PduV2Trap:
-            ++inTraps_;
+            Add(kInTraps);
             break;
         case PduGetBulkRequest:
-            inTotalReqVars_ += bindings;
+            Add(kInTotalReqVars, bindings);
             break;
         default:
             break;
@@ -103,42 +241,42 @@ void SnmpStats::OnDecode(const Message& msg) {
 }
 
 void SnmpStats::OnSend(const Message& msg) {
-    ++outPkts_;
+    Add(kOutPkts);
     switch (msg.Type()) {
         case PduGetRequest:
-            ++outGets_;
+            Add(kOutGets);
             break;
         case PduGetNextRequest:
-            ++outGetNexts_;
+            Add(kOutGetNexts);
             break;
         case PduResponse:
-            ++outGetResponses_;
+            Add(kOutGetResponses);
             switch (msg.ErrStat()) {
                 case 1:
-                    ++outTooBigs_;
+                    Add(kOutTooBigs);
                     break;
                 case 2:
-                    ++outNoSuchNames_;
+                    Add(kOutNoSuchNames);
                     break;
                 case 3:
-                    ++outBadValues_;
+                    Add(kOutBadValues);
                     break;
                 case 4:
-                    ++outReadOnlys_;
+                    Add(kOutReadOnlys);
                     break;
                 case 5:
-                    ++outGenErrs_;
+                    Add(kOutGenErrs);
                     break;
                 default:
                     break;
             }
             break;
         case PduSetRequest:
-            ++outSets_;
+            Add(kOutSets);
             break;
         case PduV1Trap:
         case PduV2Trap:
-            ++outTraps_;
+            Add(kOutTraps);
             break;
         default:
             break;
@@ -155,47 +293,47 @@ void SnmpStats::OnExcept(const Message& msg, const Exception& e) {
         case 6:
         case 7:
         case 8:
-            ++inAsnParseErrs_;
+            Add(kInAsnParseErrs);
             break;
         case 2:
-            ++inBadVers_;
+            Add(kInBadVers);
             break;
         case 9:
-            ++inBadCommStrs_;
+            Add(kInBadCommStrs);
             break;
         case 10:
-            ++inBadCommUses_;
+            Add(kInBadCommUses);
             break;
         case 21:
-            ++unknownSecLevel_;
+            Add(kUnknownSecLevel);
             break;
         case 22:
-            ++invalidMessges_;
+            Add(kInvalidMessges);
             break;
         case 23:
             if (msg.Version() >= SnmpVersionV3) {
-                ++unknownHandler_;
+                Add(kUnknownHandler);
             } else {
-                ++inAsnParseErrs_;
+                Add(kInAsnParseErrs);
             }
             break;
         case 200:
-            ++unknownEngineId_;
+            Add(kUnknownEngineId);
             break;
         case 201:
-            ++unknownUser_;
+            Add(kUnknownUser);
             break;
         case 202:
-            ++unsupportedSecLevel_;
+            Add(kUnsupportedSecLevel);
             break;
         case 203:
-            ++wrongDigest_;
+            Add(kWrongDigest);
             break;
         case 204:
-            ++notInTimeWindow_;
+            Add(kNotInTimeWindow);
             break;
         case 205:
-            ++decryptErrors_;
+            Add(kDecryptErrors);
             break;
         default:
             break;

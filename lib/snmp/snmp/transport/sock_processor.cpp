@@ -109,8 +109,8 @@ MsgSender::~MsgSender() {
 }
 
 void MsgSender::Run() {
-    auto cursor = endpoints_->begin();
     mutex_->Lock();
+    auto cursor = endpoints_->begin();
     while (running_.load()) {
         Message* message = nullptr;
         queue_->NextToSend(&message);
