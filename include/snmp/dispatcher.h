@@ -63,7 +63,8 @@ protected:
 // The request engine. Obtain one with Create; it is used in this order:
 // Set* calls, AddEndpoint (at least once), Start, traffic, Stop, delete.
 // Operations taking a Message* own it when they return true; on false the
-// caller keeps it. Operations returning a Message* give it to the caller.
+// caller keeps it (a null message is refused with false). Operations
+// returning a Message* give it to the caller.
 class SNMP_API Dispatcher {
 public:
     enum SockType : int {

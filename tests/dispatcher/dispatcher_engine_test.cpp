@@ -215,6 +215,12 @@ TEST_F(EngineTest, NothingIsQueuedUnlessRunning) {
 
     ASSERT_TRUE(d.Start());
     EXPECT_FALSE(d.Start());  // runs once
+    // A null message is refused, not dereferenced.
+    EXPECT_FALSE(d.SendRequest(nullptr, id, false, nullptr));
+    EXPECT_FALSE(d.Enqueue(nullptr));
+    EXPECT_FALSE(d.HandleRequest(nullptr));
+    EXPECT_FALSE(d.HandleResponse(nullptr));
+    EXPECT_EQ(d.SendQueueSize(), 0u);
     d.Stop();
     EXPECT_FALSE(d.Start());
     EXPECT_FALSE(d.SendRequest(m, id, false, nullptr));

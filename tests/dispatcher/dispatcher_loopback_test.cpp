@@ -847,6 +847,7 @@ TEST_F(LoopbackTest, ServerStopWaitsUntilEveryRecordIsAnsweredOrCancelled) {
 TEST_F(LoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 1000;
+    constexpr size_t kTotal = static_cast<size_t>(kThreads) * kPerThread;
     constexpr size_t kWindow = 200;
     Collector collector;
     std::mutex idsLock;
@@ -858,7 +859,7 @@ TEST_F(LoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
             for (int i = 0; i < kPerThread; ++i) {
                 // Keep a bounded number in flight per thread.
                 while (static_cast<size_t>(i) >= collector.Count() / kThreads + kWindow &&
-                       collector.Count() < static_cast<size_t>(kThreads * kPerThread)) {
+                       collector.Count() < kTotal) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
                 SnmpVersion version = (i % 2 == 0) ? SnmpVersionV2c : SnmpVersionV1;
@@ -877,7 +878,7 @@ TEST_F(LoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
     }
     for (std::thread& h : hosts) h.join();
     EXPECT_EQ(refused.load(), 0);
-    ASSERT_EQ(sentIds.size(), static_cast<size_t>(kThreads * kPerThread));
+    ASSERT_EQ(sentIds.size(), kTotal);
     ASSERT_TRUE(collector.WaitFor(sentIds.size()));
     // Give a duplicate a chance to show up before counting.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

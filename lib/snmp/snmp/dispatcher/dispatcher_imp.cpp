@@ -356,7 +356,7 @@ void DispatcherImp::WakeSender() {
 
 bool DispatcherImp::SendRequest(Message* msg, int& requestId, bool discover, Requestor* requestor) {
     Guard guard(*lock_);
-    if (!AcceptingLocked()) {
+    if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
     const bool v3 = msg->Version() == SnmpVersionV3;
@@ -405,7 +405,7 @@ bool DispatcherImp::Discover(Message* msg, int& requestId, Requestor* requestor)
 
 bool DispatcherImp::Enqueue(Message* msg) {
     Guard guard(*lock_);
-    if (!AcceptingLocked()) {
+    if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
     sendQueue_.push_back(msg);
@@ -436,6 +436,9 @@ bool DispatcherImp::NextOutgoing(Message** out, bool forget) {
 }
 
 bool DispatcherImp::HandleResponse(Message* msg) {
+    if (msg == nullptr) {
+        return false;
+    }
     Requestor* requestor = nullptr;
     {
         Guard guard(*lock_);
@@ -521,7 +524,7 @@ Message* DispatcherImp::Cancel(int requestId, bool discard) {
 
 bool DispatcherImp::HandleRequest(Message* msg) {
     Guard guard(*lock_);
-    if (!AcceptingLocked()) {
+    if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
     const int id = msg->RequestId();
