@@ -72,7 +72,8 @@ Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
     }
     for (size_t i = capacity; i < buf.size(); ++i)
         EXPECT_EQ(buf[i], kCanary) << "written past left at offset " << i;
-    result.bytes.assign(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(written));
+    const size_t kept = std::min(written, buf.size());
+    result.bytes.assign(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(kept));
     return result;
 }
 
@@ -98,7 +99,8 @@ Outcome RunDecoder(const Bytes& input, const Decoder& decode) {
     if (!result.error.empty()) {
         EXPECT_EQ(consumed, 0u) << "cursor moved on failure";
     }
-    result.bytes.assign(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(consumed));
+    const size_t kept = std::min(consumed, input.size());
+    result.bytes.assign(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(kept));
     return result;
 }
 
