@@ -127,7 +127,7 @@ std::vector<std::unique_ptr<Message>> DrainOutgoing(DispatcherImp& d) {
     return out;
 }
 
-class EngineTest : public ::testing::Test {
+class DispatcherEngineTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(snmp::Init()); }
     void TearDown() override { snmp::Shutdown(); }
@@ -140,7 +140,7 @@ protected:
     }
 };
 
-TEST_F(EngineTest, CreateRefusesUnknownSocketTypesAndModes) {
+TEST_F(DispatcherEngineTest, CreateRefusesUnknownSocketTypesAndModes) {
     EXPECT_EQ(Dispatcher::Create(TypeClient, 0, 0, static_cast<Dispatcher::SockType>(1)), nullptr);
     EXPECT_EQ(Dispatcher::Create(static_cast<Type>(2), 0, 0, Dispatcher::SockTypeUdp), nullptr);
     for (Type type : {TypeClient, TypeServer}) {
@@ -153,7 +153,7 @@ TEST_F(EngineTest, CreateRefusesUnknownSocketTypesAndModes) {
     }
 }
 
-TEST_F(EngineTest, DispatcherWithoutTransportOpensNoEndpoint) {
+TEST_F(DispatcherEngineTest, DispatcherWithoutTransportOpensNoEndpoint) {
     DispatcherImp d(TypeClient, 0, 0);
     d.Init(static_cast<Dispatcher::SockType>(7));
     brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
@@ -161,7 +161,7 @@ TEST_F(EngineTest, DispatcherWithoutTransportOpensNoEndpoint) {
     EXPECT_EQ(d.EndpointCount(), 0u);
 }
 
-TEST_F(EngineTest, RequestIdsStartLowRunUpAndWrapToOne) {
+TEST_F(DispatcherEngineTest, RequestIdsStartLowRunUpAndWrapToOne) {
     std::set<int> starts;
     for (int i = 0; i < 20; ++i) {
         DispatcherImp d(TypeClient, 0, 0);
@@ -187,7 +187,7 @@ TEST_F(EngineTest, RequestIdsStartLowRunUpAndWrapToOne) {
     EXPECT_EQ(sent[2]->RequestId(), 1);
 }
 
-TEST_F(EngineTest, HostGivenIdIsTheKeyWhateverTheHostPassed) {
+TEST_F(DispatcherEngineTest, HostGivenIdIsTheKeyWhateverTheHostPassed) {
     auto d = Started(TypeClient);
     RecordingRequestor r;
     int id = 999;  // does not match the message: the message's id wins
@@ -199,7 +199,7 @@ TEST_F(EngineTest, HostGivenIdIsTheKeyWhateverTheHostPassed) {
     EXPECT_EQ(r.responses[0]->RequestId(), 4242);
 }
 
-TEST_F(EngineTest, NothingIsQueuedUnlessRunning) {
+TEST_F(DispatcherEngineTest, NothingIsQueuedUnlessRunning) {
     DispatcherImp d(TypeClient, 0, 0);
     int live = 0;
     auto* m = new TrackedMessage(&live);
@@ -228,7 +228,7 @@ TEST_F(EngineTest, NothingIsQueuedUnlessRunning) {
     delete m;
 }
 
-TEST_F(EngineTest, QueueLimitRefusesOnceTheQueueHoldsMoreThanTheLimit) {
+TEST_F(DispatcherEngineTest, QueueLimitRefusesOnceTheQueueHoldsMoreThanTheLimit) {
     for (Type type : {TypeClient, TypeServer}) {
         SCOPED_TRACE(type);
         auto d = Started(type);
@@ -252,7 +252,7 @@ TEST_F(EngineTest, QueueLimitRefusesOnceTheQueueHoldsMoreThanTheLimit) {
     }
 }
 
-TEST_F(EngineTest, NextOutgoingSendsTrapsAndRecordedRequestsOnly) {
+TEST_F(DispatcherEngineTest, NextOutgoingSendsTrapsAndRecordedRequestsOnly) {
     auto d = Started(TypeClient);
     int live = 0;
 
@@ -303,7 +303,7 @@ TEST_F(EngineTest, NextOutgoingSendsTrapsAndRecordedRequestsOnly) {
     EXPECT_FALSE(d->HandleResponse(late.get()));
 }
 
-TEST_F(EngineTest, ResponsesReachTheRequestorOrWaitForCancel) {
+TEST_F(DispatcherEngineTest, ResponsesReachTheRequestorOrWaitForCancel) {
     auto d = Started(TypeClient);
 
     // With a requestor: delivered once, whatever address it came from.
@@ -356,7 +356,7 @@ TEST_F(EngineTest, ResponsesReachTheRequestorOrWaitForCancel) {
     d->Clear();
 }
 
-TEST_F(EngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
+TEST_F(DispatcherEngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     auto d = Started(TypeClient);
     Client client(d.get());
     RecordingRequestor r;
@@ -403,7 +403,7 @@ TEST_F(EngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     EXPECT_TRUE(DrainOutgoing(*d).empty());
 }
 
-TEST_F(EngineTest, OtherReportsAndNonDiscoveryMessagesAreResponses) {
+TEST_F(DispatcherEngineTest, OtherReportsAndNonDiscoveryMessagesAreResponses) {
     auto d = Started(TypeClient);
     Client client(d.get());
     RecordingRequestor r;
@@ -446,7 +446,7 @@ TEST_F(EngineTest, OtherReportsAndNonDiscoveryMessagesAreResponses) {
     EXPECT_FALSE(client.Receive(unmatched.get()));
 }
 
-TEST_F(EngineTest, CancellingDropsTheKeptSnmpV3Request) {
+TEST_F(DispatcherEngineTest, CancellingDropsTheKeptSnmpV3Request) {
     auto d = Started(TypeClient);
     for (bool discard : {false, true}) {
         SCOPED_TRACE(discard);
@@ -461,7 +461,7 @@ TEST_F(EngineTest, CancellingDropsTheKeptSnmpV3Request) {
     }
 }
 
-TEST_F(EngineTest, ReusedIdsReplaceRecordsWithoutLeaking) {
+TEST_F(DispatcherEngineTest, ReusedIdsReplaceRecordsWithoutLeaking) {
     auto d = Started(TypeClient);
     int live = 0;
     // A stored answer is freed when the host sends again under the same id.
@@ -478,7 +478,7 @@ TEST_F(EngineTest, ReusedIdsReplaceRecordsWithoutLeaking) {
     EXPECT_EQ(d->OutstandingCount(), 1u);
 }
 
-TEST_F(EngineTest, ClearDeletesEveryHeldMessageButKeepsRecords) {
+TEST_F(DispatcherEngineTest, ClearDeletesEveryHeldMessageButKeepsRecords) {
     auto d = Started(TypeClient);
     int live = 0;
     int a = 0;
@@ -502,7 +502,7 @@ TEST_F(EngineTest, ClearDeletesEveryHeldMessageButKeepsRecords) {
     EXPECT_EQ(d->Cancel(a, false), nullptr);
 }
 
-TEST_F(EngineTest, ServerAnswersLeaveInAscendingIdOrder) {
+TEST_F(DispatcherEngineTest, ServerAnswersLeaveInAscendingIdOrder) {
     auto d = Started(TypeServer);
     Server server(d.get());
     RecordingServerRequestor host;
@@ -553,7 +553,7 @@ TEST_F(EngineTest, ServerAnswersLeaveInAscendingIdOrder) {
     EXPECT_EQ(d->SendQueueSize(), 0u);
 }
 
-TEST_F(EngineTest, ServerWithoutRequestorParksMessagesUnsent) {
+TEST_F(DispatcherEngineTest, ServerWithoutRequestorParksMessagesUnsent) {
     auto d = Started(TypeServer);
     Server server(d.get());
     EXPECT_TRUE(server.Receive(NewGet(SnmpVersionV1, 3)));
@@ -566,7 +566,7 @@ TEST_F(EngineTest, ServerWithoutRequestorParksMessagesUnsent) {
     EXPECT_TRUE(server.Receive(again.release()));
 }
 
-TEST_F(EngineTest, SendReportBuildsTheReportOfEachFailure) {
+TEST_F(DispatcherEngineTest, SendReportBuildsTheReportOfEachFailure) {
     auto d = Started(TypeServer);
     Server server(d.get());
     NoTargets lookup(TypeServer);
@@ -645,7 +645,7 @@ TEST_F(EngineTest, SendReportBuildsTheReportOfEachFailure) {
     d->Clear();
 }
 
-TEST_F(EngineTest, ClientSendReportEndsTheRequestInsteadOfPilingUpRecords) {
+TEST_F(DispatcherEngineTest, ClientSendReportEndsTheRequestInsteadOfPilingUpRecords) {
     auto d = Started(TypeClient);
     RecordingRequestor r;
     int id = 0;
@@ -664,7 +664,7 @@ TEST_F(EngineTest, ClientSendReportEndsTheRequestInsteadOfPilingUpRecords) {
     EXPECT_TRUE(r.responses.empty());
 }
 
-TEST_F(EngineTest, StoppedServerRefusesMessagesAndReports) {
+TEST_F(DispatcherEngineTest, StoppedServerRefusesMessagesAndReports) {
     auto d = Started(TypeServer);
     d->Stop();
     Message failed;

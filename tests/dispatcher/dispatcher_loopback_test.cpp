@@ -385,7 +385,7 @@ private:
     std::vector<Event> events_;
 };
 
-class LoopbackTest : public ::testing::Test {
+class DispatcherLoopbackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(snmp::Init());
@@ -465,7 +465,7 @@ protected:
     unsigned short clientPort_ = 0;
 };
 
-TEST_F(LoopbackTest, CommunityRequestsAreAnswered) {
+TEST_F(DispatcherLoopbackTest, CommunityRequestsAreAnswered) {
     struct Case {
         SnmpVersion version;
         unsigned int type;
@@ -525,7 +525,7 @@ TEST_F(LoopbackTest, CommunityRequestsAreAnswered) {
     EXPECT_EQ(Imp(client_.get()).OutstandingCount(), 0u);
 }
 
-TEST_F(LoopbackTest, TrapsArriveAndInformsAreAnswered) {
+TEST_F(DispatcherLoopbackTest, TrapsArriveAndInformsAreAnswered) {
     VarBindList vbs;
     AsnValue text(0x04);
     text.SetString(OctetString("link down"));
@@ -580,7 +580,7 @@ TEST_F(LoopbackTest, TrapsArriveAndInformsAreAnswered) {
     EXPECT_EQ(collector.At(0).VarBinds().size(), 3u);
 }
 
-TEST_F(LoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
+TEST_F(DispatcherLoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
     struct Case {
         const char* user;
         USMAuthProtocol auth;
@@ -642,7 +642,7 @@ TEST_F(LoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
     }
 }
 
-TEST_F(LoopbackTest, SecurityFailuresAreAnsweredWithReports) {
+TEST_F(DispatcherLoopbackTest, SecurityFailuresAreAnsweredWithReports) {
     agentUsers_.AddUser(NewUser("alice", USMAuthSHA1, USMPrivNone, "right-password", ""));
     managerUsers_.AddUser(NewUser("alice", USMAuthSHA1, USMPrivNone, "wrong-password", ""));
     managerUsers_.AddUser(NewUser("nobody", USMAuthMD5, USMPrivNone, "whatever-pass", ""));
@@ -698,7 +698,7 @@ TEST_F(LoopbackTest, SecurityFailuresAreAnsweredWithReports) {
     EXPECT_EQ(agent_.Seen(unknownId), 0);
 }
 
-TEST_F(LoopbackTest, TooBigRequestsAndAnswersComeBackAsTooBig) {
+TEST_F(DispatcherLoopbackTest, TooBigRequestsAndAnswersComeBackAsTooBig) {
     // A request that does not fit the client's send buffer is answered
     // locally.
     unsigned short smallClientPort = 0;
@@ -742,7 +742,7 @@ TEST_F(LoopbackTest, TooBigRequestsAndAnswersComeBackAsTooBig) {
     }
 }
 
-TEST_F(LoopbackTest, CancelledRequestsAreDroppedUnsent) {
+TEST_F(DispatcherLoopbackTest, CancelledRequestsAreDroppedUnsent) {
     Collector collector;
     // Holding the sockets keeps the sender from taking the next message.
     client_->LockSockets();
@@ -765,7 +765,7 @@ TEST_F(LoopbackTest, CancelledRequestsAreDroppedUnsent) {
     EXPECT_EQ(agent_.Seen(kept), 1);
 }
 
-TEST_F(LoopbackTest, AnswersLeaveInRequestIdOrder) {
+TEST_F(DispatcherLoopbackTest, AnswersLeaveInRequestIdOrder) {
     agent_.SetHold(true);
     Collector collector;
     std::vector<int> ids;
@@ -789,7 +789,7 @@ TEST_F(LoopbackTest, AnswersLeaveInRequestIdOrder) {
     EXPECT_EQ(collector.Ids(), ids);
 }
 
-TEST_F(LoopbackTest, ServerStopWaitsUntilEveryRecordIsAnsweredOrCancelled) {
+TEST_F(DispatcherLoopbackTest, ServerStopWaitsUntilEveryRecordIsAnsweredOrCancelled) {
     // Either way round: the drain ends with the last answer or with the last
     // cancellation.
     for (bool cancelLast : {false, true}) {
@@ -844,7 +844,7 @@ TEST_F(LoopbackTest, ServerStopWaitsUntilEveryRecordIsAnsweredOrCancelled) {
     }
 }
 
-TEST_F(LoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
+TEST_F(DispatcherLoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredOnce) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 1000;
     constexpr size_t kTotal = static_cast<size_t>(kThreads) * kPerThread;
@@ -904,7 +904,7 @@ bool PortIsFree(unsigned short port) {
     return bound;
 }
 
-TEST_F(LoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
+TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     brask::IpEndpoint second(brask::IpAddr("127.0.0.1"), 0);
     ASSERT_TRUE(server_->AddEndpoint(second, false));
     EXPECT_NE(second.Port(), 0);
@@ -941,7 +941,7 @@ TEST_F(LoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     ASSERT_TRUE(collector.WaitFor(1));
 }
 
-TEST_F(LoopbackTest, DestructionClosesSocketsAndEndsObservation) {
+TEST_F(DispatcherLoopbackTest, DestructionClosesSocketsAndEndsObservation) {
     // A dispatcher deleted while running (Stop forgotten) still ends its
     // threads and closes its sockets.
     unsigned short port = 0;
