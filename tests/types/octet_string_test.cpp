@@ -10,75 +10,47 @@ namespace {
 
 using snmp::BitString;
 using snmp::OctetString;
+using Bytes = std::vector<unsigned char>;
 
-std::vector<unsigned char> Bytes(const OctetString& s) {
-    return std::vector<unsigned char>(s.Data(), s.Data() + s.Size());
+Bytes Of(const OctetString& s) {
+    return Bytes(s.Data(), s.Data() + s.Size());
 }
 
-TEST(OctetStringTest, ConstructionAndEditingKeepExactBytes) {
+TEST(OctetStringTest, EditingKeepsExactBytesAndEmptyHasNoData) {
     const unsigned char raw[] = {0x00, 0x80, 0xFF, 0x41};
-    OctetString fromRaw(raw, 4);
-    EXPECT_EQ(Bytes(fromRaw), (std::vector<unsigned char>{0x00, 0x80, 0xFF, 0x41}));
-
-    // Embedded NUL bytes survive the std::string constructor.
-    OctetString fromStd(std::string("a\0b", 3));
-    EXPECT_EQ(fromStd.Size(), 3U);
-    EXPECT_EQ(fromStd[1], 0x00);
+    EXPECT_EQ(Of(OctetString(raw, 4)), (Bytes{0x00, 0x80, 0xFF, 0x41}));
+    EXPECT_EQ(OctetString(std::string("a\0b", 3)).Size(), 3U) << "embedded NUL kept";
 
     OctetString s("ab");
     s.Resize(4);
-    EXPECT_EQ(Bytes(s), (std::vector<unsigned char>{0x61, 0x62, 0x00, 0x00}));
-    s.Resize(1);
-    EXPECT_EQ(Bytes(s), (std::vector<unsigned char>{0x61}));
+    EXPECT_EQ(Of(s), (Bytes{0x61, 0x62, 0x00, 0x00}));
     s.Resize(-3);
     EXPECT_TRUE(s.Empty());
+    EXPECT_EQ(s.Data(), nullptr);
+    EXPECT_TRUE(s == std::string());
+    EXPECT_FALSE(s == std::string("a"));
 
-    s = std::string("xyz");
     s.Set(3, 0xFF);
-    EXPECT_EQ(Bytes(s), (std::vector<unsigned char>{0xFF, 0xFF, 0xFF}));
-    s.Set(raw, 2);
-    EXPECT_EQ(Bytes(s), (std::vector<unsigned char>{0x00, 0x80}));
-
     s += static_cast<unsigned char>(0xE9);
-    s += 'z';
     s += OctetString("12");
-    EXPECT_EQ(Bytes(s), (std::vector<unsigned char>{0x00, 0x80, 0xE9, 'z', '1', '2'}));
+    EXPECT_EQ(Of(s), (Bytes{0xFF, 0xFF, 0xFF, 0xE9, '1', '2'}));
+    EXPECT_FALSE(OctetString("abc") == std::string("abd"));
+    EXPECT_FALSE(OctetString("abc") == std::string("abcd"));
 
     OctetString copy(s);
     copy[0] = 0x55;
-    EXPECT_EQ(s[0], 0x00) << "copy shares storage with its source";
-}
+    EXPECT_EQ(s[0], 0xFF) << "copy shares storage with its source";
 
-TEST(OctetStringTest, EmptyStringHasNoDataAndEqualsEmptyText) {
-    OctetString empty;
-    EXPECT_EQ(empty.Data(), nullptr);
-    EXPECT_TRUE(empty.Empty());
-    EXPECT_TRUE(empty == std::string());
-    EXPECT_FALSE(empty == std::string("a"));
-
-    OctetString emptied("abc");
-    emptied.Set(0U, static_cast<unsigned char>(0));
-    EXPECT_EQ(emptied.Data(), nullptr);
-
-    EXPECT_TRUE(OctetString(std::string()).Empty());
-    EXPECT_TRUE(OctetString("abc") == std::string("abc"));
-    EXPECT_FALSE(OctetString("abc") == std::string("abcd"));
-    EXPECT_FALSE(OctetString("abc") == std::string("abd"));
-}
-
-TEST(OctetStringTest, NullSourcePointerGivesEmptyString) {
-    OctetString s(nullptr, 16);
-    EXPECT_TRUE(s.Empty());
-    s = std::string("keep");
+    // A null source gives an empty string rather than a read through it.
+    EXPECT_TRUE(OctetString(nullptr, 16).Empty());
     s.Set(nullptr, 8);
     EXPECT_TRUE(s.Empty());
 }
 
-TEST(OctetStringTest, AppendingToItselfDoublesTheContent) {
+TEST(OctetStringTest, AppendingOrSettingFromItselfReadsBeforeReallocating) {
     OctetString s("abc");
     s += s;
     EXPECT_TRUE(s == std::string("abcabc"));
-    // Setting from a pointer into the string's own storage.
     s.Set(s.Data() + 3, 3);
     EXPECT_TRUE(s == std::string("abc"));
 }
@@ -88,71 +60,56 @@ TEST(OctetStringTest, CompareOrdersBytesUnsignedAndPrefixesByLength) {
         std::string a, b;
         int expected;
     };
-    const Case cases[] = {
-        {"abc", "abd", -1},   {"abd", "abc", 1},  {"abc", "ab", 1}, {"ab", "abcd", -2},
-        {"abc", "abc", 0},    {"", "", 0},        {"", "xyz", -3},  {"\x80", "\x7F", 1},
-        {"\x7F", "\xFF", -1}, {"b", "abcdef", 1},
-    };
+    const Case cases[] = {{"abc", "abd", -1},  {"abc", "ab", 1},     {"ab", "abcd", -2},
+                          {"abc", "abc", 0},   {"", "", 0},          {"", "xyz", -3},
+                          {"\x80", "\x7F", 1}, {"\x7F", "\xFF", -1}, {"b", "abcdef", 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE("'" + c.a + "' vs '" + c.b + "'");
         EXPECT_EQ(OctetString(c.a).Compare(OctetString(c.b)), c.expected);
     }
 }
 
-TEST(OctetStringTest, XorCombinesBytesAndAllowsAliasing) {
+TEST(OctetStringTest, XorStaysWithinEveryOperandAndAllowsAliasing) {
     const OctetString a(std::string("\x0F\xF0\xAA", 3));
     const OctetString b(std::string("\xFF\xFF\x55", 3));
     OctetString out;
     out.Resize(3);
     OctetString::XOR(out, a, b);
-    EXPECT_EQ(Bytes(out), (std::vector<unsigned char>{0xF0, 0x0F, 0xFF}));
-
+    EXPECT_EQ(Of(out), (Bytes{0xF0, 0x0F, 0xFF}));
     OctetString inPlace(a);
     OctetString::XOR(inPlace, inPlace, b);
-    EXPECT_EQ(Bytes(inPlace), Bytes(out));
     OctetString::XOR(inPlace, a, inPlace);
-    EXPECT_EQ(Bytes(inPlace), Bytes(b));
+    EXPECT_EQ(Of(inPlace), Of(b));
 
     // Only a's length is used when the others are longer.
     OctetString longer(std::string("\x01\x02\x03\x04", 4));
     OctetString::XOR(longer, OctetString(std::string("\x01", 1)), b);
-    EXPECT_EQ(Bytes(longer), (std::vector<unsigned char>{0xFE, 0x02, 0x03, 0x04}));
-}
+    EXPECT_EQ(Of(longer), (Bytes{0xFE, 0x02, 0x03, 0x04}));
 
-TEST(OctetStringTest, XorWithShortOperandsTouchesOnlyHeldBytes) {
-    const OctetString a("abcdefgh");
-    const OctetString shortB(std::string("\x20\x20", 2));
-    OctetString out;
-    out.Resize(8);
-    OctetString::XOR(out, a, shortB);
-    EXPECT_EQ(out.Size(), 8U);
-    EXPECT_EQ(out[0], 'A');
-    EXPECT_EQ(out[1], 'B');
-    EXPECT_EQ(out[2], 0x00);
+    // A short b: bytes past its end are left as they were.
+    OctetString wide;
+    wide.Resize(8);
+    OctetString::XOR(wide, OctetString("abcdefgh"), OctetString(std::string("\x20\x20", 2)));
+    EXPECT_EQ(Of(wide), (Bytes{'A', 'B', 0, 0, 0, 0, 0, 0}));
 
     OctetString shortOut("xy");
-    OctetString::XOR(shortOut, a, OctetString("ABCDEFGH"));
-    EXPECT_EQ(shortOut.Size(), 2U) << "XOR must never resize its output";
-    EXPECT_EQ(Bytes(shortOut), (std::vector<unsigned char>{0x20, 0x20}));
+    OctetString::XOR(shortOut, OctetString("abcdefgh"), OctetString("ABCDEFGH"));
+    EXPECT_EQ(Of(shortOut), (Bytes{0x20, 0x20})) << "XOR must never resize its output";
 }
 
 TEST(BitStringTest, CarriesUnusedBitsThroughCopies) {
-    BitString fresh;
-    EXPECT_EQ(fresh.UnusedBits(), 0);
-    EXPECT_TRUE(fresh.Empty());
-
-    unsigned char raw[] = {0xF0, 0x0F};
+    EXPECT_EQ(BitString().UnusedBits(), 0);
+    const unsigned char raw[] = {0xF0, 0x0F};
     BitString bits(raw, 2);
-    EXPECT_EQ(bits.UnusedBits(), 0);
     bits.SetUnusedBits(3);
-    BitString copy(bits);
-    EXPECT_EQ(copy.UnusedBits(), 3);
-    EXPECT_EQ(copy.Compare(bits), 0);
-
+    const BitString copy(bits);
     BitString assigned;
     assigned = bits;
-    EXPECT_EQ(assigned.UnusedBits(), 3);
-    EXPECT_EQ(Bytes(assigned), (std::vector<unsigned char>{0xF0, 0x0F}));
+    const BitString* const both[] = {&copy, &assigned};
+    for (const BitString* b : both) {
+        EXPECT_EQ(b->UnusedBits(), 3);
+        EXPECT_EQ(b->Compare(bits), 0);
+    }
 }
 
 }  // namespace

