@@ -20,9 +20,6 @@ public:
     USMPriv& operator=(const USMPriv&) = delete;
     virtual ~USMPriv();
 
-    // Octets of msgPrivacyParameters this protocol sends (the salt).
-    virtual unsigned int ParamsLength() const = 0;
-
     // Encrypts the scopedHeader, pduHeader and varBinds pieces of `msg`'s
     // encode buffer into its encryptedPdu piece, as an OCTET STRING element,
     // and sets the three plaintext lengths to 0. `privParams` receives the
@@ -52,7 +49,6 @@ class PrivDES : public USMPriv {
 public:
     PrivDES() = default;
 
-    unsigned int ParamsLength() const override { return kSaltLength; }
     bool Encrypt(const OctetString& key, const Message& msg, OctetString& privParams) override;
     bool Decrypt(const OctetString& key, const OctetString& privParams, unsigned char* msg,
                  unsigned int& msgLen, unsigned int offset) override;
