@@ -12,6 +12,11 @@
 //          response or trap) instead of the authoritative one (an agent).
 // A message that decodes is answered at its own level by the agent's side
 // and the answer must pass the manager's security processing.
+//
+// Seeds (fuzz/corpus/usm/): netsnmp_* are the net-snmp captures (requests
+// with mode 0x01, traps with 0x03); request_<user> are our manager's requests
+// (0x01); response_<user> and report_<user> the agent's answers at boots 0,
+// time 0 (0x03, 0x02); discovery_probe a request with an empty engine id.
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
