@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "snmp/exception.h"
@@ -271,6 +272,31 @@ TEST_F(SnmpStatsTest, SingletonCopyAndDestroy) {
     EXPECT_EQ(copy.InPkts(), 1u);
     EXPECT_EQ(copy.OutTraps(), 1u);
     EXPECT_EQ(copy.WrongDigest(), 1u);
+}
+
+TEST_F(SnmpStatsTest, CountersCanBeReadWhileTrafficIsCounted) {
+    SnmpStats* stats = SnmpStats::Instance();
+    constexpr unsigned int kEvents = 2000;
+    std::thread traffic([stats] {
+        const Message get = MakeMessage(SnmpVersionV2c, 0xA0, 0, 1);
+        for (unsigned int i = 0; i < kEvents; ++i) {
+            stats->OnReceive(get);
+            stats->OnDecode(get);
+        }
+    });
+    // A reader (the host, or a dispatcher building a Report) never sees a
+    // count go backwards or run ahead.
+    unsigned int last = 0;
+    while (last < kEvents) {
+        const unsigned int now = stats->InPkts();
+        ASSERT_GE(now, last);
+        ASSERT_LE(now, kEvents);
+        last = now;
+        (void)stats->USMStat(200);
+    }
+    traffic.join();
+    EXPECT_EQ(stats->InGets(), kEvents);
+    EXPECT_EQ(stats->InTotalReqVars(), kEvents);
 }
 
 TEST_F(SnmpStatsTest, ReportObjectIdentifierTexts) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "snmp/snmp_stats.h"
@@ -295,6 +296,37 @@ TEST_F(SockProcessorTest, HostFilterDropsSequencesFromOtherSourcesButNotOtherDat
     receiver.Join();
     EXPECT_EQ(watch.Names(), (std::vector<std::string>{"receive", "except", "receive", "decode"}));
     EXPECT_EQ(watch.Events()[1].excType, 1);
+}
+
+TEST_F(SockProcessorTest, FiltersChangeSafelyWhileDatagramsAreProcessed) {
+    RecordingQueue queue(TypeClient);
+    Endpoints eps(queue.GetTransporter(), 1);
+    const unsigned short local = eps.Ports()[0];
+    Peer peer;
+    MsgReceiver receiver(&eps.table, 0, &queue);
+    StackInterface::Instance()->RegisterReceiver(&receiver);
+    receiver.Start();
+    std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 5));
+    const auto bytes = Encoded(*request);
+    std::thread host([] {
+        Filter elsewhere(brask::IpAddr("10.0.0.0"), brask::IpAddr("255.0.0.0"));
+        Filter loopback(brask::IpAddr("127.0.0.1"));
+        for (int i = 0; i < 300; ++i) {
+            StackInterface::Instance()->AddHost(i % 2 == 0 ? elsewhere : loopback);
+            StackInterface::Instance()->RemoveHost(i % 2 == 0 ? elsewhere : loopback);
+        }
+    });
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(peer.SendTo(local, bytes));
+    host.join();
+    // With every filter gone again the source is accepted; datagrams are
+    // handled in order, so the marker comes after all the others.
+    std::unique_ptr<Message> marker(MakeRequest(local, 0xA0, 999));
+    ASSERT_TRUE(peer.SendTo(local, Encoded(*marker)));
+    ASSERT_TRUE(queue.WaitRequestId(999));
+    receiver.Stop();
+    receiver.Join();
+    EXPECT_EQ(queue.Received().back()->RequestId(), 999);
+    EXPECT_LE(queue.Offered(), 101u);
 }
 
 TEST_F(SockProcessorTest, OversizedDatagramNeverReachesTheDecoder) {

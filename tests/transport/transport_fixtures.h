@@ -138,6 +138,16 @@ public:
         std::unique_lock<std::mutex> g(lock_);
         return cv_.wait_for(g, kWait, [&] { return offered_ >= n; });
     }
+    // Waits until a message with request id `id` was delivered.
+    bool WaitRequestId(int id) {
+        std::unique_lock<std::mutex> g(lock_);
+        return cv_.wait_for(g, kWait, [&] {
+            for (const auto& m : received_) {
+                if (m->RequestId() == id) return true;
+            }
+            return false;
+        });
+    }
     // Waits until the sender has taken every pushed message.
     bool WaitOutgoingEmpty() {
         std::unique_lock<std::mutex> g(lock_);
