@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
 #include "commands.h"
@@ -109,13 +110,23 @@ double Since(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
+// Destroying a dispatcher empties the process-wide observer list (the
+// statistics included) until the next one starts, so every session of the
+// demo lives until the end: `keep` holds them.
+ClientSession& NewSession(std::vector<std::unique_ptr<ClientSession>>& keep,
+                          const ClientOptions& options,
+                          const snmp::OctetString& localEngineId = snmp::OctetString()) {
+    keep.push_back(std::make_unique<ClientSession>(options, localEngineId));
+    return *keep.back();
+}
+
 void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPort,
-          Arrivals& arrivals, Table& table) {
+          Arrivals& arrivals, Table& table, std::vector<std::unique_ptr<ClientSession>>& keep) {
     std::string error;
     // Reads, walks and bulk walks share one session: the first SNMPv3 request
     // discovers the agent's engine, the later ones reuse what it learnt.
     ClientOptions options = OptionsFor(sec, agentPort, true);
-    ClientSession session(options);
+    ClientSession& session = NewSession(keep, options);
     if (!session.Open(error)) {
         table.Row("open", sec.label, false, error, 0);
         return;
@@ -141,7 +152,7 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
         }
         ClientOptions walkOptions = options;
         walkOptions.bulk = bulk;
-        ClientSession walker(walkOptions);
+        ClientSession& walker = NewSession(keep, walkOptions);
         unsigned int count = 0;
         unsigned int requests = 0;
         const auto start = std::chrono::steady_clock::now();
@@ -167,16 +178,27 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     contact.SetString(snmp::OctetString("demo contact via " + sec.label));
     set.push_back(snmp::VarBind(oid, contact));
     response = session.Request(snmp::PduSetRequest, set, error, &ms);
-    const bool setOk = response && response->ErrStat() == 0;
-    table.Row("set", sec.label, setOk,
-              setOk ? "sysContact.0 written"
-                    : (response ? "error " + ErrorStatusName(response->ErrStat()) : error),
-              ms);
+    bool setOk = response && response->ErrStat() == 0;
+    if (setOk) {
+        // Read it back: an answer without error alone does not show the write.
+        snmp::VarBindList readBack;
+        readBack.push_back(snmp::VarBind(oid, snmp::AsnValue()));
+        auto check = session.Request(snmp::PduGetRequest, readBack, error);
+        setOk = check && check->VarBinds().size() == 1 &&
+                check->VarBinds().front().Value().Type() == 0x04 &&
+                check->VarBinds().front().Value().String() == contact.String();
+        if (!setOk && check) {
+            error = "read back " + FormatBinding(check->VarBinds().front());
+        }
+    } else if (response) {
+        error = "error " + ErrorStatusName(response->ErrStat());
+    }
+    table.Row("set", sec.label, setOk, setOk ? "sysContact.0 written and read back" : error, ms);
 
     // Notifications go to the receiver; an SNMPv3 trap comes from this
     // side's own engine, an inform is sent to the receiver's engine.
     ClientOptions notifyOptions = OptionsFor(sec, listenPort, false);
-    ClientSession notifier(notifyOptions, NewEngineId());
+    ClientSession& notifier = NewSession(keep, notifyOptions, NewEngineId());
     if (!notifier.Open(error)) {
         table.Row("trap", sec.label, false, error, 0);
         return;
@@ -222,6 +244,9 @@ void PrintStatistics() {
         {"snmpInSetRequests", s->InSets()},
         {"snmpInGetResponses", s->InGetResponses()},
         {"snmpInTraps", s->InTraps()},
+        {"snmpOutGetRequests", s->OutGets()},
+        {"snmpOutGetNexts", s->OutGetNexts()},
+        {"snmpOutSetRequests", s->OutSets()},
         {"snmpOutGetResponses", s->OutGetResponses()},
         {"snmpOutTraps", s->OutTraps()},
         {"snmpInBadVersions", s->InBadVers()},
@@ -287,10 +312,12 @@ int RunDemo(const std::vector<std::string>& args) {
                   "", "RESULT", "RTT ms");
     std::cout << head << std::endl;
     Table table;
+    std::vector<std::unique_ptr<ClientSession>> sessions;
     for (const auto& s : matrix) {
-        Poll(s, agent.Port(), listener.Port(), arrivals, table);
+        Poll(s, agent.Port(), listener.Port(), arrivals, table, sessions);
     }
     PrintStatistics();
+    sessions.clear();
     listener.Stop();
     agent.Stop();
     if (table.Failures() != 0) {

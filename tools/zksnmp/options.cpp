@@ -74,9 +74,20 @@ bool ParseAgentAddress(const std::string& text, unsigned short defaultPort, unsi
     return true;
 }
 
-bool ParseClientArgs(const std::vector<std::string>& args, unsigned short defaultPort,
+bool ParseClientArgs(const std::vector<std::string>& given, unsigned short defaultPort,
                      ClientOptions& out, std::vector<std::string>& operands, std::string& error) {
     ClientOptions o;
+    // The long switches may follow the operands too, as scripts append them.
+    std::vector<std::string> args;
+    for (const std::string& a : given) {
+        if (a == "--json") {
+            o.json = true;
+        } else if (a == "--bulk") {
+            o.bulk = true;
+        } else {
+            args.push_back(a);
+        }
+    }
     o.port = defaultPort;
     bool levelGiven = false;
     bool authGiven = false;
@@ -100,14 +111,6 @@ bool ParseClientArgs(const std::vector<std::string>& args, unsigned short defaul
         if (a == "-h" || a == "--help") {
             error = "help";
             return false;
-        }
-        if (a == "--json") {
-            o.json = true;
-            continue;
-        }
-        if (a == "--bulk") {
-            o.bulk = true;
-            continue;
         }
         if (a.size() < 2 || a[0] != '-') {
             break;

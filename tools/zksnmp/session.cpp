@@ -220,6 +220,9 @@ bool ClientSession::SendTrap(std::unique_ptr<snmp::Message> trap, std::string& e
         before = trapsSent_;
         sendError_.clear();
     }
+    // Another dispatcher's destruction empties the observer list: make sure
+    // this session still sees its own sends.
+    snmp::StackInterface::Instance()->RegisterWatch(this);
     snmp::Message* raw = trap.release();
     if (!dispatcher_->Enqueue(raw)) {
         delete raw;

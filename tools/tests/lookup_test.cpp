@@ -1,0 +1,122 @@
+// Tests of zksnmp's SNMPv3 target stores: which target the agent and the
+// receiver give the security processing for each kind of message.
+#include "lookup.h"
+
+#include <gtest/gtest.h>
+
+#include "snmp/message.h"
+
+namespace zksnmp {
+namespace {
+
+snmp::OctetString Hex(const char* text) {
+    snmp::OctetString out;
+    for (const char* p = text; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        out += static_cast<unsigned char>(std::stoul(std::string(p, 2), nullptr, 16));
+    }
+    return out;
+}
+
+UserSpec User(const std::string& spec) {
+    UserSpec u;
+    std::string error;
+    EXPECT_TRUE(ParseUserSpec(spec, u, error)) << error;
+    return u;
+}
+
+class LocalUserLookupTest : public ::testing::Test {
+protected:
+    LocalUserLookupTest()
+        : engine(Hex("80001f8880aabbccdd")),
+          lookup(engine, 3, [this] { return now; },
+                 {User("bob:SHA:secret111:DES:secret222"), User("eve")}) {}
+
+    snmp::Message Msg(const std::string& user, const snmp::OctetString& engineId,
+                      unsigned int type = 5) {
+        snmp::Message m;
+        m.SetVersion(snmp::SnmpVersionV3);
+        m.InitSecurity(&lookup);
+        m.SetUserName(user);
+        m.SetEngineId(engineId);
+        m.SetType(type);
+        return m;
+    }
+
+    snmp::OctetString engine;
+    unsigned int now = 1000;
+    LocalUserLookup lookup;
+};
+
+TEST_F(LocalUserLookupTest, KnownUsersGetTheLocalEngineAndItsClock) {
+    snmp::Target* t = lookup.FindTarget(Msg("bob", engine));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->EngineId(), engine);
+    EXPECT_EQ(t->EngineBoots(), 3U);
+    EXPECT_EQ(t->EngineTime(), 1000U);
+    EXPECT_EQ(t->SecLevel(), snmp::SecLevelAuthPriv);
+    EXPECT_EQ(t->AuthKey().Size(), 20U);
+    EXPECT_FALSE(t->PrivKey().Empty());
+    now = 1500;
+    EXPECT_EQ(lookup.FindTarget(Msg("bob", engine))->EngineTime(), 1500U);
+    snmp::Target* plain = lookup.FindTarget(Msg("eve", engine));
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(plain->SecLevel(), snmp::SecLevelNoAuthNoPriv);
+    EXPECT_TRUE(plain->AuthKey().Empty());
+}
+
+TEST_F(LocalUserLookupTest, UnknownUsersFailButStillGetTheirReport) {
+    EXPECT_EQ(lookup.FindTarget(Msg("mallory", engine)), nullptr);
+    EXPECT_EQ(lookup.FindTarget(Msg("mallory", engine, snmp::PduResponse)), nullptr);
+    snmp::Target* t = lookup.FindTarget(Msg("mallory", snmp::OctetString(), snmp::PduReport));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->UserName(), "mallory");
+    EXPECT_EQ(t->EngineId(), engine);
+    EXPECT_EQ(t->SecLevel(), snmp::SecLevelNoAuthNoPriv);
+    ASSERT_NE(t->SecAttributes(), nullptr);
+    EXPECT_EQ(t->SecAttributes()->AuthProtocol(), snmp::USMAuthNone);
+}
+
+TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirClock) {
+    const snmp::OctetString sender = Hex("80001f888011223344");
+    snmp::Message m = Msg("bob", sender);
+    // msgSecurityParameters: engine id, boots 7, time 1234, user, auth, priv.
+    m.SetSecurityParams(
+        Hex("302204098000"
+            "1f888011223344"
+            "020107"
+            "020204d2"
+            "0403626f62"
+            "0400"
+            "0400"));
+    snmp::Target* t = lookup.FindTarget(m);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->EngineId(), sender);
+    EXPECT_EQ(t->EngineBoots(), 7U);
+    EXPECT_EQ(t->EngineTime(), 1234U);
+    const snmp::OctetString foreignKey = t->AuthKey();
+    snmp::Target* local = lookup.FindTarget(Msg("bob", engine));
+    ASSERT_NE(local, nullptr);
+    EXPECT_NE(local->AuthKey(), foreignKey);
+    EXPECT_EQ(local->EngineBoots(), 3U);
+}
+
+TEST(PeerLookupTest, KeepsWhatDiscoveryLearnt) {
+    snmp::Target target;
+    target.SetVersion(snmp::SnmpVersionV3);
+    target.SetSecAttributes(MakeAttributes(User("bob:MD5:secret111")));
+    PeerLookup lookup(target);
+    snmp::Message m;
+    snmp::Target learnt(*lookup.FindTarget(m));
+    learnt.SetEngineId(Hex("80001f8880aabbccdd"));
+    learnt.SetEngineBoots(9);
+    ASSERT_TRUE(learnt.CalculateKeys());
+    lookup.UpdateTarget(&learnt, m);
+    const snmp::Target now = lookup.Current();
+    EXPECT_EQ(now.EngineId(), Hex("80001f8880aabbccdd"));
+    EXPECT_EQ(now.EngineBoots(), 9U);
+    EXPECT_EQ(now.AuthKey(), learnt.AuthKey());
+    EXPECT_EQ(now.UserName(), "bob");
+}
+
+}  // namespace
+}  // namespace zksnmp

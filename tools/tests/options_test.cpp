@@ -1,0 +1,134 @@
+// Tests of zksnmp's command-line parsing: manager options, agent addresses,
+// server options and the protocol name table.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include "protocols.h"
+#include "server.h"
+
+namespace zksnmp {
+namespace {
+
+TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
+    ClientOptions o;
+    std::vector<std::string> operands;
+    std::string error;
+    ASSERT_TRUE(ParseClientArgs(
+        {"-v1", "-cpriv", "-t", "0.5", "-r0", "127.0.0.1:1161", "1.3.6.1", "--json"}, 161, o,
+        operands, error))
+        << error;
+    EXPECT_EQ(o.version, snmp::SnmpVersionV1);
+    EXPECT_EQ(o.community, "priv");
+    EXPECT_DOUBLE_EQ(o.timeout, 0.5);
+    EXPECT_EQ(o.retries, 0);
+    EXPECT_EQ(o.addr, 0x7F000001U);
+    EXPECT_EQ(o.port, 1161);
+    EXPECT_TRUE(o.json);
+    EXPECT_EQ(operands, std::vector<std::string>{"1.3.6.1"});
+
+    // Operands that look like options after the agent stay operands.
+    ASSERT_TRUE(ParseClientArgs({"-Cn", "2", "-Cr30", "localhost", "1.3.6.1.2.1.1.4.0", "i", "-5"},
+                                162, o, operands, error))
+        << error;
+    EXPECT_EQ(o.nonRepeaters, 2);
+    EXPECT_EQ(o.maxRepetitions, 30);
+    EXPECT_EQ(o.port, 162);
+    EXPECT_EQ(operands.back(), "-5");
+
+    // Passwords alone choose MD5 and DES and the level follows them.
+    ASSERT_TRUE(
+        ParseClientArgs({"-v", "3", "-u", "bob", "-A", "password1", "-X", "password2", "10.1.2.3"},
+                        161, o, operands, error))
+        << error;
+    EXPECT_EQ(o.user.auth, snmp::USMAuthMD5);
+    EXPECT_EQ(o.user.priv, snmp::USMPrivDES);
+    EXPECT_EQ(o.level, snmp::SecLevelAuthPriv);
+    // An explicit lower level drops the protocols it does not use.
+    ASSERT_TRUE(ParseClientArgs({"-v", "3", "-u", "bob", "-l", "authNoPriv", "-a", "sha", "-A",
+                                 "password1", "-X", "password2", "10.1.2.3"},
+                                161, o, operands, error))
+        << error;
+    EXPECT_EQ(o.user.auth, snmp::USMAuthSHA1);
+    EXPECT_EQ(o.user.priv, snmp::USMPrivNone);
+}
+
+TEST(OptionsTest, BadInputGivesOneLineReasons) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"-v", "2", "127.0.0.1"},
+        {"-q", "127.0.0.1"},
+        {"-c"},
+        {"-v", "3", "127.0.0.1"},
+        {"-v", "3", "-u", "bob", "-l", "authNoPriv", "127.0.0.1"},
+        {"-v", "3", "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "password1", "127.0.0.1"},
+        {"-v", "3", "-u", "bob", "-a", "MD5", "-A", "short", "127.0.0.1"},
+        {"-v", "3", "-u", "bob", "-a", "SHA-999", "127.0.0.1"},
+        {"-e", "0x1234", "127.0.0.1"},
+        {"-t", "0", "127.0.0.1"},
+        {"-r", "-1", "127.0.0.1"},
+        {"127.0.0.1:0"},
+        {"127.0.0.1:65536"},
+        {"-v", "2c"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args) {
+            joined += a + " ";
+        }
+        SCOPED_TRACE(joined);
+        ClientOptions o;
+        std::vector<std::string> operands;
+        std::string error;
+        EXPECT_FALSE(ParseClientArgs(args, 161, o, operands, error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(OptionsTest, ServerOptionsAndUserSpecs) {
+    ServerOptions o;
+    std::string error;
+    ASSERT_TRUE(
+        ParseServerArgs({"--listen", "127.0.0.1:0", "--user", "bob:SHA:secret111:DES:secret222",
+                         "--user", "eve", "--engine-id", "80001f8880aabbccdd", "--rows", "3"},
+                        true, o, error))
+        << error;
+    EXPECT_EQ(o.port, 0);
+    ASSERT_EQ(o.users.size(), 2U);
+    EXPECT_EQ(o.users[0].auth, snmp::USMAuthSHA1);
+    EXPECT_EQ(o.users[0].priv, snmp::USMPrivDES);
+    EXPECT_EQ(o.users[0].privPass, "secret222");
+    EXPECT_EQ(LevelOf(o.users[1]), snmp::SecLevelNoAuthNoPriv);
+    EXPECT_EQ(o.engineId.Size(), 9U);
+    // The agent serves public/private unless told otherwise.
+    EXPECT_EQ(o.roCommunities, std::vector<std::string>{"public"});
+    EXPECT_EQ(o.rwCommunities, std::vector<std::string>{"private"});
+
+    for (const char* spec :
+         {"bob:SHA", "bob:SHA:short", "bob:XYZ:secret111", "bob:SHA:secret111:AES:secret222",
+          ":SHA:secret111", "bob:MD5:secret111:DES"}) {
+        SCOPED_TRACE(spec);
+        UserSpec u;
+        EXPECT_FALSE(ParseUserSpec(spec, u, error));
+    }
+    EXPECT_FALSE(ParseServerArgs({"--mib", "x"}, false, o, error));
+    EXPECT_FALSE(ParseServerArgs({"--rows", "100001"}, true, o, error));
+}
+
+TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
+    for (auto p : {snmp::USMAuthMD5, snmp::USMAuthSHA1}) {
+        snmp::USMAuthProtocol back = snmp::USMAuthNone;
+        ASSERT_TRUE(ParseAuthProtocol(AuthProtocolName(p), back));
+        EXPECT_EQ(back, p);
+    }
+    snmp::USMPrivProtocol priv = snmp::USMPrivNone;
+    ASSERT_TRUE(ParsePrivProtocol("des", priv));
+    EXPECT_EQ(priv, snmp::USMPrivDES);
+    snmp::USMAuthProtocol auth = snmp::USMAuthMD5;
+    EXPECT_FALSE(ParseAuthProtocol("none", auth));
+    EXPECT_EQ(auth, snmp::USMAuthMD5);
+    EXPECT_EQ(AuthProtocolChoices(), "MD5|SHA|SHA1");
+}
+
+}  // namespace
+}  // namespace zksnmp
