@@ -138,6 +138,8 @@ inline std::unique_ptr<snmp::Message> MakeRequest(snmp::Target& target, snmp::Ta
     auto msg = std::make_unique<snmp::Message>();
     msg->SetTarget(target);
     msg->InitSecurity(lookup);
+    // Lookups find the target of an outgoing message by its user name.
+    msg->SetUserName(target.UserName());
     msg->SetType(type);
     msg->SetRequestId(4242);
     snmp::ObjectId name;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "security_test_support.h"
@@ -613,6 +614,45 @@ TEST(UsmTest, ReEncodingAMessageSignsItAfresh) {
         ASSERT_NO_THROW(decoded = sectest::Decode(second, &agent));
         EXPECT_EQ(decoded->VarBinds().size(), 3U);
     }
+}
+
+TEST(UsmTest, ThreadsShareLookupsAndProtocolCachesSafely) {
+    // Several threads encode and decode authenticated, encrypted messages
+    // through the same two lookups, as a sender thread, a receive thread and
+    // host threads do.
+    RecordingLookup manager(snmp::TypeClient);
+    RecordingLookup agent(snmp::TypeServer);
+    for (const char* user : {"u1", "u2"}) {
+        manager.Add(
+            sectest::MakeTarget(user, snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 2, 3000));
+        agent.Add(
+            sectest::MakeTarget(user, snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 2, 3000));
+    }
+    constexpr int kThreads = 4;
+    constexpr int kMessages = 20;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            Target peer = sectest::MakeTarget(i % 2 == 0 ? "u1" : "u2", snmp::USMAuthSHA1,
+                                              snmp::USMPrivDES, kAgentEngine, 2, 3000);
+            for (int m = 0; m < kMessages; ++m) {
+                try {
+                    auto msg = sectest::MakeRequest(peer, &manager);
+                    auto received = sectest::Decode(sectest::Encode(*msg), &agent);
+                    if (!(received->VarBinds() == msg->VarBinds()) ||
+                        received->UserName() != peer.UserName())
+                        ++failures[i];
+                } catch (const snmp::Exception&) {
+                    ++failures[i];
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    ExpectLookupDiscipline(manager);
+    ExpectLookupDiscipline(agent);
 }
 
 }  // namespace
