@@ -236,6 +236,39 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequest) {
     EXPECT_EQ(queue.Offered(), 0u);
 }
 
+TEST_F(SockProcessorTest, ReceiverTakesARequestFromNetSnmp) {
+    if (std::system("command -v snmpget >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "net-snmp's snmpget is not installed";
+    }
+    RecordingQueue queue(TypeClient);
+    Endpoints eps(queue.GetTransporter(), 1);
+    const unsigned short local = eps.Ports()[0];
+    MsgReceiver receiver(&eps.table, 0, &queue);
+    receiver.Start();
+    // Nobody answers: snmpget gives up after its one-second time-out.
+    const std::string command =
+        "snmpget -m '' -v2c -c zkpeer -r 0 -t 1 udp:127.0.0.1:" + std::to_string(local) +
+        " .1.3.6.1.2.1.1.5.0 >/dev/null 2>&1";
+    std::thread peer([command] { (void)std::system(command.c_str()); });
+    const bool got = queue.WaitOffered(1);
+    peer.join();
+    receiver.Stop();
+    receiver.Join();
+    ASSERT_TRUE(got);
+    const Message& m = *queue.Received().at(0);
+    EXPECT_EQ(m.Version(), SnmpVersionV2c);
+    EXPECT_EQ(m.Community(), "zkpeer");
+    EXPECT_EQ(m.Type(), 0xA0u);
+    EXPECT_EQ(m.SrcAddr(), brask::IpAddr("127.0.0.1"));
+    EXPECT_NE(m.SrcPort(), 0);
+    EXPECT_EQ(m.DstPort(), local);
+    ASSERT_EQ(m.VarBinds().size(), 1u);
+    ObjectId sysName;
+    sysName.Set("1.3.6.1.2.1.1.5.0");
+    EXPECT_EQ(m.VarBinds().front().Objid().Compare(sysName), 0);
+    EXPECT_EQ(watch.Names(), (std::vector<std::string>{"receive", "decode"}));
+}
+
 TEST_F(SockProcessorTest, ReportDecision) {
     struct Case {
         const char* name;
