@@ -9,6 +9,7 @@ Every cell of the matrix is one test, named peer_direction_operation_version
   netsnmp_listen_*   net-snmp's snmptrap/snmpinform to `zksnmp listen`
   netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
   pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
+  zksnmp_*           the tool on its own: time-outs, bad input, the demo
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
@@ -496,6 +497,48 @@ def pysnmp_manager(op, sec):
             check(bytes(got[0][1]) == b"set-by-pysnmp", "read back %s" % got)
 
 
+# ---- The tool on its own -------------------------------------------------------------------------
+
+def zksnmp_alone(op, sec):
+    if op == "timeout":
+        # A port that nothing answers on: the tool resends, then gives up.
+        silent = peers.free_udp_port()
+        start = time.time()
+        rc, out, err = run_zksnmp(["get"] + sec_args(sec) + ["-t", "0.3", "-r", "2", "127.0.0.1:%d" % silent,
+                                                             "1.3.6.1.2.1.1.1.0"])
+        check(rc != 0 and err.strip() == "zksnmp get: Timeout: No Response from 127.0.0.1:%d" % silent,
+              "rc %d, stderr %r" % (rc, err))
+        check(time.time() - start >= 0.8, "gave up before three attempts of 0.3 s")
+    elif op == "errors":
+        bad = [["get", "-v", "4", "127.0.0.1", "1.3.6.1"],
+               ["get", "127.0.0.1", "1.3.x"],
+               ["get", "127.0.0.1:99999", "1.3.6.1"],
+               ["set", "127.0.0.1", "1.3.6.1.2.1.1.4.0", "i", "notanumber"],
+               ["set", "127.0.0.1", "1.3.6.1.2.1.1.4.0", "s"],
+               ["getbulk", "-v", "1", "127.0.0.1", "1.3.6.1"],
+               ["inform", "-v", "1", "127.0.0.1", "0", "1.3.6.1.6.3.1.1.5.1"],
+               ["trap", "-v", "1", "127.0.0.1", "1.3.6.1.4.1", "127.0.0.1", "7", "0", "0"],
+               ["get", "-v", "3", "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "password1", "127.0.0.1", "1.3"],
+               ["agent", "--user", "bob:SHA:short"],
+               ["listen", "--bogus"],
+               ["nosuchcommand"]]
+        for args in bad:
+            rc, out, err = run_zksnmp(args)
+            lines = err.strip().splitlines()
+            check(rc != 0 and len(lines) == 1 and lines[0].startswith("zksnmp"),
+                  "%s: rc %d, stderr %r" % (" ".join(args), rc, err))
+        for cmd in ("get", "getnext", "getbulk", "walk", "set", "trap", "inform", "listen", "agent", "demo"):
+            rc, out, err = run_zksnmp([cmd, "--help"])
+            check(rc == 0 and "usage: zksnmp %s" % cmd in out, "%s --help: rc %d %r" % (cmd, rc, out))
+    elif op == "demo":
+        rc, out, err = run_zksnmp([], timeout=120)
+        check(rc == 0, "the demo failed (%d): %s %s" % (rc, out, err))
+        rows = [l for l in out.splitlines() if re.match(r"^(get|walk|bulkwalk|set|trap|inform) ", l)]
+        # 7 gets, walks, sets and traps; 6 bulk walks and informs.
+        check(len(rows) == 7 * 4 + 6 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
+        check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
+
+
 # ---- The matrix ----------------------------------------------------------------------------------
 
 def cells():
@@ -519,6 +562,10 @@ def cells():
     for sec in ("v2c", "v3_SHA_DES"):
         for op in ("get", "walk", "set"):
             out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)
+    out["zksnmp_manager_timeout_v2c"] = (zksnmp_alone, "timeout", "v2c")
+    out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
+    out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")
+    out["zksnmp_demo"] = (zksnmp_alone, "demo", "v2c")
     return out
 
 

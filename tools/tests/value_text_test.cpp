@@ -133,6 +133,27 @@ TEST(ValueTextTest, TypedValuesAcceptTheirRangeAndRejectBeyondIt) {
     EXPECT_EQ(v.String(), snmp::OctetString("  keeps blanks "));
 }
 
+TEST(ValueTextTest, UnsignedNumbersRespectSmallLimits) {
+    struct Case {
+        const char* text;
+        unsigned long long max;
+        bool ok;
+    };
+    const Case cases[] = {{"6", 6, true},         {"7", 6, false},
+                          {"0", 0, true},         {"1", 0, false},
+                          {"65535", 65535, true}, {"65536", 65535, false},
+                          {"99", 9, false},       {"18446744073709551615", ~0ULL, true},
+                          {"00012", 12, true},    {"+1", 9, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        unsigned long long v = 12345;
+        EXPECT_EQ(ParseUnsigned(c.text, c.max, v), c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(v, 12345U);
+        }
+    }
+}
+
 TEST(ValueTextTest, DumpLinesOfBothFormsAndTheirFailures) {
     snmp::VarBind vb;
     bool skip = false;

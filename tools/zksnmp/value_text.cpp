@@ -315,7 +315,7 @@ bool ParseUnsigned(const std::string& text, unsigned long long max, unsigned lon
             return false;
         }
         const unsigned d = static_cast<unsigned>(ch - '0');
-        if (v > (max - d) / 10) {
+        if (d > max || v > (max - d) / 10) {
             return false;
         }
         v = v * 10 + d;
