@@ -24,10 +24,11 @@ SNMP_API extern const char* const USM_DECRYPT;
 // Counters wrap modulo 2^32.
 class SNMP_API SnmpStats : public Watch {
 public:
-    // The singleton, created with every counter at 0 on first use. Not locked:
-    // the first call must not race with another.
+    // The singleton, created with every counter at 0 on first use; safe to
+    // call from several threads.
     static SnmpStats* Instance();
     // Deletes the singleton if there is one; the next Instance() starts at 0.
+    // No dispatcher may exist any more.
     static void Destroy();
 
     // Copy every counter's current value.

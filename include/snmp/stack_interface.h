@@ -19,8 +19,8 @@ class Filter;
 
 class SNMP_API StackInterface {
 public:
-    // The singleton, created on first use. The first call must not race with
-    // another (make it from the host's set-up thread). Never fails.
+    // The singleton, created on first use; safe to call from several threads.
+    // Never fails.
     static StackInterface* Instance();
     // Deletes the singleton if there is one; the next Instance() builds a fresh
     // one. Every dispatcher must have been destroyed before.

@@ -299,14 +299,12 @@ TEST_F(SnmpStatsTest, CountersCanBeReadWhileTrafficIsCounted) {
     EXPECT_EQ(stats->InTotalReqVars(), kEvents);
 }
 
-TEST_F(SnmpStatsTest, ReportObjectIdentifierTexts) {
-    EXPECT_STREQ(SNMP_UNKNOWNHANDLER, ".1.3.6.1.6.3.11.2.1.3.0");
-    EXPECT_STREQ(USM_UNSUPPORTEDLEVEL, ".1.3.6.1.6.3.15.1.1.1.0");
-    EXPECT_STREQ(USM_TIMEWINDOW, ".1.3.6.1.6.3.15.1.1.2.0");
-    EXPECT_STREQ(USM_UNKNOWNUSER, ".1.3.6.1.6.3.15.1.1.3.0");
-    EXPECT_STREQ(USM_UNKNOWNENGINE, ".1.3.6.1.6.3.15.1.1.4.0");
-    EXPECT_STREQ(USM_WRONGDIGEST, ".1.3.6.1.6.3.15.1.1.5.0");
-    EXPECT_STREQ(USM_DECRYPT, ".1.3.6.1.6.3.15.1.1.6.0");
+TEST_F(SnmpStatsTest, ConcurrentFirstUseBuildsOneInstance) {
+    std::vector<SnmpStats*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (auto& slot : seen) threads.emplace_back([&slot] { slot = SnmpStats::Instance(); });
+    for (auto& t : threads) t.join();
+    for (SnmpStats* s : seen) EXPECT_EQ(s, SnmpStats::_instance);
 }
 
 }  // namespace

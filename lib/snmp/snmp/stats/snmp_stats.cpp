@@ -1,6 +1,8 @@
 // Process-wide SNMP protocol counters.
 #include "snmp/snmp_stats.h"
 
+#include <mutex>
+
 #include "snmp/exception.h"
 #include "snmp/message.h"
 
@@ -16,12 +18,23 @@ const char* const USM_DECRYPT = ".1.3.6.1.6.3.15.1.1.6.0";
 
 SnmpStats* SnmpStats::_instance = nullptr;
 
+namespace {
+// Dispatchers may be created on several host threads at once, and each one
+// reaches for the singleton. Never destroyed, so that it outlives every use.
+std::mutex& SingletonLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+}  // namespace
+
 SnmpStats* SnmpStats::Instance() {
+    std::lock_guard<std::mutex> guard(SingletonLock());
     if (_instance == nullptr) _instance = new SnmpStats();
     return _instance;
 }
 
 void SnmpStats::Destroy() {
+    std::lock_guard<std::mutex> guard(SingletonLock());
     delete _instance;
     _instance = nullptr;
 }

@@ -11,12 +11,23 @@ namespace snmp {
 
 StackInterface* StackInterface::_instance = nullptr;
 
+namespace {
+// Dispatchers may be created on several host threads at once, and each one
+// reaches for the singleton. Never destroyed, so that it outlives every use.
+std::mutex& SingletonLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+}  // namespace
+
 StackInterface* StackInterface::Instance() {
+    std::lock_guard<std::mutex> guard(SingletonLock());
     if (_instance == nullptr) _instance = new StackInterface();
     return _instance;
 }
 
 void StackInterface::Destroy() {
+    std::lock_guard<std::mutex> guard(SingletonLock());
     delete _instance;
     _instance = nullptr;
 }
