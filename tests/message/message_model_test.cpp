@@ -251,7 +251,8 @@ TEST(MessageModel, AssignmentReplacesOrReleasesUsmStateOnlyForV3) {
     ASSERT_NE(target.SecAttributes(), nullptr);
     EXPECT_EQ(target.UserName(), "carol");
 
-    target = target;  // self-assignment keeps everything
+    const Message& alias = target;
+    target = alias;  // self-assignment keeps everything
     EXPECT_EQ(target.UserName(), "carol");
     EXPECT_EQ(target.VarBinds().size(), 1u);
 }

@@ -96,6 +96,15 @@ TEST(NetSnmpV3, DatagramsDecodeWithTheirUsers) {
             ++it;
         }
 
+        // The digest check and the decryption work on the message's own copy: the caller's
+        // datagram stays as it was.
+        Bytes callers = wire;
+        Message again;
+        again.InitSecurity(&lookup);
+        again.Decode(callers.data(), static_cast<unsigned int>(callers.size()));
+        EXPECT_EQ(callers, wire);
+        EXPECT_EQ(again.VarBinds().size(), c.bindings.size());
+
         // The same datagram with a wrong password never decodes.
         if (c.Get("auth") != "none") {
             msgtest::OneTargetLookup wrong(TypeServer);
