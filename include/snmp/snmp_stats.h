@@ -10,6 +10,8 @@
 
 namespace snmp {
 
+class MsgReceiver;
+
 // Instance identifiers (leading dot) of the counters that SNMPv3 Reports carry.
 SNMP_API extern const char* const SNMP_UNKNOWNHANDLER;
 SNMP_API extern const char* const USM_UNSUPPORTEDLEVEL;
@@ -93,9 +95,15 @@ public:
     unsigned int WrongDigest() const;
     unsigned int DecryptErrors() const;
 
+    // Received datagrams dropped unread because a dispatcher's queue of
+    // datagrams waiting to be decoded was full (see
+    // StackInterface::SetReceiveQueueLimit). Not an SNMP MIB object.
+    unsigned int ReceiveQueueDrops() const;
+
     static SnmpStats* _instance;
 
 private:
+    friend class MsgReceiver;  // counts the datagrams its queue drops
     SnmpStats();
 
     enum Counter {
@@ -138,6 +146,7 @@ private:
         kUnknownEngineId,
         kWrongDigest,
         kDecryptErrors,
+        kReceiveQueueDrops,
         kCounterCount
     };
     unsigned int Get(Counter c) const { return counters_[c].load(std::memory_order_relaxed); }

@@ -411,6 +411,7 @@ TEST_F(SockProcessorTest, ReceiveQueueBoundDropsAndCountsForTheHost) {
     }
     EXPECT_EQ(receiver.DroppedDatagrams(), 3u);
     EXPECT_EQ(si->ReceiveQueueDrops(), 3u);
+    EXPECT_EQ(SnmpStats::Instance()->ReceiveQueueDrops(), 3u);
     // Nothing to read: a failed read queues nothing.
     EXPECT_FALSE(receiver.ReceiveOne(endpoint->second, endpoint->first.Port()));
     EXPECT_EQ(receiver.DataQueue().Pending(), 2u);
@@ -418,6 +419,11 @@ TEST_F(SockProcessorTest, ReceiveQueueBoundDropsAndCountsForTheHost) {
     MsgReceiver later(&eps.table, 0, &queue);
     si->RegisterReceiver(&later);
     EXPECT_EQ(later.DataQueue().MaxItems(), 2u);
+
+    // A dispatcher's end forgets every receiver; the statistics keep the count.
+    si->Shutdown();
+    EXPECT_EQ(si->ReceiveQueueDrops(), 0u);
+    EXPECT_EQ(SnmpStats::Instance()->ReceiveQueueDrops(), 3u);
 }
 
 TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {

@@ -179,6 +179,10 @@ unsigned int SnmpStats::DecryptErrors() const {
     return Get(kDecryptErrors);
 }
 
+unsigned int SnmpStats::ReceiveQueueDrops() const {
+    return Get(kReceiveQueueDrops);
+}
+
 unsigned int SnmpStats::USMStat(int type) const {
     switch (type) {
         case 23:

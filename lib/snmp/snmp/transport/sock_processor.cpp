@@ -13,6 +13,7 @@
 #include "snmp/dispatcher/msg_queue.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
+#include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"
 #include "snmp/transport/udp_transporter.h"
 #include "snmp/transport/watches.h"
@@ -244,7 +245,9 @@ bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort) {
     item.from = from;
     item.localPort = localPort;
     item.consumer = this;
-    return dataQueue_.AddItem(item);
+    if (dataQueue_.AddItem(item)) return true;
+    SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
+    return false;
 }
 
 void MsgReceiver::AddHost(const Filter& filter) {
