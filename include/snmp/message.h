@@ -240,8 +240,8 @@ public:
 
     // ---- Sizes ---------------------------------------------------------------------------------
 
-    // _maxenc = size, _maxvbenc = size - 128. Call at start-up with a size above 128; records
-    // allocated before keep their sizes.
+    // _maxenc = size, _maxvbenc = size - 128. Call at start-up; records allocated before keep
+    // their sizes. Throws std::invalid_argument for a size of 128 or less (nothing changes).
     static void SetMaxMessageSize(unsigned int size);
     static unsigned int MaxMessageSize() { return _maxenc; }
     static unsigned int MaxEnc() { return _maxenc; }

@@ -444,6 +444,17 @@ TEST(MessageEncode, V3WithoutTargetFailsWithUnknownUser) {
     Message bad = V3Get(SecLevelNoAuthNoPriv, &lookup, t);
     bad.SetSecurityLevel(static_cast<v3SecurityLevel>(0));
     EXPECT_EQ(EncodeErrorType(bad), 11);
+
+    // Security state bound to no lookup fails the same way in both directions.
+    Message unbound = V3Get(SecLevelNoAuthNoPriv, nullptr, t);
+    EXPECT_EQ(EncodeErrorType(unbound), 201);
+    msgtest::OneTargetLookup server(TypeServer);
+    server.target = t;
+    Message sent = V3Get(SecLevelNoAuthNoPriv, &server, t);
+    const Bytes wire = EncodeToBytes(sent);
+    Message received;
+    received.InitSecurity(nullptr);
+    EXPECT_EQ(msgtest::DecodeType(received, wire), 201);
 }
 
 }  // namespace

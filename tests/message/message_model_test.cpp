@@ -138,6 +138,10 @@ TEST(MessageModel, MaxMessageSizeSetsBindingRoom) {
     Message::FreeEnc(buf);
     Message::SetMaxMessageSize(1400);
     EXPECT_EQ(Message::_maxvbenc, 1272u);
+    // A size that leaves no binding room is refused rather than wrapped around.
+    EXPECT_THROW(Message::SetMaxMessageSize(128), std::invalid_argument);
+    EXPECT_EQ(Message::MaxMessageSize(), 1400u);
+    EXPECT_EQ(Message::_maxvbenc, 1272u);
 }
 
 // Fills every field with a value that differs from its default.

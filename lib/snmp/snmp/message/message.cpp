@@ -91,6 +91,9 @@ void Message::AllocDecodeBuf(MsgEncBuf& buf) {
 }
 
 void Message::SetMaxMessageSize(unsigned int size) {
+    // The binding room is the size less 128: a smaller size would wrap it to gigabytes.
+    if (size <= 128)
+        throw std::invalid_argument("Message::SetMaxMessageSize needs a size above 128");
     _maxenc = size;
     _maxvbenc = size - 128;
 }
