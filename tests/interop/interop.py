@@ -266,6 +266,10 @@ def netsnmp_agent(op, sec):
             theirs = netsnmp_json_like(tool, sec_args(sec) + [addr, ".1"], env)
             compare(ours, theirs, op)
             check(len(ours) > 100, "only %d bindings in the walk" % len(ours))
+            # A walk of an instance shows the instance, as net-snmp's does.
+            instance = "1.3.6.1.2.1.1.5.0"
+            compare(zk_json(["walk"] + ours_sec + [addr, instance]),
+                    netsnmp_json_like(tool, sec_args(sec) + [addr, instance], env), op + " of an instance")
 
 
 # ---- net-snmp's tools against zksnmp agent -------------------------------------------------------
@@ -334,6 +338,19 @@ def netsnmp_manager(op, sec):
                 if sec in ("v1", "v2c"):
                     rc, out, err = run_netsnmp("snmpset", sec_args(sec) + [addr, "1.3.6.1.2.1.1.4.0", "s", "x"], env)
                     check(rc != 0, "a read-only community could set: %s" % out)
+            elif op == "bigbulk":
+                # A GetBulk asking for far more than fits: the answer is cut to the
+                # message size, not refused, and a bulk walk still gets everything.
+                with ZkServer("agent", ["--rows", "300"]) as big:
+                    got = netsnmp_json_like("snmpbulkget", ["-Cr1000"] + sec_args(sec) + [
+                        big.address, "1.3.6.1.4.1.99999.2.1.1.2"], env)
+                    want = [(".1.3.6.1.4.1.99999.2.1.1.2.%d" % r, 4, ("row-%d" % r).encode().hex())
+                            for r in range(1, len(got) + 1)]
+                    check(20 < len(got) < 300 and got == want, "snmpbulkget -Cr1000 gave %d bindings: %s" % (
+                        len(got), got[:3]))
+                    walked = zk_json(["walk", "--bulk", "-Cr", "500"] + sec_args(sec) + [
+                        big.address, "1.3.6.1.4.1.99999.2.1.1"])
+                    check(len(walked) == 300 * 9, "bulk walk of the big table: %d bindings" % len(walked))
             elif op in ("wrongpass", "unknownuser"):
                 version, user = SECURITIES[sec]
                 args = netsnmp_security_args(user)
@@ -559,6 +576,8 @@ def cells():
         out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
     out["netsnmp_manager_unknownuser_v3_SHA"] = (netsnmp_manager, "unknownuser", "v3_SHA")
     out["netsnmp_manager_replay_v2c"] = (netsnmp_manager, "replay", "v2c")
+    for sec in ("v2c", "v3_SHA_DES"):
+        out["netsnmp_manager_bigbulk_%s" % sec] = (netsnmp_manager, "bigbulk", sec)
     for sec in ("v2c", "v3_SHA_DES"):
         for op in ("get", "walk", "set"):
             out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)

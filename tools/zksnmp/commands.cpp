@@ -293,8 +293,25 @@ int RunWalk(const std::vector<std::string>& args) {
     WalkEnd end = WalkEnd::Done;
     {
         Printer printer(options.json);
+        unsigned int count = 0;
         end = Walk(
-            session, root, [&printer](const snmp::VarBind& vb) { printer.Add(vb); }, error);
+            session, root,
+            [&printer, &count](const snmp::VarBind& vb) {
+                printer.Add(vb);
+                ++count;
+            },
+            error);
+        // Nothing below the OID: it may name an instance itself, which a
+        // walk of it should show, as the usual tools do.
+        if (end == WalkEnd::Done && count == 0) {
+            snmp::VarBindList vbs;
+            vbs.push_back(snmp::VarBind(root, snmp::AsnValue()));
+            auto response = session.Request(snmp::PduGetRequest, vbs, error);
+            if (response && response->ErrStat() == 0 && response->VarBinds().size() == 1 &&
+                response->VarBinds().front().Value().Type() < 0x80) {
+                printer.Add(response->VarBinds().front());
+            }
+        }
     }
     return end == WalkEnd::Done ? 0 : Fail(cmd, error);
 }
