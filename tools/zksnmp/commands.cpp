@@ -60,6 +60,9 @@ bool Setup(const std::string& cmd, const std::string& operandsHelp,
             std::cout << "  -Cn N              non-repeaters (default 0)\n"
                          "  -Cr N              max-repetitions (default 10)\n";
         }
+        if (cmd == "trap") {
+            std::cout << "  (SNMPv3 traps are sent from this side's engine: -e gives its id, default random)\n";
+        }
         if (cmd == "walk") {
             std::cout << "  --bulk             walk with GetBulk instead of GetNext\n";
         }
