@@ -473,9 +473,9 @@ bool DispatcherImp::HandleUnknownEngineId(Message* report) {
         Guard guard(*lock_);
         auto it = v3Requests_.find(report->MsgId());
         if (it != v3Requests_.end()) {
-            // The engine's time is not known yet: a privacy-protected copy would be
-            // refused for the time window before it could be decrypted, so the
-            // next step goes out authenticated only.
+            // The next step only has to learn the engine's boots and time, which
+            // an authenticated message does; the agent refuses it for its clock
+            // anyway, so nothing is encrypted for that exchange.
             auto* copy = new Message(*it->second);
             if (copy->SecurityLevel() == SecLevelAuthPriv) {
                 copy->SetSecurityLevel(SecLevelAuthNoPriv);
