@@ -51,6 +51,7 @@ SnmpStats::SnmpStats(const SnmpStats& other) : Watch(other) {
 }
 
 SnmpStats& SnmpStats::operator=(const SnmpStats& other) {
+    if (this == &other) return *this;
     Watch::operator=(other);
     for (int i = 0; i < kCounterCount; ++i) {
         counters_[i].store(other.counters_[i].load(std::memory_order_relaxed),
