@@ -42,7 +42,11 @@ public:
         Fill(buf_->varBinds, plain.data() + scoped + pdu, plain.size() - scoped - pdu);
         varBindsLength_ = static_cast<unsigned int>(plain.size() - scoped - pdu);
     }
-    ~PlainMessage() { snmp::Message::FreeEnc(buf_); }
+    ~PlainMessage() {
+        // The message lets go of the record before it is released.
+        msg_.SetEnc(nullptr);
+        snmp::Message::FreeEnc(buf_);
+    }
     PlainMessage(const PlainMessage&) = delete;
     PlainMessage& operator=(const PlainMessage&) = delete;
 
@@ -104,6 +108,25 @@ TEST(UsmPrivTest, EncryptPadsToWholeBlocksAndDecryptRestoresThePlaintext) {
         ASSERT_TRUE(des.Decrypt(kKey, salt, datagram.data(), size, 3));
         EXPECT_EQ(size, 3 + plain.size());
         EXPECT_EQ(std::vector<unsigned char>(datagram.begin() + 3, datagram.begin() + size), plain);
+    }
+}
+
+TEST(UsmPrivTest, AnyDesKeyIsAcceptedWeakOnesIncluded) {
+    // Keys come from a hash: parity bits and weak keys are not the sender's
+    // choice, so no key may be refused.
+    for (const char* hex : {"0101010101010101a1a2a3a4a5a6a7a8", "fefefefefefefefe0000000000000000",
+                            "00000000000000000000000000000000"}) {
+        SCOPED_TRACE(hex);
+        const OctetString key = Octets(hex);
+        const std::vector<unsigned char> plain = Sequence(30);
+        PlainMessage pm(plain, 2);
+        snmp::PrivDES des;
+        OctetString salt;
+        ASSERT_TRUE(des.Encrypt(key, pm.msg(), salt));
+        std::vector<unsigned char> datagram = pm.Element();
+        auto size = static_cast<unsigned int>(datagram.size());
+        ASSERT_TRUE(des.Decrypt(key, salt, datagram.data(), size, 0));
+        EXPECT_EQ(std::vector<unsigned char>(datagram.begin(), datagram.begin() + size), plain);
     }
 }
 

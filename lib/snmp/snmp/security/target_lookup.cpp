@@ -12,7 +12,7 @@ TargetLookup::TargetLookup(const TargetLookup& other)
     : type_(other.type_), mutex_(brask::Mutex::Create(true)) {}
 
 TargetLookup& TargetLookup::operator=(const TargetLookup& other) {
-    type_ = other.type_;
+    if (this != &other) type_ = other.type_;
     return *this;
 }
 
