@@ -269,6 +269,48 @@ TEST_F(SockProcessorTest, ReceiverTakesARequestFromNetSnmp) {
     EXPECT_EQ(watch.Names(), (std::vector<std::string>{"receive", "decode"}));
 }
 
+// An SNMPv3 GetRequest with msgID `id`, the given msgFlags and an empty
+// authoritative engine id: the discovery probe every USM peer answers with an
+// unknown-engine-id Report.
+std::vector<unsigned char> V3Probe(unsigned char id, unsigned char flags) {
+    return {0x30, 0x37,                                             // message
+            0x02, 0x01, 0x03,                                       // msgVersion 3
+            0x30, 0x0D, 0x02,  0x01, id,                            // msgID
+            0x02, 0x02, 0x05,  0xDC,                                // msgMaxSize 1500
+            0x04, 0x01, flags,                                      // msgFlags
+            0x02, 0x01, 0x03,                                       // USM
+            0x04, 0x10, 0x30,  0x0E, 0x04, 0x00, 0x02, 0x01, 0x00,  // engine id, boots
+            0x02, 0x01, 0x00,  0x04, 0x00, 0x04, 0x00, 0x04, 0x00,  // time, user, auth, priv
+            0x30, 0x11, 0x04,  0x00, 0x04, 0x00,                    // scoped PDU, context
+            0xA0, 0x0B, 0x02,  0x01, id,   0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x00};
+}
+
+TEST_F(SockProcessorTest, UsmFailureOfAReportableRequestIsAnsweredWithAReport) {
+    StackInterface::Instance()->Init();
+    RecordingQueue queue(TypeServer);
+    Endpoints eps(queue.GetTransporter(), 1);
+    const unsigned short local = eps.Ports()[0];
+    Peer peer;
+    MsgReceiver receiver(&eps.table, 0, &queue);
+    receiver.Start();
+    ASSERT_TRUE(peer.SendTo(local, V3Probe(7, 0x04)));  // reportable
+    ASSERT_TRUE(peer.SendTo(local, V3Probe(8, 0x00)));  // not reportable
+    ASSERT_TRUE(watch.WaitEvents(4));
+    receiver.Stop();
+    receiver.Join();
+    EXPECT_EQ(watch.Names(), (std::vector<std::string>{"receive", "except", "receive", "except"}));
+    EXPECT_EQ(watch.Events()[1].excType, 200);
+    const auto calls = queue.TestDispatcher().Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].what, "report");
+    EXPECT_EQ(calls[0].value, 7);
+    EXPECT_EQ(calls[0].extra, 200);
+    EXPECT_EQ(calls[1].what, "cancel");
+    EXPECT_EQ(calls[1].value, 8);
+    EXPECT_EQ(SnmpStats::Instance()->UnknownEngineId(), 2u);
+    EXPECT_EQ(queue.Offered(), 0u);
+}
+
 TEST_F(SockProcessorTest, ReportDecision) {
     struct Case {
         const char* name;
