@@ -124,9 +124,9 @@ void MsgSender::Run() {
         if (message == nullptr) continue;
         message->SetEnc(encodeBuffer_);
         if (endpoints_->empty()) {
-            // No socket to send on: the dispatcher refuses traffic before an
-            // endpoint exists, so this only follows the removal of the last
-            // one; the message is given up.
+            // No socket to send on (nothing added yet, or the last one was
+            // removed): the message is given up like a lost datagram, and a
+            // request waiting for it ends by the host's time-out.
             delete message;
             continue;
         }
