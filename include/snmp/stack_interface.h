@@ -48,7 +48,11 @@ public:
     Watches& GetWatches();
 
     // Appends a copy of `filter` to the host filters of every registered
-    // receiver; once a receiver has filters, only matching sources get through.
+    // receiver; once a receiver has filters, a datagram that starts like an
+    // SNMP message (a BER SEQUENCE) is dropped silently unless its source
+    // matches one of them. Other datagrams are not filtered: they reach the
+    // decoder, which rejects them. Receivers registered later start without
+    // filters, and destroying any dispatcher forgets every registration.
     void AddHost(Filter& filter);
     // Removes every host filter equal to `filter` from every registered receiver.
     void RemoveHost(Filter& filter);
@@ -56,7 +60,9 @@ public:
     // Bounds the queue of received datagrams that wait to be decoded, per
     // receiver: at most `maxItems` datagrams and `maxBytes` bytes (0: no
     // bound). Applies to the registered receivers and to those registered
-    // later. Datagrams that do not fit are dropped and counted.
+    // later; until called, each receiver allows 65536 datagrams and 64 MiB.
+    // Datagrams that do not fit are dropped and counted (here and in
+    // SnmpStats::ReceiveQueueDrops).
     void SetReceiveQueueLimit(size_t maxItems, size_t maxBytes);
     // Datagrams dropped so far because a registered receiver's queue was full
     // (summed over the registered receivers).
