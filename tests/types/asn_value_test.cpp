@@ -134,6 +134,18 @@ TEST(AsnValueTest, CopiesAreDeepAndSetTypeOrMoveLeaveFreshContent) {
     EXPECT_EQ(bitsCopy.Bits().UnusedBits(), 4);
     bits.SetType(0x03);
     EXPECT_EQ(bits.Bits().UnusedBits(), 0);
+    // Refilled with the same kind, a value keeps its object (a decoder reusing
+    // its bindings allocates nothing), emptied; a BitString is another kind.
+    AsnValue refill = Text(0x04, "abc");
+    const OctetString* held = &refill.String();
+    refill.SetType(0x40);
+    EXPECT_EQ(&refill.String(), held);
+    EXPECT_TRUE(refill.String().Empty());
+    refill.SetType(0x03);
+    EXPECT_EQ(refill.Bits().UnusedBits(), 0);
+    AsnValue name = OidValue("1.3.6");
+    name.SetType(0x06);
+    EXPECT_TRUE(name.Objid().Empty());
     AsnValue number = Num(0x46, -1);
     number.SetType(0x41);
     EXPECT_EQ(number.Counter64(), 0ULL);

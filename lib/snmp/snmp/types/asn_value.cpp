@@ -120,9 +120,23 @@ void AsnValue::CopyContentFrom(const AsnValue& other) {
 }
 
 void AsnValue::SetType(unsigned int type) {
+    num_.u64 = 0;
+    // A value refilled with the same kind of content (a decoder reusing its
+    // bindings) keeps its object and that object's storage, emptied.
+    const bool bits = type == kBitString;
+    const bool octets = type == kOctetString || type == kIpAddress || type == kOpaque;
+    if (str_ && (bits || octets) && bits == (type_ == kBitString)) {
+        str_->Resize(0);
+        if (bits) static_cast<BitString&>(*str_).SetUnusedBits(0);
+        type_ = type;
+        return;
+    }
+    if (oid_ && type == kObjectId) {
+        oid_->Resize(0);
+        return;
+    }
     str_.reset();
     oid_.reset();
-    num_.u64 = 0;
     type_ = type;
     switch (type) {
         case kBitString:
