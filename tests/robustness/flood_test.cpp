@@ -1,0 +1,399 @@
+// Flood test: the zksnmp agent, fed malformed datagrams over loopback as fast
+// as one thread can send them, keeps answering managers that poll it with
+// valid requests, counts every kind of failure, drops what its bounded
+// receive queue cannot hold (and says so), and keeps its memory bounded.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../../tools/zksnmp/session.h"
+#include "robustness_support.h"
+#include "snmp/init.h"
+#include "snmp/snmp_stats.h"
+#include "snmp/stack_interface.h"
+#include "snmp/watch.h"
+
+namespace {
+
+using robustness::Bytes;
+using Clock = std::chrono::steady_clock;
+
+const std::vector<unsigned int> kSysDescr{1, 3, 6, 1, 2, 1, 1, 1, 0};
+
+snmp::ObjectId Id(const char* text) {
+    snmp::ObjectId oid;
+    oid.Set(text);
+    return oid;
+}
+
+// The kinds of bad datagram, each sent from a socket of its own so that the
+// answers it draws can be told apart.
+enum Kind {
+    kMutated,
+    kTruncated,
+    kOversized,
+    kBadVersion,
+    kEmptyCommunity,
+    kWrongCommunity,
+    kUnknownUser,
+    kWrongDigest,
+    kKindCount
+};
+const char* const kKindNames[kKindCount] = {"mutated",       "truncated",       "oversized",
+                                            "wrong version", "empty community", "wrong community",
+                                            "unknown user",  "wrong digest"};
+
+std::vector<Bytes> MakeDatagrams(Kind kind, robustness::Rng& rng) {
+    std::vector<Bytes> out;
+    for (int i = 0; i < 64; ++i) {
+        const int id = 1000 + i;
+        const Bytes valid =
+            robustness::CommunityMessage(1, "public", robustness::GetPdu(id, kSysDescr));
+        switch (kind) {
+            case kMutated: {
+                Bytes b = valid;
+                for (uint32_t n = 1 + rng.Below(4); n != 0; --n) {
+                    b[rng.Below(static_cast<uint32_t>(b.size()))] ^=
+                        static_cast<unsigned char>(1 + rng.Below(255));
+                }
+                out.push_back(b);
+                break;
+            }
+            case kTruncated:
+                out.emplace_back(
+                    valid.begin(),
+                    valid.begin() + 1 + rng.Below(static_cast<uint32_t>(valid.size() - 1)));
+                break;
+            case kOversized: {
+                // A Get whose binding value is larger than any receive buffer.
+                const size_t size = i % 2 == 0 ? 2000 : 30000;
+                const Bytes binding = robustness::Seq(
+                    {robustness::Oid(kSysDescr), robustness::Octets(std::string(size, 'x'))});
+                const Bytes pdu = robustness::Tlv(
+                    0xA0, robustness::Cat({robustness::Int(id), robustness::Int(0),
+                                           robustness::Int(0), robustness::Seq({binding})}));
+                out.push_back(robustness::CommunityMessage(1, "public", pdu));
+                break;
+            }
+            case kBadVersion: {
+                static const long long kVersions[] = {2, 4, -1, 2147483647};
+                out.push_back(robustness::CommunityMessage(kVersions[i % 4], "public",
+                                                           robustness::GetPdu(id, kSysDescr)));
+                break;
+            }
+            case kEmptyCommunity:
+                out.push_back(
+                    robustness::CommunityMessage(i % 2, "", robustness::GetPdu(id, kSysDescr)));
+                break;
+            case kWrongCommunity:
+                out.push_back(robustness::CommunityMessage(i % 2, "not-a-community",
+                                                           robustness::GetPdu(id, kSysDescr)));
+                break;
+            case kUnknownUser:
+                out.push_back(robustness::UserMessage("mallory" + std::to_string(i % 8), 0x04,
+                                                      Bytes(), robustness::GetPdu(id, kSysDescr)));
+                break;
+            case kWrongDigest: {
+                Bytes digest(12);
+                for (auto& d : digest) d = static_cast<unsigned char>(rng.Next());
+                out.push_back(robustness::UserMessage(i % 2 == 0 ? "shaauth" : "md5des", 0x05,
+                                                      digest, robustness::GetPdu(id, kSysDescr)));
+                break;
+            }
+            case kKindCount:
+                break;
+        }
+    }
+    return out;
+}
+
+// Sends the bad datagrams round robin, one socket per kind, until told to
+// stop; counts what it sent and the answers each kind drew.
+class Flooder {
+public:
+    explicit Flooder(unsigned short agentPort) {
+        robustness::Rng rng(0x5eed);
+        sockaddr_in agent{};
+        agent.sin_family = AF_INET;
+        agent.sin_port = htons(agentPort);
+        agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int k = 0; k < kKindCount; ++k) {
+            datagrams_[k] = MakeDatagrams(static_cast<Kind>(k), rng);
+            sockets_[k] = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+            connect(sockets_[k], reinterpret_cast<sockaddr*>(&agent), sizeof agent);
+        }
+    }
+    ~Flooder() {
+        Stop();
+        for (int s : sockets_) close(s);
+    }
+
+    void Start() {
+        stop_ = false;
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // Sends until the receive queue has dropped something (or 60 s pass).
+    void SendUntilDrops() {
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (snmp::StackInterface::Instance()->ReceiveQueueDrops() == 0 &&
+               Clock::now() < deadline) {
+            for (int i = 0; i < 256; ++i) SendOne();
+        }
+    }
+    // Reads and counts every answer waiting on the kinds' sockets.
+    void Drain() {
+        unsigned char buffer[65536];
+        for (int k = 0; k < kKindCount; ++k) {
+            while (recv(sockets_[k], buffer, sizeof buffer, MSG_DONTWAIT) >= 0) ++answers_[k];
+        }
+    }
+
+    unsigned long long Sent(int kind) const { return sent_[kind]; }
+    unsigned long long TotalSent() const {
+        unsigned long long total = 0;
+        for (auto n : sent_) total += n;
+        return total;
+    }
+    unsigned long long Answers(int kind) const { return answers_[kind]; }
+
+private:
+    void SendOne() {
+        const int k = static_cast<int>(next_ % kKindCount);
+        const Bytes& d = datagrams_[k][(next_ / kKindCount) % datagrams_[k].size()];
+        ++next_;
+        if (send(sockets_[k], d.data(), d.size(), 0) >= 0) ++sent_[k];
+    }
+    void Run() {
+        while (!stop_) {
+            for (int i = 0; i < 512; ++i) SendOne();
+            Drain();
+        }
+    }
+
+    std::array<std::vector<Bytes>, kKindCount> datagrams_;
+    std::array<int, kKindCount> sockets_{};
+    std::array<unsigned long long, kKindCount> sent_{};
+    std::array<unsigned long long, kKindCount> answers_{};
+    unsigned long long next_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Holds the agent's datagram-queue thread in its first notification until
+// released, so that its receive queue fills whatever the machine's speed.
+class StallWatch : public snmp::Watch {
+public:
+    void OnReceive(const snmp::Message&) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return released_; });
+    }
+    void OnDecode(const snmp::Message&) override {}
+    void OnSend(const snmp::Message&) override {}
+    void OnExcept(const snmp::Message&, const snmp::Exception&) override {}
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool released_ = false;
+};
+
+// A manager that polls the agent until stopped; every request must be
+// answered correctly (after retries).
+struct Poller {
+    Poller(const zksnmp::ClientOptions& options, unsigned int pduType, std::string expect)
+        : session(options), type(pduType), expected(std::move(expect)) {}
+
+    void Run(const std::atomic<bool>& stop) {
+        std::string error;
+        if (!session.Open(error)) {
+            failures.push_back("open: " + error);
+            return;
+        }
+        snmp::VarBindList vbs;
+        vbs.push_back(
+            snmp::VarBind(Id(type == snmp::PduGetRequest ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.1.1"),
+                          snmp::AsnValue(0x05)));
+        while (!stop) {
+            double rtt = 0;
+            std::unique_ptr<snmp::Message> answer = session.Request(type, vbs, error, &rtt);
+            ++requests;
+            std::string value;
+            if (answer && answer->ErrStat() == 0 && !answer->VarBinds().empty()) {
+                answer->VarBinds().front().Value().MakeStr(value);
+            }
+            if (value != expected) {
+                failures.push_back(answer ? "wrong answer '" + value + "'" : error);
+            } else {
+                maxRttMs = std::max(maxRttMs, rtt);
+            }
+        }
+        session.Close();
+    }
+
+    zksnmp::ClientSession session;
+    unsigned int type;
+    std::string expected;
+    unsigned long long requests = 0;
+    double maxRttMs = 0;
+    std::vector<std::string> failures;
+};
+
+struct Counters {
+    unsigned int parse, badVersion, badCommunity, unknownUser, wrongDigest, drops;
+    static Counters Read() {
+        const snmp::SnmpStats* s = snmp::SnmpStats::Instance();
+        return {s->InAsnParseErrs(), s->InBadVers(),   s->InBadCommStrs(),
+                s->UnknownUser(),    s->WrongDigest(), s->ReceiveQueueDrops()};
+    }
+};
+
+TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalformedFlood) {
+    const double seconds = robustness::RunSeconds("ZK_FLOOD_SECONDS", 15);
+    ASSERT_TRUE(snmp::Init());
+    // A small queue so that the flood overruns it on any machine.
+    const size_t kQueueItems = 512;
+    snmp::StackInterface::Instance()->SetReceiveQueueLimit(kQueueItems, 1u << 20);
+    {
+        zksnmp::AgentServer agent(robustness::AgentOptions());
+        std::string error;
+        ASSERT_TRUE(agent.Start(error)) << error;
+        const unsigned short port = agent.Port();
+        snmp::AsnValue descr;
+        ASSERT_TRUE(agent.Mib().Lookup(Id("1.3.6.1.2.1.1.1.0"), descr));
+        std::string descrText;
+        descr.MakeStr(descrText);
+        const size_t mibSize = agent.Mib().Size();
+
+        // The bound: with the decoding thread held, the queue fills and the
+        // receiver drops; the host reads the drops from both the stack and
+        // the statistics.
+        Flooder flooder(port);
+        StallWatch stall;
+        snmp::StackInterface::Instance()->RegisterWatch(&stall);
+        flooder.SendUntilDrops();
+        stall.Release();
+        snmp::StackInterface::Instance()->DeregisterWatch(&stall);
+        const unsigned long long stallDrops = snmp::StackInterface::Instance()->ReceiveQueueDrops();
+        EXPECT_GT(stallDrops, 0u) << "the full receive queue never dropped a datagram";
+        EXPECT_GT(snmp::SnmpStats::Instance()->ReceiveQueueDrops(), 0u);
+
+        // The flood, with managers polling throughout.
+        std::atomic<bool> stop{false};
+        std::vector<std::unique_ptr<Poller>> pollers;
+        pollers.push_back(std::make_unique<Poller>(
+            robustness::CommunityClient(port, snmp::SnmpVersionV2c, "public", 0.25, 200),
+            snmp::PduGetRequest, descrText));
+        pollers.push_back(std::make_unique<Poller>(
+            robustness::CommunityClient(port, snmp::SnmpVersionV1, "public", 0.25, 200),
+            snmp::PduGetNextRequest, descrText));
+        pollers.push_back(std::make_unique<Poller>(
+            robustness::UserClient(port, "md5des", 0.25, 200), snmp::PduGetRequest, descrText));
+        std::vector<std::thread> threads;
+        flooder.Start();
+        for (auto& p : pollers) threads.emplace_back([&p, &stop] { p->Run(stop); });
+
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // warm-up
+        const Counters before = Counters::Read();
+        const unsigned long long sentBefore = flooder.TotalSent();
+        const size_t heapWarm = robustness::LiveHeapBytes();
+        size_t heapPeak = heapWarm;
+        const auto start = Clock::now();
+        while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            heapPeak = std::max(heapPeak, robustness::LiveHeapBytes());
+        }
+        flooder.Stop();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        stop = true;
+        for (auto& t : threads) t.join();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        flooder.Drain();
+        const Counters after = Counters::Read();
+        const unsigned long long flood = flooder.TotalSent() - sentBefore;
+
+        unsigned long long answered = 0;
+        for (auto& p : pollers) {
+            SCOPED_TRACE(p->session.Options().version);
+            EXPECT_GT(p->requests, 0u);
+            EXPECT_TRUE(p->failures.empty())
+                << p->failures.size()
+                << " unanswered, first: " << (p->failures.empty() ? "" : p->failures[0]);
+            answered += p->requests - p->failures.size();
+        }
+
+        // Each kind of failure was counted, and never more often than
+        // datagrams that could have caused it were sent.
+        const unsigned long long any = flooder.Sent(kMutated) + flooder.Sent(kTruncated);
+        EXPECT_GT(after.parse, before.parse);
+        EXPECT_GT(after.badVersion, before.badVersion);
+        EXPECT_LE(after.badVersion - before.badVersion, flooder.Sent(kBadVersion) + any);
+        EXPECT_GT(after.badCommunity, before.badCommunity);
+        EXPECT_LE(after.badCommunity - before.badCommunity, flooder.Sent(kEmptyCommunity) + any);
+        EXPECT_GT(after.unknownUser, before.unknownUser);
+        EXPECT_LE(after.unknownUser - before.unknownUser, flooder.Sent(kUnknownUser));
+        EXPECT_GT(after.wrongDigest, before.wrongDigest);
+        EXPECT_LE(after.wrongDigest - before.wrongDigest, flooder.Sent(kWrongDigest));
+        // Datagrams that fail before a user is known draw no answer; unknown
+        // users draw Reports.
+        for (Kind k : {kTruncated, kOversized, kBadVersion, kEmptyCommunity, kWrongCommunity}) {
+            EXPECT_EQ(flooder.Answers(k), 0u) << kKindNames[k];
+        }
+        EXPECT_GT(flooder.Answers(kUnknownUser), 0u);
+
+        // Memory: the queue is bounded, so the heap may not grow with the
+        // number of datagrams.
+        const size_t growth = heapPeak > heapWarm ? heapPeak - heapWarm : 0;
+        EXPECT_LT(growth, 8u << 20) << "heap grew by " << growth << " bytes";
+
+        // Nothing the agent holds was lost or changed.
+        EXPECT_EQ(agent.Mib().Size(), mibSize);
+        snmp::AsnValue contact;
+        ASSERT_TRUE(agent.Mib().Lookup(Id("1.3.6.1.2.1.1.4.0"), contact));
+        EXPECT_EQ(contact.String().Size(), 0u);
+
+        std::printf(
+            "flood: %.1f s, %llu bad datagrams (%.0f/s), %llu valid requests answered, "
+            "max round trip %.0f ms\n",
+            elapsed, flood, static_cast<double>(flood) / elapsed, answered,
+            std::max({pollers[0]->maxRttMs, pollers[1]->maxRttMs, pollers[2]->maxRttMs}));
+        std::printf(
+            "flood: counted parse errors %u, bad versions %u, bad communities %u, unknown "
+            "users %u, wrong digests %u, queue drops %u (stall phase %llu)\n",
+            after.parse - before.parse, after.badVersion - before.badVersion,
+            after.badCommunity - before.badCommunity, after.unknownUser - before.unknownUser,
+            after.wrongDigest - before.wrongDigest, after.drops - before.drops, stallDrops);
+        for (int k = 0; k < kKindCount; ++k) {
+            std::printf("flood: %-16s sent %llu, answers %llu\n", kKindNames[k], flooder.Sent(k),
+                        flooder.Answers(k));
+        }
+        std::printf("flood: heap after warm-up %zu bytes, peak growth %zu bytes\n", heapWarm,
+                    growth);
+        agent.Stop();
+    }
+    snmp::Shutdown();
+}
+
+}  // namespace
