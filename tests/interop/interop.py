@@ -356,7 +356,10 @@ def netsnmp_manager(op, sec):
                 args = netsnmp_security_args(user)
                 if op == "wrongpass":
                     args[args.index("-A") + 1] = "not-the-password"
-                    counter, text = "1.3.6.1.6.3.15.1.1.5.0", "Authentication fail"
+                    # The Report goes out unauthenticated, so net-snmp can read it
+                    # and names the cause instead of "Authentication failed for".
+                    counter = "1.3.6.1.6.3.15.1.1.5.0"
+                    text = "Authentication failure (incorrect password, community or key)"
                 else:
                     args[args.index("-u") + 1] = "nobody"
                     counter, text = "1.3.6.1.6.3.15.1.1.3.0", "Unknown user name"

@@ -31,7 +31,10 @@ int RandomFirstRequestId() {
 }
 
 // The counter object a Report names for a failure type, and the level the
-// Report is sent at (0: the failed request's own level).
+// Report is sent at (0: the failed request's own level). Wrong-digest and
+// decryption-error Reports go out unauthenticated: they are meant for a
+// manager whose key is wrong, and that manager could neither verify nor
+// decrypt a Report protected with the right one.
 struct ReportKind {
     int errorType;
     const char* oid;
@@ -41,8 +44,8 @@ struct ReportKind {
 const ReportKind* FindReportKind(int errorType) {
     static const ReportKind kinds[] = {
         {23, SNMP_UNKNOWNHANDLER, 0},   {200, USM_UNKNOWNENGINE, 1}, {201, USM_UNKNOWNUSER, 1},
-        {202, USM_UNSUPPORTEDLEVEL, 1}, {203, USM_WRONGDIGEST, 0},   {204, USM_TIMEWINDOW, 2},
-        {205, USM_DECRYPT, 0},
+        {202, USM_UNSUPPORTEDLEVEL, 1}, {203, USM_WRONGDIGEST, 1},   {204, USM_TIMEWINDOW, 2},
+        {205, USM_DECRYPT, 1},
     };
     for (const ReportKind& kind : kinds) {
         if (kind.errorType == errorType) {

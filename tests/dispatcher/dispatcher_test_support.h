@@ -1,0 +1,232 @@
+// Helpers shared by the dispatcher tests: message builders, a message that
+// counts its live instances, a thread-safe Requestor that collects responses
+// and an agent (ServerRequestor) that answers, holds or records what it gets.
+#ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
+#define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "brask/ip_addr.h"
+#include "snmp/dispatcher.h"
+#include "snmp/message.h"
+
+namespace snmp {
+namespace dispatcher_test {
+
+// Waits (generously) until `done` holds; false if it never does.
+inline bool Eventually(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+inline ObjectId Oid(const std::string& text) {
+    ObjectId oid;
+    EXPECT_TRUE(oid.Set(text)) << text;
+    return oid;
+}
+
+inline std::string Text(const ObjectId& oid) {
+    std::string s;
+    oid.MakeStr(s);
+    return s;
+}
+
+inline std::string FirstName(const Message& m) {
+    return m.VarBinds().empty() ? std::string() : Text(m.VarBinds().front().Objid());
+}
+
+// A request to 127.0.0.1:`port` with community "public" and NULL-valued
+// bindings for `names`.
+inline Message* NewRequest(SnmpVersion version, unsigned int type, unsigned short port,
+                           const std::vector<std::string>& names, int requestId = 0) {
+    auto* m = new Message();
+    m->SetVersion(version);
+    m->SetType(type);
+    m->SetRequestId(requestId);
+    m->SetDstAddr(brask::IpAddr("127.0.0.1"));
+    m->SetDstPort(port);
+    m->SetCommunity("public");
+    for (const std::string& name : names) m->AddVarBind(VarBind(Oid(name), AsnValue()));
+    return m;
+}
+
+// Counts its live instances, to see what the dispatcher deletes and keeps.
+class TrackedMessage : public Message {
+public:
+    TrackedMessage(int* live, SnmpVersion version, unsigned int type, int requestId) : live_(live) {
+        ++*live_;
+        SetVersion(version);
+        SetType(type);
+        SetRequestId(requestId);
+    }
+    ~TrackedMessage() override { --*live_; }
+
+private:
+    int* live_;
+};
+
+// Collects responses from any thread.
+class Collector : public Requestor {
+public:
+    ~Collector() {
+        for (Message* m : responses_) delete m;
+    }
+    void OnResponse(Dispatcher*, Message* response) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        responses_.push_back(response);
+        ++perId_[response->RequestId()];
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return responses_.size();
+    }
+    bool WaitFor(size_t n) {
+        return Eventually([&] { return Count() >= n; });
+    }
+    // The collector keeps owning the message.
+    Message& At(size_t i) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return *responses_.at(i);
+    }
+    std::vector<int> Ids() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        std::vector<int> ids;
+        for (Message* m : responses_) ids.push_back(m->RequestId());
+        return ids;
+    }
+    std::map<int, int> PerId() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return perId_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Message*> responses_;
+    std::map<int, int> perId_;
+};
+
+// Records notifications (traps, responses, reports) and cancels their
+// records; answers requests from inside OnRequest, or holds them while
+// `hold` is set, for the test to answer later with Answer.
+class Agent : public ServerRequestor {
+public:
+    // Extra bytes in every Get answer given from inside OnRequest.
+    std::atomic<size_t> padding{0};
+
+    ~Agent() {
+        for (auto& entry : held_) delete entry.second;
+        for (Message* m : notifications_) delete m;
+    }
+
+    void OnRequest(Dispatcher* dispatcher, Message* msg) override {
+        std::unique_lock<std::mutex> guard(mutex_);
+        ++seen_[msg->RequestId()];
+        const unsigned int type = msg->Type();
+        if (type == PduV1Trap || type == PduV2Trap || type == PduResponse || type == PduReport) {
+            notifications_.push_back(msg);
+            guard.unlock();
+            delete dispatcher->Cancel(msg->RequestId(), true);
+        } else if (hold_) {
+            held_[msg->RequestId()] = msg;
+        } else {
+            guard.unlock();
+            Answer(dispatcher, msg, padding.load());
+        }
+    }
+
+    // Answers `request` (and deletes it): Get gives "value of <name>" plus
+    // `padding` bytes, GetNext the name with ".1" appended and 42, GetBulk
+    // max-repetitions successors, Set and Inform echo their bindings.
+    static void Answer(Dispatcher* dispatcher, Message* request, size_t padding = 0) {
+        auto* answer = new Message(*request);
+        answer->SwapAddrs();
+        answer->SetType(PduResponse);
+        answer->SetReportable(false);
+        answer->ClearVarBinds();
+        for (const VarBind& vb : request->VarBinds()) {
+            const std::string name = Text(vb.Objid());
+            if (request->Type() == PduGetRequest) {
+                AsnValue value(0x04);
+                value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
+                answer->AddVarBind(VarBind(vb.Objid(), value));
+            } else if (request->Type() == PduGetNextRequest) {
+                AsnValue value(0x02);
+                value.SetInteger(42);
+                answer->AddVarBind(VarBind(Oid(name + ".1"), value));
+            } else if (request->Type() == PduGetBulkRequest) {
+                for (int i = 1; i <= request->MaxReps(); ++i) {
+                    AsnValue value(0x02);
+                    value.SetInteger(i);
+                    answer->AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
+                }
+            } else {
+                answer->AddVarBind(vb);
+            }
+        }
+        if (!dispatcher->HandleResponse(answer)) {
+            ADD_FAILURE() << "no record for request " << request->RequestId();
+            delete answer;
+        }
+        delete request;
+    }
+
+    void SetHold(bool hold) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        hold_ = hold;
+    }
+    size_t HeldCount() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return held_.size();
+    }
+    // Gives a held request back to the caller.
+    Message* TakeHeld(int id) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        Message* m = held_.at(id);
+        held_.erase(id);
+        return m;
+    }
+    size_t NotificationCount() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return notifications_.size();
+    }
+    Message& Notification(size_t i) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return *notifications_.at(i);
+    }
+    int Seen(int id) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto it = seen_.find(id);
+        return it == seen_.end() ? 0 : it->second;
+    }
+    size_t SeenTotal() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        size_t n = 0;
+        for (const auto& entry : seen_) n += static_cast<size_t>(entry.second);
+        return n;
+    }
+
+private:
+    std::mutex mutex_;
+    bool hold_ = false;
+    std::map<int, Message*> held_;
+    std::vector<Message*> notifications_;
+    std::map<int, int> seen_;
+};
+
+}  // namespace dispatcher_test
+}  // namespace snmp
+
+#endif
