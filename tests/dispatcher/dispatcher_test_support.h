@@ -48,6 +48,26 @@ inline std::string FirstName(const Message& m) {
     return m.VarBinds().empty() ? std::string() : Text(m.VarBinds().front().Objid());
 }
 
+// "name=value ..." of a message's bindings; values other than strings,
+// integers and object identifiers show their type.
+inline std::string Bindings(const Message& m) {
+    std::string out;
+    for (const VarBind& vb : m.VarBinds()) {
+        const AsnValue& v = vb.Value();
+        out += (out.empty() ? "" : " ") + Text(vb.Objid()) + "=";
+        if (v.Type() == 0x04) {
+            out.append(reinterpret_cast<const char*>(v.String().Data()), v.String().Size());
+        } else if (v.Type() == 0x02) {
+            out += std::to_string(v.Integer());
+        } else if (v.Type() == 0x06) {
+            out += Text(v.Objid());
+        } else {
+            out += "type " + std::to_string(v.Type());
+        }
+    }
+    return out;
+}
+
 // A request to 127.0.0.1:`port` with community "public" and NULL-valued
 // bindings for `names`.
 inline Message* NewRequest(SnmpVersion version, unsigned int type, unsigned short port,
@@ -87,7 +107,6 @@ public:
     void OnResponse(Dispatcher*, Message* response) override {
         std::lock_guard<std::mutex> guard(mutex_);
         responses_.push_back(response);
-        ++perId_[response->RequestId()];
     }
     size_t Count() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -107,15 +126,10 @@ public:
         for (Message* m : responses_) ids.push_back(m->RequestId());
         return ids;
     }
-    std::map<int, int> PerId() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return perId_;
-    }
 
 private:
     std::mutex mutex_;
     std::vector<Message*> responses_;
-    std::map<int, int> perId_;
 };
 
 // Records notifications (traps, responses, reports) and cancels their
@@ -148,8 +162,8 @@ public:
     }
 
     // Answers `request` (and deletes it): Get gives "value of <name>" plus
-    // `padding` bytes, GetNext the name with ".1" appended and 42, GetBulk
-    // max-repetitions successors, Set and Inform echo their bindings.
+    // `padding` bytes, GetNext <name>.1 = 1, GetBulk <name>.i = i for each
+    // repetition, Set and Inform echo their bindings.
     static void Answer(Dispatcher* dispatcher, Message* request, size_t padding = 0) {
         auto* answer = new Message(*request);
         answer->SwapAddrs();
@@ -162,12 +176,10 @@ public:
                 AsnValue value(0x04);
                 value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
                 answer->AddVarBind(VarBind(vb.Objid(), value));
-            } else if (request->Type() == PduGetNextRequest) {
-                AsnValue value(0x02);
-                value.SetInteger(42);
-                answer->AddVarBind(VarBind(Oid(name + ".1"), value));
-            } else if (request->Type() == PduGetBulkRequest) {
-                for (int i = 1; i <= request->MaxReps(); ++i) {
+            } else if (request->Type() == PduGetNextRequest ||
+                       request->Type() == PduGetBulkRequest) {
+                const bool bulk = request->Type() == PduGetBulkRequest;
+                for (int i = 1; i <= (bulk ? request->MaxReps() : 1); ++i) {
                     AsnValue value(0x02);
                     value.SetInteger(i);
                     answer->AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
@@ -198,13 +210,10 @@ public:
         held_.erase(id);
         return m;
     }
-    size_t NotificationCount() {
+    // The agent keeps owning the messages.
+    std::vector<Message*> Notifications() {
         std::lock_guard<std::mutex> guard(mutex_);
-        return notifications_.size();
-    }
-    Message& Notification(size_t i) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return *notifications_.at(i);
+        return notifications_;
     }
     int Seen(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
