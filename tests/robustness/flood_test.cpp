@@ -134,13 +134,17 @@ public:
         for (int k = 0; k < kKindCount; ++k) {
             datagrams_[k] = MakeDatagrams(static_cast<Kind>(k), rng);
             sockets_[k] = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-            connect(sockets_[k], reinterpret_cast<sockaddr*>(&agent), sizeof agent);
+            ready_ = ready_ && sockets_[k] >= 0 &&
+                     connect(sockets_[k], reinterpret_cast<sockaddr*>(&agent), sizeof agent) == 0;
         }
     }
     ~Flooder() {
         Stop();
-        for (int s : sockets_) close(s);
+        for (int s : sockets_) {
+            if (s >= 0) close(s);
+        }
     }
+    bool Ready() const { return ready_; }
 
     void Start() {
         stop_ = false;
@@ -193,6 +197,7 @@ private:
     std::array<unsigned long long, kKindCount> sent_{};
     std::array<unsigned long long, kKindCount> answers_{};
     unsigned long long next_ = 0;
+    bool ready_ = true;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -291,6 +296,7 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         // receiver drops; the host reads the drops from both the stack and
         // the statistics.
         Flooder flooder(port);
+        ASSERT_TRUE(flooder.Ready());
         StallWatch stall;
         snmp::StackInterface::Instance()->RegisterWatch(&stall);
         flooder.SendUntilDrops();
