@@ -18,15 +18,28 @@ class USMPriv;
 // Authentication protocols. Any other value (the fixed underlying type makes
 // every int a valid value) gives no protocol object.
 enum USMAuthProtocol : int {
-    USMAuthNone = 1,  // no authentication
-    USMAuthMD5 = 2,   // HMAC-MD5-96
-    USMAuthSHA1 = 3   // HMAC-SHA-96
+    USMAuthNone = 1,    // no authentication
+    USMAuthMD5 = 2,     // HMAC-MD5-96
+    USMAuthSHA1 = 3,    // HMAC-SHA-96
+    USMAuthSHA224 = 4,  // HMAC-SHA-224 truncated to 128 bits (RFC 7860)
+    USMAuthSHA256 = 5,  // HMAC-SHA-256 truncated to 192 bits (RFC 7860)
+    USMAuthSHA384 = 6,  // HMAC-SHA-384 truncated to 256 bits (RFC 7860)
+    USMAuthSHA512 = 7   // HMAC-SHA-512 truncated to 384 bits (RFC 7860)
 };
 
-// Privacy protocols. Any other value gives no protocol object.
+// Privacy protocols. Any other value gives no protocol object. The privacy
+// key is localised with the authentication protocol's hash; the AES-192 and
+// AES-256 protocols extend it when the hash gives fewer octets than the cipher
+// needs, in one of the two ways agents use (net-snmp's AES-192/AES-256 and
+// AES-192-C/AES-256-C).
 enum USMPrivProtocol : int {
-    USMPrivNone = 1,  // no privacy
-    USMPrivDES = 2    // CBC-DES
+    USMPrivNone = 1,     // no privacy
+    USMPrivDES = 2,      // CBC-DES
+    USMPrivAES128 = 3,   // CFB128-AES-128 (RFC 3826)
+    USMPrivAES192 = 4,   // CFB128-AES-192, key extended by hashing (Blumenthal draft)
+    USMPrivAES256 = 5,   // CFB128-AES-256, key extended by hashing (Blumenthal draft)
+    USMPrivAES192C = 6,  // CFB128-AES-192, key extended by re-localising (Reeder draft)
+    USMPrivAES256C = 7   // CFB128-AES-256, key extended by re-localising (Reeder draft)
 };
 
 // An SNMPv3 user. Owns its authentication and privacy protocol objects; no two
@@ -90,10 +103,12 @@ public:
     // Builds the RFC 3414 KeyChange value that changes `oldKey` (a localised
     // key, whose length is taken as the key length) to the key that
     // `newPassword` gives localised to `engineId`: a fresh random component
-    // followed by H(oldKey | random) XOR newKey, 2 x oldKey.Size() octets in
-    // all. Returns false (and leaves `keyChange` alone) without an
-    // authentication protocol, with an empty old key, an empty password or an
-    // empty engine id. Changes nothing in the attributes.
+    // followed by the new key XOR H(oldKey | random), 2 x oldKey.Size()
+    // octets in all. A key longer than the hash output (an extended AES
+    // privacy key) is masked block by block as RFC 3414 section 5 does, with
+    // the new key extended the way this user's privacy protocol extends it. Returns false (and
+    // leaves `keyChange` alone) without an authentication protocol, with an empty old key, an empty
+    // password or an empty engine id. Changes nothing in the attributes.
     bool KeyChangeRequest(const OctetString& oldKey, const std::string& newPassword,
                           const OctetString& engineId, OctetString& keyChange) const;
 

@@ -105,7 +105,7 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     EXPECT_EQ(o.rwCommunities, std::vector<std::string>{"private"});
 
     for (const char* spec :
-         {"bob:SHA", "bob:SHA:short", "bob:XYZ:secret111", "bob:SHA:secret111:AES:secret222",
+         {"bob:SHA", "bob:SHA:short", "bob:XYZ:secret111", "bob:SHA:secret111:AES-512:secret222",
           ":SHA:secret111", "bob:MD5:secret111:DES"}) {
         SCOPED_TRACE(spec);
         UserSpec u;
@@ -116,18 +116,37 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
 }
 
 TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
-    for (auto p : {snmp::USMAuthMD5, snmp::USMAuthSHA1}) {
+    // Every protocol of the library has a name that reads back as itself.
+    for (int p = snmp::USMAuthMD5; p <= snmp::USMAuthSHA512; ++p) {
+        const auto protocol = static_cast<snmp::USMAuthProtocol>(p);
+        SCOPED_TRACE(AuthProtocolName(protocol));
         snmp::USMAuthProtocol back = snmp::USMAuthNone;
-        ASSERT_TRUE(ParseAuthProtocol(AuthProtocolName(p), back));
-        EXPECT_EQ(back, p);
+        ASSERT_TRUE(ParseAuthProtocol(AuthProtocolName(protocol), back));
+        EXPECT_EQ(back, protocol);
     }
+    for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
+        const auto protocol = static_cast<snmp::USMPrivProtocol>(p);
+        SCOPED_TRACE(PrivProtocolName(protocol));
+        snmp::USMPrivProtocol back = snmp::USMPrivNone;
+        ASSERT_TRUE(ParsePrivProtocol(PrivProtocolName(protocol), back));
+        EXPECT_EQ(back, protocol);
+    }
+    // net-snmp's spellings, in any case.
     snmp::USMPrivProtocol priv = snmp::USMPrivNone;
     ASSERT_TRUE(ParsePrivProtocol("des", priv));
     EXPECT_EQ(priv, snmp::USMPrivDES);
+    ASSERT_TRUE(ParsePrivProtocol("aes", priv));
+    EXPECT_EQ(priv, snmp::USMPrivAES128);
+    ASSERT_TRUE(ParsePrivProtocol("AES-192-C", priv));
+    EXPECT_EQ(priv, snmp::USMPrivAES192C);
     snmp::USMAuthProtocol auth = snmp::USMAuthMD5;
+    ASSERT_TRUE(ParseAuthProtocol("sha-384", auth));
+    EXPECT_EQ(auth, snmp::USMAuthSHA384);
     EXPECT_FALSE(ParseAuthProtocol("none", auth));
-    EXPECT_EQ(auth, snmp::USMAuthMD5);
-    EXPECT_EQ(AuthProtocolChoices(), "MD5|SHA|SHA1");
+    EXPECT_FALSE(ParseAuthProtocol("SHA-1024", auth));
+    EXPECT_EQ(auth, snmp::USMAuthSHA384);
+    EXPECT_EQ(AuthProtocolChoices(), "MD5|SHA|SHA1|SHA-224|SHA-256|SHA-384|SHA-512");
+    EXPECT_EQ(PrivProtocolChoices(), "DES|AES|AES-128|AES-192|AES-256|AES-192-C|AES-256-C");
 }
 
 }  // namespace

@@ -34,8 +34,11 @@ std::vector<Security> Matrix() {
     UserSpec none;
     none.name = "demo-none";
     m.push_back({"v3 noAuthNoPriv", snmp::SnmpVersionV3, none});
-    for (snmp::USMAuthProtocol auth : {snmp::USMAuthMD5, snmp::USMAuthSHA1}) {
-        for (snmp::USMPrivProtocol priv : {snmp::USMPrivNone, snmp::USMPrivDES}) {
+    // Every authentication protocol, alone and with every privacy protocol.
+    for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
+        for (int p = snmp::USMPrivNone; p <= snmp::USMPrivAES256C; ++p) {
+            const auto auth = static_cast<snmp::USMAuthProtocol>(a);
+            const auto priv = static_cast<snmp::USMPrivProtocol>(p);
             UserSpec u;
             u.name = "demo-" + AuthProtocolName(auth) +
                      (priv == snmp::USMPrivNone ? "" : "-" + PrivProtocolName(priv));
@@ -71,7 +74,7 @@ public:
     void Row(const std::string& op, const std::string& sec, bool ok, const std::string& result,
              double ms) {
         char line[200];
-        std::snprintf(line, sizeof line, "%-10s %-26s %-4s %-34s %8.2f", op.c_str(), sec.c_str(),
+        std::snprintf(line, sizeof line, "%-10s %-30s %-4s %-34s %8.2f", op.c_str(), sec.c_str(),
                       ok ? "ok" : "FAIL", result.c_str(), ms);
         std::cout << line << std::endl;
         failures_ += ok ? 0 : 1;
@@ -274,7 +277,8 @@ int RunDemo(const std::vector<std::string>& args) {
             std::cout
                 << "usage: zksnmp demo\n"
                    "Starts an agent and a notification receiver on 127.0.0.1 (free ports) and\n"
-                   "exercises them over SNMPv1, SNMPv2c and SNMPv3 at every security level.\n";
+                   "exercises them over SNMPv1, SNMPv2c and SNMPv3 at every security level\n"
+                   "and with every pair of authentication and privacy protocols.\n";
             return 0;
         }
         std::cerr << "zksnmp demo: takes no arguments" << std::endl;
@@ -308,7 +312,7 @@ int RunDemo(const std::vector<std::string>& args) {
               << HexText(agent.EngineId(), false) << "), listener on 127.0.0.1:" << listener.Port()
               << "\n\n";
     char head[200];
-    std::snprintf(head, sizeof head, "%-10s %-26s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
+    std::snprintf(head, sizeof head, "%-10s %-30s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
                   "", "RESULT", "RTT ms");
     std::cout << head << std::endl;
     Table table;

@@ -16,15 +16,22 @@ struct PrivEntry {
     snmp::USMPrivProtocol protocol;
 };
 
-// The first name of a protocol is the one printed.
+// The first name of a protocol is the one printed; it is net-snmp's spelling,
+// so that printed names work with its tools.
 constexpr AuthEntry kAuth[] = {
-    {"MD5", snmp::USMAuthMD5},
-    {"SHA", snmp::USMAuthSHA1},
-    {"SHA1", snmp::USMAuthSHA1},
+    {"MD5", snmp::USMAuthMD5},        {"SHA", snmp::USMAuthSHA1},
+    {"SHA1", snmp::USMAuthSHA1},      {"SHA-224", snmp::USMAuthSHA224},
+    {"SHA-256", snmp::USMAuthSHA256}, {"SHA-384", snmp::USMAuthSHA384},
+    {"SHA-512", snmp::USMAuthSHA512},
 };
 
+// "AES-192" and "AES-256" extend short keys by hashing, the "-C" forms by
+// re-localising: the two methods agents use, under net-snmp's names.
 constexpr PrivEntry kPriv[] = {
-    {"DES", snmp::USMPrivDES},
+    {"DES", snmp::USMPrivDES},           {"AES", snmp::USMPrivAES128},
+    {"AES-128", snmp::USMPrivAES128},    {"AES-192", snmp::USMPrivAES192},
+    {"AES-256", snmp::USMPrivAES256},    {"AES-192-C", snmp::USMPrivAES192C},
+    {"AES-256-C", snmp::USMPrivAES256C},
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Process-wide cache of fetched OpenSSL digests, HMAC templates and ciphers.
+// Process-wide cache of the OpenSSL digests, HMAC templates and ciphers fetched
+// from the library's private library context.
 #include "snmp/security/crypto_cache.h"
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#include <openssl/rand.h>
 
 #include <map>
 #include <mutex>
@@ -34,14 +36,14 @@ Cache& TheCache() {
 EVP_MD* FetchDigestLocked(Cache& cache, const std::string& name) {
     auto it = cache.digests.find(name);
     if (it != cache.digests.end()) return it->second;
-    EVP_MD* md = EVP_MD_fetch(nullptr, name.c_str(), nullptr);
+    EVP_MD* md = EVP_MD_fetch(CryptoContext(), name.c_str(), nullptr);
     // A failed fetch is not remembered: a later call may succeed.
     if (md != nullptr) cache.digests.emplace(name, md);
     return md;
 }
 
 EVP_MAC_CTX* MakeHmacTemplate(const EVP_MD* md, const std::string& name) {
-    EVP_MAC* mac = EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr);
+    EVP_MAC* mac = EVP_MAC_fetch(CryptoContext(), OSSL_MAC_NAME_HMAC, nullptr);
     if (mac == nullptr) return nullptr;
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
     EVP_MAC_free(mac);  // the context keeps its own reference
@@ -64,14 +66,14 @@ EVP_MAC_CTX* MakeHmacTemplate(const EVP_MD* md, const std::string& name) {
 }  // namespace
 
 const EVP_MD* CachedDigest(const char* name) {
-    EnsureCryptoReady();
+    if (!EnsureCryptoReady()) return nullptr;
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> lock(cache.mutex);
     return FetchDigestLocked(cache, name);
 }
 
 const EVP_MAC_CTX* CachedHmacTemplate(const char* name) {
-    EnsureCryptoReady();
+    if (!EnsureCryptoReady()) return nullptr;
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> lock(cache.mutex);
     auto it = cache.hmacs.find(name);
@@ -84,14 +86,18 @@ const EVP_MAC_CTX* CachedHmacTemplate(const char* name) {
 }
 
 const EVP_CIPHER* CachedCipher(const char* name) {
-    EnsureCryptoReady();
+    if (!EnsureCryptoReady()) return nullptr;
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> lock(cache.mutex);
     auto it = cache.ciphers.find(name);
     if (it != cache.ciphers.end()) return it->second;
-    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+    EVP_CIPHER* cipher = EVP_CIPHER_fetch(CryptoContext(), name, nullptr);
     if (cipher != nullptr) cache.ciphers.emplace(name, cipher);
     return cipher;
+}
+
+bool RandomBytes(unsigned char* out, size_t size) {
+    return EnsureCryptoReady() && RAND_bytes_ex(CryptoContext(), out, size, 0) == 1;
 }
 
 }  // namespace snmp::detail

@@ -1,9 +1,12 @@
-// The OpenSSL algorithm objects of the USM code, fetched once per process and
-// shared by every protocol object, so that no message pays for a fetch.
+// The OpenSSL algorithm objects of the USM code, fetched once per process from
+// the library's private library context and shared by every protocol object,
+// so that no message pays for a fetch.
 #ifndef SNMP_SECURITY_CRYPTO_CACHE_H
 #define SNMP_SECURITY_CRYPTO_CACHE_H
 
 #include <openssl/types.h>
+
+#include <cstddef>
 
 namespace snmp::detail {
 
@@ -17,9 +20,13 @@ const EVP_MD* CachedDigest(const char* name);
 // OpenSSL cannot provide it.
 const EVP_MAC_CTX* CachedHmacTemplate(const char* name);
 
-// The cipher named `name` ("DES-CBC", ...), or null when OpenSSL cannot
-// provide it (DES-CBC needs the legacy provider, loaded here first).
+// The cipher named `name` ("DES-CBC", "AES-128-CFB", ...), or null when
+// OpenSSL cannot provide it.
 const EVP_CIPHER* CachedCipher(const char* name);
+
+// Fills `size` octets at `out` from the private context's generator. False
+// when it cannot (no entropy source, or no context).
+bool RandomBytes(unsigned char* out, size_t size);
 
 }  // namespace snmp::detail
 

@@ -3,6 +3,7 @@
 
 #include "snmp/init.h"
 #include "snmp/security/usm_auth.h"
+#include "snmp/security/usm_priv.h"
 
 namespace snmp {
 
@@ -92,11 +93,16 @@ bool Target::CalculateKeys() {
     OctetString ku;
     bool ok = auth->PasswordToKey(attributes_->AuthPass(), ku);
     if (ok) ok = auth->LocalizeKey(engineId_, ku, authKey_);
-    if (ok && attributes_->Priv() != nullptr) {
-        // RFC 3414: the privacy key is derived with the authentication hash.
+    USMPriv* priv = attributes_->Priv();
+    if (ok && priv != nullptr) {
+        // RFC 3414: the privacy key is derived with the authentication hash,
+        // and lengthened by the privacy protocol when the cipher needs more.
         OctetString kp;
-        ok = auth->PasswordToKey(attributes_->PrivPass(), kp);
-        if (ok) ok = auth->LocalizeKey(engineId_, kp, privKey_);
+        OctetString localized;
+        ok = auth->PasswordToKey(attributes_->PrivPass(), kp) &&
+             auth->LocalizeKey(engineId_, kp, localized) &&
+             priv->ExtendKey(*auth, engineId_, localized);
+        if (ok) privKey_ = localized;
     }
     return ok;
 }

@@ -278,7 +278,8 @@ bool USM::ProcessIncoming(const Message& msg, unsigned char* data, unsigned int&
     if (level == SecLevelAuthPriv) {
         USMPriv* priv = attributes->Priv();
         if (priv == nullptr) throw Exception(202, "unsupported security level");
-        if (!priv->Decrypt(target->PrivKey(), privParams_, data, size, pduOffset))
+        if (!priv->Decrypt(target->PrivKey(), privParams_, engineBoots_, engineTime_, data, size,
+                           pduOffset))
             throw Exception(205, "decryption error");
     }
     return true;

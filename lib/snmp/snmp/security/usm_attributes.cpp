@@ -3,11 +3,11 @@
 #include "snmp/usm_attributes.h"
 
 #include <openssl/crypto.h>
-#include <openssl/rand.h>
 
 #include <vector>
 
 #include "snmp/message.h"
+#include "snmp/security/crypto_cache.h"
 #include "snmp/security/usm_auth.h"
 #include "snmp/security/usm_priv.h"
 
@@ -56,6 +56,18 @@ void USMAttributes::Init() {
         case USMAuthSHA1:
             auth_ = std::make_unique<AuthSHA1>();
             break;
+        case USMAuthSHA224:
+            auth_ = std::make_unique<AuthSHA224>();
+            break;
+        case USMAuthSHA256:
+            auth_ = std::make_unique<AuthSHA256>();
+            break;
+        case USMAuthSHA384:
+            auth_ = std::make_unique<AuthSHA384>();
+            break;
+        case USMAuthSHA512:
+            auth_ = std::make_unique<AuthSHA512>();
+            break;
         default:
             auth_.reset();
             break;
@@ -63,6 +75,21 @@ void USMAttributes::Init() {
     switch (privProtocol_) {
         case USMPrivDES:
             priv_ = std::make_unique<PrivDES>();
+            break;
+        case USMPrivAES128:
+            priv_ = std::make_unique<PrivAES128>();
+            break;
+        case USMPrivAES192:
+            priv_ = std::make_unique<PrivAES192>();
+            break;
+        case USMPrivAES256:
+            priv_ = std::make_unique<PrivAES256>();
+            break;
+        case USMPrivAES192C:
+            priv_ = std::make_unique<PrivAES192C>();
+            break;
+        case USMPrivAES256C:
+            priv_ = std::make_unique<PrivAES256C>();
             break;
         default:
             priv_.reset();
@@ -85,6 +112,27 @@ int USMAttributes::SecurityLevel() const {
     return privProtocol_ != USMPrivNone ? SecLevelAuthPriv : SecLevelAuthNoPriv;
 }
 
+namespace {
+
+// RFC 3414 section 5: the mask for a key of `len` octets is H(oldKey | random),
+// then, while the key is longer than the hash output, each further block is
+// H(previous block | random).
+bool KeyChangeMask(USMAuth& auth, const OctetString& oldKey, const unsigned char* random,
+                   unsigned int len, OctetString& mask) {
+    OctetString block;
+    if (!auth.KeyChangeDigest(oldKey, block, random, len)) return false;
+    mask = block;
+    while (mask.Size() < len) {
+        if (!auth.Digest(block, random, len, block) || block.Empty()) return false;
+        mask += block;
+    }
+    mask.Resize(static_cast<int>(len));
+    OPENSSL_cleanse(block.Data(), block.Size());
+    return true;
+}
+
+}  // namespace
+
 bool USMAttributes::KeyChangeRequest(const OctetString& oldKey, const std::string& newPassword,
                                      const OctetString& engineId, OctetString& keyChange) const {
     if (auth_ == nullptr || oldKey.Empty()) return false;
@@ -93,22 +141,27 @@ bool USMAttributes::KeyChangeRequest(const OctetString& oldKey, const std::strin
     OctetString newKey;
     if (!auth_->PasswordToKey(newPassword, ku) || !auth_->LocalizeKey(engineId, ku, newKey))
         return false;
+    // A key longer than the hash output is an extended privacy key: the new
+    // one is extended the same way.
+    if (len > newKey.Size() && (priv_ == nullptr || !priv_->ExtendKey(*auth_, engineId, newKey)))
+        return false;
     newKey.Resize(static_cast<int>(len));
 
     // The random component must be unpredictable to an eavesdropper, so it
     // comes from OpenSSL's generator.
     std::vector<unsigned char> random(len);
-    if (RAND_bytes(random.data(), static_cast<int>(len)) != 1) return false;
-    OctetString digest;
-    if (!auth_->KeyChangeDigest(oldKey, digest, random.data(), len)) return false;
-    digest.Resize(static_cast<int>(len));
+    OctetString mask;
+    if (!detail::RandomBytes(random.data(), len) ||
+        !KeyChangeMask(*auth_, oldKey, random.data(), len, mask))
+        return false;
     OctetString delta(newKey);
-    OctetString::XOR(delta, digest, newKey);
+    OctetString::XOR(delta, mask, newKey);
 
     keyChange.Set(random.data(), len);
     keyChange += delta;
     OPENSSL_cleanse(random.data(), random.size());
     OPENSSL_cleanse(newKey.Data(), newKey.Size());
+    OPENSSL_cleanse(mask.Data(), mask.Size());
     return true;
 }
 
@@ -118,13 +171,13 @@ bool USMAttributes::KeyChangeReceive(const OctetString& oldKey, const OctetStrin
     const unsigned int len = oldKey.Size();
     if (keyChange.Size() != 2 * len) return false;
     OctetString delta(keyChange.Data() + len, len);
-    OctetString digest;
-    if (!auth_->KeyChangeDigest(oldKey, digest, keyChange.Data(), len)) return false;
-    digest.Resize(static_cast<int>(len));
+    OctetString mask;
+    if (!KeyChangeMask(*auth_, oldKey, keyChange.Data(), len, mask)) return false;
     // Writing the first len octets needs that many; a shorter key is grown
     // rather than written past its end.
     if (newKey.Size() < len) newKey.Resize(static_cast<int>(len));
-    OctetString::XOR(newKey, digest, delta);
+    OctetString::XOR(newKey, mask, delta);
+    OPENSSL_cleanse(mask.Data(), mask.Size());
     return true;
 }
 

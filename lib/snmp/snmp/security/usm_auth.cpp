@@ -1,4 +1,5 @@
-// HMAC-MD5-96 and HMAC-SHA-96 authentication of the User-based Security Model.
+// HMAC-MD5-96, HMAC-SHA-96 and HMAC-SHA-2 authentication of the User-based
+// Security Model.
 #include "snmp/security/usm_auth.h"
 
 #include <openssl/crypto.h>
@@ -151,8 +152,23 @@ bool USMAuth::KeyChangeDigest(const OctetString& key, OctetString& digest,
     return Hash(parts, 2, digest);
 }
 
+bool USMAuth::Digest(const OctetString& first, const unsigned char* second, unsigned int len,
+                     OctetString& digest) {
+    if (second == nullptr && len != 0) return false;
+    const Span parts[2] = {{first.Data(), first.Size()}, {second, len}};
+    return Hash(parts, 2, digest);
+}
+
 AuthMD5::AuthMD5() : USMAuth("MD5", 16, kHmac96Length) {}
 
 AuthSHA1::AuthSHA1() : USMAuth("SHA1", 20, kHmac96Length) {}
+
+AuthSHA224::AuthSHA224() : USMAuth("SHA2-224", 28, 16) {}
+
+AuthSHA256::AuthSHA256() : USMAuth("SHA2-256", 32, 24) {}
+
+AuthSHA384::AuthSHA384() : USMAuth("SHA2-384", 48, 32) {}
+
+AuthSHA512::AuthSHA512() : USMAuth("SHA2-512", 64, 48) {}
 
 }  // namespace snmp

@@ -1,5 +1,6 @@
-// USM authentication protocols (RFC 3414): password-to-key, key localisation,
-// message digests and the key-change hash, on OpenSSL's EVP digests and HMAC.
+// USM authentication protocols (RFC 3414, RFC 7860): password-to-key, key
+// localisation, message digests and the key-change hash, on OpenSSL's EVP
+// digests and HMAC.
 #ifndef SNMP_SECURITY_USM_AUTH_H
 #define SNMP_SECURITY_USM_AUTH_H
 
@@ -59,8 +60,14 @@ public:
     virtual bool KeyChangeDigest(const OctetString& key, OctetString& digest,
                                  const unsigned char* random, unsigned int len);
 
+    // H(first | `len` octets at `second`), the full hash output, for the
+    // further blocks of a long key change and for privacy-key extension.
+    // False when `second` is null with a non-zero `len`.
+    bool Digest(const OctetString& first, const unsigned char* second, unsigned int len,
+                OctetString& digest);
+
 protected:
-    // `hashName` is the OpenSSL name of H ("MD5", "SHA1").
+    // `hashName` is the OpenSSL name of H ("MD5", "SHA1", "SHA2-256", ...).
     USMAuth(const char* hashName, unsigned int keyLength, unsigned int digestLength);
 
 private:
@@ -93,6 +100,33 @@ public:
 class AuthSHA1 : public USMAuth {
 public:
     AuthSHA1();
+};
+
+// RFC 7860's HMAC-SHA-2 protocols: the key is the full hash output, the MAC
+// about two thirds of it.
+
+// usmHMAC128SHA224AuthProtocol: 28-octet keys, 16-octet digests.
+class AuthSHA224 : public USMAuth {
+public:
+    AuthSHA224();
+};
+
+// usmHMAC192SHA256AuthProtocol: 32-octet keys, 24-octet digests.
+class AuthSHA256 : public USMAuth {
+public:
+    AuthSHA256();
+};
+
+// usmHMAC256SHA384AuthProtocol: 48-octet keys, 32-octet digests.
+class AuthSHA384 : public USMAuth {
+public:
+    AuthSHA384();
+};
+
+// usmHMAC384SHA512AuthProtocol: 64-octet keys, 48-octet digests.
+class AuthSHA512 : public USMAuth {
+public:
+    AuthSHA512();
 };
 
 }  // namespace snmp

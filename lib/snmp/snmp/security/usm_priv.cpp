@@ -1,16 +1,17 @@
-// CBC-DES privacy of the User-based Security Model: salts, encryption into the
-// encode buffer and in-place decryption of received scoped PDUs.
+// CBC-DES and CFB128-AES privacy of the User-based Security Model: salts,
+// privacy-key extension, encryption into the encode buffer and in-place
+// decryption of received scoped PDUs.
 #include "snmp/security/usm_priv.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "snmp/asn.h"
@@ -18,6 +19,7 @@
 #include "snmp/message.h"
 #include "snmp/security/crypto_cache.h"
 #include "snmp/security/usm.h"
+#include "snmp/security/usm_auth.h"
 
 namespace snmp {
 
@@ -27,75 +29,75 @@ constexpr unsigned int kTagOctetString = 0x04;
 constexpr unsigned int kTagSequence = 0x30;
 // A BER type octet plus a length of at most four octets.
 constexpr unsigned int kMaxHeader = 5;
+// AES works on 16-octet blocks; its IV is one block.
+constexpr unsigned int kAesBlock = 16;
 
 struct CipherCtxFree {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
-std::uint32_t RandomCounterStart() {
-    unsigned char bytes[4];
-    if (RAND_bytes(bytes, sizeof bytes) == 1)
-        return static_cast<std::uint32_t>(bytes[0]) << 24 |
-               static_cast<std::uint32_t>(bytes[1]) << 16 |
-               static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+template <typename T>
+T RandomStart() {
+    unsigned char bytes[sizeof(T)];
+    T value = 0;
+    if (detail::RandomBytes(bytes, sizeof bytes)) {
+        for (unsigned char b : bytes) value = static_cast<T>(value << 8 | b);
+        return value;
+    }
     // OpenSSL's generator is unavailable only when the system has no entropy
     // source at all; the salt stays unique within the process either way.
     std::random_device device;
-    return static_cast<std::uint32_t>(device());
+    for (size_t i = 0; i < sizeof(T); i += 4) value = static_cast<T>(value << 31 << 1 | device());
+    return value;
 }
 
-// One counter for the whole process: messages are encrypted by short-lived
-// copies of a user's protocol objects on several threads, and RFC 3414 asks
-// that no two messages under one key share a salt.
-std::atomic<std::uint32_t>& SaltCounter() {
-    static std::atomic<std::uint32_t> counter{RandomCounterStart()};
+// One counter per salt size for the whole process: messages are encrypted by
+// short-lived copies of a user's protocol objects on several threads, and no
+// two messages under one key may share a salt (RFC 3414, RFC 3826).
+std::atomic<std::uint32_t>& DesSaltCounter() {
+    static std::atomic<std::uint32_t> counter{RandomStart<std::uint32_t>()};
     return counter;
 }
 
-void PutBigEndian32(unsigned char* out, std::uint32_t value) {
-    out[0] = static_cast<unsigned char>(value >> 24);
-    out[1] = static_cast<unsigned char>(value >> 16);
-    out[2] = static_cast<unsigned char>(value >> 8);
-    out[3] = static_cast<unsigned char>(value);
+std::atomic<std::uint64_t>& AesSaltCounter() {
+    static std::atomic<std::uint64_t> counter{RandomStart<std::uint64_t>()};
+    return counter;
 }
 
-}  // namespace
-
-USMPriv::~USMPriv() = default;
-
-unsigned int PrivDES::NextSaltCounter() {
-    return SaltCounter().fetch_add(1);
+void PutBigEndian(unsigned char* out, std::uint64_t value, unsigned int octets) {
+    for (unsigned int i = 0; i < octets; ++i)
+        out[i] = static_cast<unsigned char>(value >> (8 * (octets - 1 - i)));
 }
 
-bool PrivDES::Encrypt(const OctetString& key, const Message& msg, OctetString& privParams) {
-    if (key.Size() < kMinKeyLength) return false;
+// Encrypts the plaintext pieces of `msg`'s encode buffer into its encryptedPdu
+// piece as an OCTET STRING element (header in the room kept in front), and
+// empties the plaintext pieces. `padded` ciphers (CBC) add 1 to a whole block
+// of padding; stream modes (CFB) keep the length.
+bool EncryptPieces(const char* cipherName, const unsigned char* key, const unsigned char* iv,
+                   bool padded, const Message& msg) {
     MsgEncBuf* enc = msg.EncBuffer();
     if (enc == nullptr || enc->encryptedPdu.buffer == nullptr) return false;
     MsgEncPiece* const plain[3] = {&enc->scopedHeader, &enc->pduHeader, &enc->varBinds};
     unsigned int plainLength = 0;
     for (const MsgEncPiece* piece : plain) plainLength += piece->length;
-    // Padding always adds 1 to 8 octets. The datagram bound is the message's
-    // maximum size; the ciphertext must also fit the buffer behind the room
-    // kept for its header, which may be smaller when it was allocated
-    // before the maximum size was raised.
-    const unsigned int cipherLength = (plainLength / kBlockSize + 1) * kBlockSize;
-    if (plainLength + kBlockSize > msg.MaxEnc() || enc->encryptedPdu.capacity < kHeaderRoom ||
-        cipherLength > enc->encryptedPdu.capacity - kHeaderRoom)
+    constexpr unsigned int kPadBlock = PrivDES::kBlockSize;
+    constexpr unsigned int kRoom = PrivDES::kHeaderRoom;
+    // The datagram bound is the message's maximum size; the ciphertext must
+    // also fit the buffer behind the room kept for its header, which may be
+    // smaller when it was allocated before the maximum size was raised.
+    const unsigned int cipherLength =
+        padded ? (plainLength / kPadBlock + 1) * kPadBlock : plainLength;
+    const unsigned int bound = padded ? plainLength + kPadBlock : plainLength;
+    if (bound > msg.MaxEnc() || enc->encryptedPdu.capacity < kRoom ||
+        cipherLength > enc->encryptedPdu.capacity - kRoom)
         return false;
-    const EVP_CIPHER* cipher = detail::CachedCipher("DES-CBC");
+    const EVP_CIPHER* cipher = detail::CachedCipher(cipherName);
     if (cipher == nullptr) return false;
 
-    unsigned char salt[kSaltLength];
-    const USM* usm = msg.SecAttributes();
-    PutBigEndian32(salt, usm != nullptr ? usm->EngineBoots() : 0);
-    PutBigEndian32(salt + 4, NextSaltCounter());
-    unsigned char iv[kBlockSize];
-    for (unsigned int i = 0; i < kBlockSize; ++i) iv[i] = key[static_cast<int>(8 + i)] ^ salt[i];
-
     CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_EncryptInit_ex2(ctx.get(), cipher, key.Data(), iv, nullptr) != 1) return false;
-    unsigned char* const cipherStart = enc->encryptedPdu.buffer + kHeaderRoom;
+    if (!ctx || EVP_EncryptInit_ex2(ctx.get(), cipher, key, iv, nullptr) != 1) return false;
+    unsigned char* const cipherStart = enc->encryptedPdu.buffer + kRoom;
     unsigned char* out = cipherStart;
     for (const MsgEncPiece* piece : plain) {
         if (piece->length == 0) continue;
@@ -106,9 +108,11 @@ bool PrivDES::Encrypt(const OctetString& key, const Message& msg, OctetString& p
         out += written;
     }
     int written = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), out, &written) != 1 || written <= 0) return false;
+    if (EVP_EncryptFinal_ex(ctx.get(), out, &written) != 1 || (padded && written <= 0))
+        return false;
     out += written;
-    const unsigned int produced = static_cast<unsigned int>(out - cipherStart);
+    const auto produced = static_cast<unsigned int>(out - cipherStart);
+    if (produced != cipherLength) return false;
 
     unsigned char header[32];
     unsigned char* h = header;
@@ -116,20 +120,21 @@ bool PrivDES::Encrypt(const OctetString& key, const Message& msg, OctetString& p
     AsnEncodeType(h, room, kTagOctetString);
     AsnEncodeLength(h, room, produced);
     const auto headerLength = static_cast<unsigned int>(h - header);
-    if (headerLength > kHeaderRoom) return false;
+    if (headerLength > kRoom) return false;
     enc->encryptedPdu.start = cipherStart - headerLength;
     std::copy(header, h, enc->encryptedPdu.start);
     enc->encryptedPdu.length = headerLength + produced;
     for (MsgEncPiece* piece : plain) piece->length = 0;
-    privParams.Set(salt, kSaltLength);
     return true;
 }
 
-bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, unsigned char* msg,
-                      unsigned int& msgLen, unsigned int offset) {
-    if (key.Size() < kMinKeyLength || privParams.Size() != kSaltLength) return false;
+// Decrypts in place the encryptedPDU OCTET STRING at `msg` + `offset` whose
+// length must be a multiple of `lengthMultiple`, and shortens `msgLen` to end
+// with the plaintext scoped PDU. See USMPriv::Decrypt for the results.
+bool DecryptElement(const char* cipherName, const unsigned char* key, const unsigned char* iv,
+                    unsigned int lengthMultiple, unsigned char* msg, unsigned int& msgLen,
+                    unsigned int offset) {
     if (msg == nullptr || offset >= msgLen) return false;
-
     const unsigned char* p = msg + offset;
     unsigned int left = std::min(kMaxHeader, msgLen - offset);
     unsigned int type = 0;
@@ -141,17 +146,14 @@ bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, uns
     // The claimed length must lie inside the datagram: nothing beyond it is
     // read, and such a message fails like any other undecryptable one.
     if (length > msgLen - offset - headerLength) return false;
-    if (length % kBlockSize != 0) return false;
-    const EVP_CIPHER* cipher = detail::CachedCipher("DES-CBC");
+    if (length % lengthMultiple != 0) return false;
+    const EVP_CIPHER* cipher = detail::CachedCipher(cipherName);
     if (cipher == nullptr) return false;
 
-    unsigned char iv[kBlockSize];
-    for (unsigned int i = 0; i < kBlockSize; ++i)
-        iv[i] = key[static_cast<int>(8 + i)] ^ privParams[static_cast<int>(i)];
-    std::vector<unsigned char> plain(length + kBlockSize);
+    std::vector<unsigned char> plain(length + kAesBlock);
     CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_DecryptInit_ex2(ctx.get(), cipher, key.Data(), iv, nullptr) != 1) return false;
-    // The padding is not checked: RFC 3414 leaves its content to the sender,
+    if (!ctx || EVP_DecryptInit_ex2(ctx.get(), cipher, key, iv, nullptr) != 1) return false;
+    // CBC padding is not checked: RFC 3414 leaves its content to the sender,
     // and the scoped PDU's own length tells where the plaintext ends.
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     int written = 0;
@@ -173,8 +175,10 @@ bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, uns
     } catch (const EAsnException&) {
         seqType = 0;
     }
-    if (seqType != kTagSequence || seqLength > qLeft)
+    if (seqType != kTagSequence || seqLength > qLeft) {
+        OPENSSL_cleanse(plain.data(), plain.size());
         throw Exception(1, "decrypted scopedPDU is not a SEQUENCE");
+    }
     const auto seqHeader = static_cast<unsigned int>(q - plain.data());
 
     std::copy(plain.begin(), plain.begin() + length, msg + offset);
@@ -182,5 +186,123 @@ bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, uns
     msgLen -= (length + headerLength) - (seqLength + seqHeader);
     return true;
 }
+
+}  // namespace
+
+USMPriv::~USMPriv() = default;
+
+bool USMPriv::Decrypt(const OctetString& key, const OctetString& privParams,
+                      unsigned int /*engineBoots*/, unsigned int /*engineTime*/, unsigned char* msg,
+                      unsigned int& msgLen, unsigned int offset) {
+    return Decrypt(key, privParams, msg, msgLen, offset);
+}
+
+bool USMPriv::ExtendKey(USMAuth& /*auth*/, const OctetString& /*engineId*/, OctetString& key) {
+    return key.Size() >= keyLength_;
+}
+
+unsigned int PrivDES::NextSaltCounter() {
+    return DesSaltCounter().fetch_add(1);
+}
+
+bool PrivDES::Encrypt(const OctetString& key, const Message& msg, OctetString& privParams) {
+    if (key.Size() < kMinKeyLength) return false;
+    unsigned char salt[kSaltLength];
+    const USM* usm = msg.SecAttributes();
+    PutBigEndian(salt, usm != nullptr ? usm->EngineBoots() : 0, 4);
+    PutBigEndian(salt + 4, NextSaltCounter(), 4);
+    unsigned char iv[kBlockSize];
+    for (unsigned int i = 0; i < kBlockSize; ++i) iv[i] = key[static_cast<int>(8 + i)] ^ salt[i];
+    if (!EncryptPieces("DES-CBC", key.Data(), iv, true, msg)) return false;
+    privParams.Set(salt, kSaltLength);
+    return true;
+}
+
+bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, unsigned char* msg,
+                      unsigned int& msgLen, unsigned int offset) {
+    if (key.Size() < kMinKeyLength || privParams.Size() != kSaltLength) return false;
+    unsigned char iv[kBlockSize];
+    for (unsigned int i = 0; i < kBlockSize; ++i)
+        iv[i] = key[static_cast<int>(8 + i)] ^ privParams[static_cast<int>(i)];
+    return DecryptElement("DES-CBC", key.Data(), iv, kBlockSize, msg, msgLen, offset);
+}
+
+PrivAES::PrivAES(unsigned int keyLength, const char* cipherName, KeyExtension extension)
+    : USMPriv(keyLength), cipherName_(cipherName), extension_(extension) {}
+
+std::uint64_t PrivAES::NextSalt() {
+    return AesSaltCounter().fetch_add(1);
+}
+
+bool PrivAES::Encrypt(const OctetString& key, const Message& msg, OctetString& privParams) {
+    if (key.Size() < KeyLength()) return false;
+    const USM* usm = msg.SecAttributes();
+    unsigned char iv[kAesBlock];
+    PutBigEndian(iv, usm != nullptr ? usm->EngineBoots() : 0, 4);
+    PutBigEndian(iv + 4, usm != nullptr ? usm->EngineTime() : 0, 4);
+    PutBigEndian(iv + 8, NextSalt(), kSaltLength);
+    if (!EncryptPieces(cipherName_, key.Data(), iv, false, msg)) return false;
+    privParams.Set(iv + 8, kSaltLength);
+    return true;
+}
+
+bool PrivAES::Decrypt(const OctetString& /*key*/, const OctetString& /*privParams*/,
+                      unsigned char* /*msg*/, unsigned int& /*msgLen*/, unsigned int /*offset*/) {
+    return false;
+}
+
+bool PrivAES::Decrypt(const OctetString& key, const OctetString& privParams,
+                      unsigned int engineBoots, unsigned int engineTime, unsigned char* msg,
+                      unsigned int& msgLen, unsigned int offset) {
+    if (key.Size() < KeyLength() || privParams.Size() != kSaltLength) return false;
+    unsigned char iv[kAesBlock];
+    PutBigEndian(iv, engineBoots, 4);
+    PutBigEndian(iv + 4, engineTime, 4);
+    std::copy(privParams.Data(), privParams.Data() + kSaltLength, iv + 8);
+    return DecryptElement(cipherName_, key.Data(), iv, 1, msg, msgLen, offset);
+}
+
+bool PrivAES::ExtendKey(USMAuth& auth, const OctetString& engineId, OctetString& key) {
+    if (key.Size() >= KeyLength()) return true;
+    if (key.Empty()) return false;
+    OctetString extended = key;
+    OctetString block = key;
+    while (extended.Size() < KeyLength()) {
+        OctetString next;
+        bool ok = false;
+        if (extension_ == KeyExtension::kBlumenthal) {
+            ok = auth.Digest(extended, nullptr, 0, next);
+        } else {
+            // The previous block, taken as a password, through the whole
+            // password-to-key and localisation of the authentication protocol.
+            std::string password(reinterpret_cast<const char*>(block.Data()), block.Size());
+            OctetString ku;
+            ok = auth.PasswordToKey(password, ku) && auth.LocalizeKey(engineId, ku, next);
+            OPENSSL_cleanse(password.data(), password.size());
+            OPENSSL_cleanse(ku.Data(), ku.Size());
+        }
+        if (!ok || next.Empty()) {
+            OPENSSL_cleanse(extended.Data(), extended.Size());
+            return false;
+        }
+        extended += next;
+        block = next;
+    }
+    extended.Resize(static_cast<int>(KeyLength()));
+    key = extended;
+    OPENSSL_cleanse(extended.Data(), extended.Size());
+    OPENSSL_cleanse(block.Data(), block.Size());
+    return true;
+}
+
+PrivAES128::PrivAES128() : PrivAES(16, "AES-128-CFB", KeyExtension::kBlumenthal) {}
+
+PrivAES192::PrivAES192() : PrivAES(24, "AES-192-CFB", KeyExtension::kBlumenthal) {}
+
+PrivAES256::PrivAES256() : PrivAES(32, "AES-256-CFB", KeyExtension::kBlumenthal) {}
+
+PrivAES192C::PrivAES192C() : PrivAES(24, "AES-192-CFB", KeyExtension::kReeder) {}
+
+PrivAES256C::PrivAES256C() : PrivAES(32, "AES-256-CFB", KeyExtension::kReeder) {}
 
 }  // namespace snmp
