@@ -326,6 +326,7 @@ private:
     SnmpVersion version_ = SnmpVersionV1;
     std::string community_;
     VarBindList vbs_;
+    VarBindList spareVbs_;  // bindings of the previous Decode, refilled by the next one
     unsigned int type_ = 5;
     int msgId_ = 0;
     int msgMaxSize_;

@@ -43,7 +43,9 @@ int ReadInteger(const unsigned char*& p, unsigned int& left, int errorType, cons
 }  // namespace
 
 bool Message::Decode(const unsigned char* data, unsigned int size) {
-    ClearVarBinds();
+    // The old bindings are set aside and refilled in place, so that decoding into the same
+    // message again allocates nothing per binding.
+    spareVbs_.splice(spareVbs_.end(), vbs_);
     ResetEnc();
     // The message keeps its own copy, so RawData() stays valid after the caller frees its buffer.
     if (size == 0 || data == nullptr) {
@@ -206,55 +208,71 @@ void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
     const unsigned int listLength = ReadLength(p, left);
     const unsigned int after = listLength <= left ? left - listLength : 0;
     while (left > after) {
-        vbs_.emplace_back();
+        if (spareVbs_.empty()) {
+            vbs_.emplace_back();
+        } else {
+            vbs_.splice(vbs_.end(), spareVbs_, spareVbs_.begin());
+        }
         VarBind& vb = vbs_.back();
-        ExpectType(p, left, 0x30, 4, "variable binding is not a SEQUENCE");
-        ReadLength(p, left);
-        ExpectType(p, left, 0x06, 4, "variable name is not an OBJECT IDENTIFIER");
-        DecodeObjid(p, left, vb.Objid());
+        // A refilled binding must not show the previous datagram's name or value when this one
+        // fails before replacing them.
+        bool named = false;
+        bool typed = false;
+        try {
+            ExpectType(p, left, 0x30, 4, "variable binding is not a SEQUENCE");
+            ReadLength(p, left);
+            ExpectType(p, left, 0x06, 4, "variable name is not an OBJECT IDENTIFIER");
+            DecodeObjid(p, left, vb.Objid());
+            named = true;
 
-        AsnValue& value = vb.Value();
-        const unsigned int type = ReadType(p, left);
-        value.SetType(type);
-        switch (type) {
-            case 0x02:
-                AsnDecode(p, left, value.Integer());
-                break;
-            case 0x03: {
-                unsigned int n = enc_->decodeSize;
-                unsigned char unused = 0;
-                AsnDecodeBits(p, left, enc_->decodeBuf, n, unused);
-                value.Bits().Set(enc_->decodeBuf, n);
-                value.Bits().SetUnusedBits(unused);
-                break;
+            AsnValue& value = vb.Value();
+            const unsigned int type = ReadType(p, left);
+            value.SetType(type);
+            typed = true;
+            switch (type) {
+                case 0x02:
+                    AsnDecode(p, left, value.Integer());
+                    break;
+                case 0x03: {
+                    unsigned int n = enc_->decodeSize;
+                    unsigned char unused = 0;
+                    AsnDecodeBits(p, left, enc_->decodeBuf, n, unused);
+                    value.Bits().Set(enc_->decodeBuf, n);
+                    value.Bits().SetUnusedBits(unused);
+                    break;
+                }
+                case 0x04:
+                case 0x40:
+                case 0x44:
+                    DecodeString(p, left, value.String());
+                    break;
+                case 0x05:
+                case 0x80:
+                case 0x81:
+                case 0x82:
+                    AsnDecode(p, left);
+                    break;
+                case 0x06:
+                    DecodeObjid(p, left, value.Objid());
+                    break;
+                case 0x41:
+                case 0x42:
+                case 0x43:
+                case 0x47:
+                    AsnDecode(p, left, value.Unsigned());
+                    break;
+                case 0x46:
+                case 0x4A:
+                case 0x4B:
+                    AsnDecode(p, left, value.Counter64());
+                    break;
+                default:
+                    throw Exception(7, "unknown value type");
             }
-            case 0x04:
-            case 0x40:
-            case 0x44:
-                DecodeString(p, left, value.String());
-                break;
-            case 0x05:
-            case 0x80:
-            case 0x81:
-            case 0x82:
-                AsnDecode(p, left);
-                break;
-            case 0x06:
-                DecodeObjid(p, left, value.Objid());
-                break;
-            case 0x41:
-            case 0x42:
-            case 0x43:
-            case 0x47:
-                AsnDecode(p, left, value.Unsigned());
-                break;
-            case 0x46:
-            case 0x4A:
-            case 0x4B:
-                AsnDecode(p, left, value.Counter64());
-                break;
-            default:
-                throw Exception(7, "unknown value type");
+        } catch (...) {
+            if (!named) vb.Objid().Resize(0);
+            if (!typed) vb.Value().SetType(0x05);
+            throw;
         }
     }
 }
@@ -270,7 +288,7 @@ void Message::DecodeObjid(const unsigned char*& p, unsigned int& left, ObjectId&
     auto* arcs = reinterpret_cast<unsigned int*>(enc_->decodeBuf);
     unsigned int count = enc_->decodeSize / sizeof(unsigned int);
     AsnDecode(p, left, arcs, count);
-    out = ObjectId(arcs, count);
+    out.Set(arcs, count);
 }
 
 }  // namespace snmp
