@@ -1,9 +1,12 @@
-// Decodes SNMPv3 datagrams captured from net-snmp's tools: with the right
-// passwords every one verifies, decrypts and yields the recorded fields; wrong
-// passwords, an unknown user and a stale clock fail with their USM types.
+// Decodes SNMPv3 datagrams captured from net-snmp's tools, for every
+// authentication and privacy protocol: with the right passwords every one
+// verifies, decrypts and yields the recorded fields (and the keys net-snmp
+// used, the extended AES ones included); wrong passwords, an unknown user and
+// a stale clock fail with their USM types.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -23,6 +26,7 @@ using sectest::Octets;
 using sectest::RecordingLookup;
 using sectest::ToHex;
 using snmp::Message;
+using snmp::OctetString;
 using snmp::Target;
 
 struct Case {
@@ -43,10 +47,10 @@ struct Case {
     unsigned long Number(const std::string& key) const { return std::stoul((*this)[key]); }
 };
 
-std::vector<Case> LoadCases() {
+// Appends the cases of one file.
+void LoadCases(const char* path, std::vector<Case>& cases) {
     // Tests run in the source folder of this directory.
-    std::ifstream in("netsnmp/cases.txt");
-    std::vector<Case> cases;
+    std::ifstream in(path);
     Case current;
     std::string line;
     auto flush = [&] {
@@ -69,17 +73,25 @@ std::vector<Case> LoadCases() {
         }
     }
     flush();
-    return cases;
 }
 
+// net-snmp's protocol names as the cases file records them.
 snmp::USMAuthProtocol AuthOf(const Case& c) {
-    if (c["auth"] == "MD5") return snmp::USMAuthMD5;
-    if (c["auth"] == "SHA") return snmp::USMAuthSHA1;
-    return snmp::USMAuthNone;
+    static const std::map<std::string, snmp::USMAuthProtocol> kNames = {
+        {"MD5", snmp::USMAuthMD5},        {"SHA", snmp::USMAuthSHA1},
+        {"SHA-224", snmp::USMAuthSHA224}, {"SHA-256", snmp::USMAuthSHA256},
+        {"SHA-384", snmp::USMAuthSHA384}, {"SHA-512", snmp::USMAuthSHA512}};
+    auto it = kNames.find(c["auth"]);
+    return it == kNames.end() ? snmp::USMAuthNone : it->second;
 }
 
 snmp::USMPrivProtocol PrivOf(const Case& c) {
-    return c["priv"] == "DES" ? snmp::USMPrivDES : snmp::USMPrivNone;
+    static const std::map<std::string, snmp::USMPrivProtocol> kNames = {
+        {"DES", snmp::USMPrivDES},           {"AES", snmp::USMPrivAES128},
+        {"AES-192", snmp::USMPrivAES192},    {"AES-256", snmp::USMPrivAES256},
+        {"AES-192-C", snmp::USMPrivAES192C}, {"AES-256-C", snmp::USMPrivAES256C}};
+    auto it = kNames.find(c["priv"]);
+    return it == kNames.end() ? snmp::USMPrivNone : it->second;
 }
 
 // The receiving side's target for the case's user, its clock set to the
@@ -149,15 +161,19 @@ std::string BindingText(const snmp::VarBind& vb) {
 class NetSnmpCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        cases_ = LoadCases();
-        ASSERT_GE(cases_.size(), 20U) << "netsnmp/cases.txt missing or short";
+        LoadCases("netsnmp/cases.txt", cases_);
+        const size_t old = cases_.size();
+        ASSERT_GE(old, 20U) << "netsnmp/cases.txt missing or short";
+        LoadCases("netsnmp/sha2_aes_cases.txt", cases_);
+        ASSERT_GE(cases_.size() - old, 40U) << "netsnmp/sha2_aes_cases.txt missing or short";
     }
     std::vector<Case> cases_;
 };
 
 TEST_F(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFields) {
-    int authenticated = 0;
-    int encrypted = 0;
+    // Datagrams per protocol, so that the files are seen to cover them all.
+    std::map<int, int> perAuth;
+    std::map<int, int> perPriv;
     for (const Case& c : cases_) {
         SCOPED_TRACE(c["name"]);
         RecordingLookup lookup(snmp::TypeServer);
@@ -180,8 +196,8 @@ TEST_F(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFiel
         EXPECT_EQ(msg->Reportable(), (flags & 4) != 0);
         const int level = (flags & 3) == 3 ? 3 : (flags & 1) != 0 ? 2 : 1;
         EXPECT_EQ(static_cast<int>(msg->SecurityLevel()), level);
-        authenticated += level >= 2 ? 1 : 0;
-        encrypted += level == 3 ? 1 : 0;
+        ++perAuth[AuthOf(c)];
+        ++perPriv[PrivOf(c)];
 
         const snmp::USM& usm = *msg->SecAttributes();
         EXPECT_EQ(ToHex(usm.EngineId()), c["sec-engine-id"]);
@@ -212,9 +228,8 @@ TEST_F(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFiel
         for (const snmp::VarBind& vb : msg->VarBinds()) bindings.push_back(BindingText(vb));
         EXPECT_EQ(bindings, c.vbs);
     }
-    // The file covers both protocols with and without privacy.
-    EXPECT_GE(authenticated, 16);
-    EXPECT_GE(encrypted, 8);
+    for (int p = snmp::USMAuthMD5; p <= snmp::USMAuthSHA512; ++p) EXPECT_GE(perAuth[p], 4) << p;
+    for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) EXPECT_GE(perPriv[p], 6) << p;
 }
 
 TEST_F(NetSnmpCaptureTest, WrongCredentialsUnknownUsersAndStaleClocksFail) {
@@ -222,50 +237,59 @@ TEST_F(NetSnmpCaptureTest, WrongCredentialsUnknownUsersAndStaleClocksFail) {
         SCOPED_TRACE(c["name"]);
         const bool authenticated = AuthOf(c) != snmp::USMAuthNone;
         const bool encrypted = PrivOf(c) != snmp::USMPrivNone;
+        // Keys are derived once per case; the variants copy the target.
+        const Target right = ReceiverTarget(c, c["auth-pass"], c["priv-pass"]);
         {
             SCOPED_TRACE("unknown user");
             RecordingLookup lookup(snmp::TypeServer);
             lookup.strict = true;
-            Case other = c;
-            other.fields["sec-user"] = "someone-else";
-            lookup.Add(ReceiverTarget(other, c["auth-pass"], c["priv-pass"]));
+            Target other(right);
+            other.SetUserName("someone-else");
+            lookup.Add(other);
             EXPECT_EQ(DecodeType(c, lookup), 201);
         }
         if (!authenticated) continue;
-        {
-            SCOPED_TRACE("wrong authentication password");
-            RecordingLookup lookup(snmp::TypeServer);
-            lookup.Add(ReceiverTarget(c, c["auth-pass"] + "x", c["priv-pass"]));
-            EXPECT_EQ(DecodeType(c, lookup), 203);
-        }
-        {
-            SCOPED_TRACE("authoritative receiver whose clock is 151 s ahead");
-            RecordingLookup lookup(snmp::TypeServer);
-            Target& t = lookup.Add(ReceiverTarget(c, c["auth-pass"], c["priv-pass"]));
-            t.SetEngineTime(static_cast<unsigned int>(c.Number("sec-time")) + 151);
-            EXPECT_EQ(DecodeType(c, lookup), 204);
-        }
-        {
-            SCOPED_TRACE("authoritative receiver whose clock is 150 s ahead");
-            RecordingLookup lookup(snmp::TypeServer);
-            Target& t = lookup.Add(ReceiverTarget(c, c["auth-pass"], c["priv-pass"]));
-            t.SetEngineTime(static_cast<unsigned int>(c.Number("sec-time")) + 150);
-            EXPECT_EQ(DecodeType(c, lookup), -1);
-        }
+        const auto variant = [&](snmp::Type type, const std::function<void(Target&)>& edit) {
+            RecordingLookup lookup(type);
+            Target t(right);
+            edit(t);
+            lookup.Add(t);
+            const int result = DecodeType(c, lookup);
+            if (type == snmp::TypeClient) {
+                EXPECT_TRUE(lookup.updates.empty());
+            }
+            return result;
+        };
+        const unsigned int sent = static_cast<unsigned int>(c.Number("sec-time"));
+        EXPECT_EQ(variant(snmp::TypeServer,
+                          [](Target& t) {
+                              OctetString wrong = t.AuthKey();
+                              wrong[0] ^= 0x01;
+                              t.SetAuthKey(wrong);
+                          }),
+                  203)
+            << "wrong authentication key";
+        EXPECT_EQ(variant(snmp::TypeServer, [sent](Target& t) { t.SetEngineTime(sent + 151); }),
+                  204)
+            << "authoritative receiver whose clock is 151 s ahead";
+        EXPECT_EQ(variant(snmp::TypeServer, [sent](Target& t) { t.SetEngineTime(sent + 150); }), -1)
+            << "authoritative receiver whose clock is 150 s ahead";
         if (c["tool"] == "snmptrap") {
-            SCOPED_TRACE("non-authoritative receiver that has seen a later time");
-            RecordingLookup lookup(snmp::TypeClient);
-            Target& t = lookup.Add(ReceiverTarget(c, c["auth-pass"], c["priv-pass"]));
-            t.SetLastEngineTime(static_cast<unsigned int>(c.Number("sec-time")) + 151);
-            EXPECT_EQ(DecodeType(c, lookup), 204);
-            EXPECT_TRUE(lookup.updates.empty());
+            EXPECT_EQ(
+                variant(snmp::TypeClient, [sent](Target& t) { t.SetLastEngineTime(sent + 151); }),
+                204)
+                << "non-authoritative receiver that has seen a later time";
         }
         if (encrypted) {
-            SCOPED_TRACE("wrong privacy password");
-            RecordingLookup lookup(snmp::TypeServer);
-            lookup.Add(ReceiverTarget(c, c["auth-pass"], c["priv-pass"] + "x"));
             // The digest verifies; the wrongly decrypted data is no scoped PDU.
-            EXPECT_EQ(DecodeType(c, lookup), 1);
+            EXPECT_EQ(variant(snmp::TypeServer,
+                              [](Target& t) {
+                                  OctetString wrong = t.PrivKey();
+                                  wrong[3] ^= 0x10;
+                                  t.SetPrivKey(wrong);
+                              }),
+                      1)
+                << "wrong privacy key";
         }
     }
 }

@@ -1,18 +1,21 @@
 #!/usr/bin/python3
 """Captures SNMPv3 datagrams sent by net-snmp's command-line tools and writes
-cases.txt, so our USM decoding, digest checks and decryption can be tested
-against a real peer's bytes without running it.
+cases.txt (HMAC-MD5/SHA-96 and CBC-DES) and sha2_aes_cases.txt (every pair with
+an HMAC-SHA-2 or AES protocol), so our USM decoding, digest checks and
+decryption can be tested against a real peer's bytes without running it.
 
 Each tool is pointed at a UDP socket of ours on 127.0.0.1 and given the
 authoritative engine id and boots/time (-e, -Z), so it sends its message at once
 without a discovery exchange; the first datagram is recorded and the tool is left
 to time out. Every datagram is checked independently before it is written: the
-digest is recomputed with Python's hmac over keys localised by pysnmp, and the
-scoped PDU is decrypted with pycryptodome's DES, so the file records the
+digest is recomputed with Python's hmac over keys localised here with hashlib,
+and the scoped PDU is decrypted with pycryptodome's DES or AES (with the AES-192
+and AES-256 key extensions written out below), so the file records the
 plaintext request fields next to the bytes.
 
-Run with Debian's interpreter: /usr/bin/python3 capture.py  (needs snmp,
-python3-pysnmp4, python3-pycryptodome). Output: cases.txt beside this script.
+Run with Debian's interpreter: /usr/bin/python3 capture.py [old|new]  (needs
+snmp, python3-pysnmp4, python3-pycryptodome). Output beside this script:
+cases.txt (old), sha2_aes_cases.txt (new), or both.
 """
 
 import hashlib
@@ -24,18 +27,27 @@ import subprocess
 import sys
 import tempfile
 
-from Cryptodome.Cipher import DES
+from Cryptodome.Cipher import AES, DES
 from pyasn1.codec.ber import decoder
 from pyasn1.type import univ
 from pysnmp.proto.mpmod import rfc3412
-from pysnmp.proto.secmod.rfc3414 import localkey
 from pysnmp.proto.secmod.rfc3414.service import UsmSecurityParameters
 
 ENGINE_ID = "80001f8880aabbccdd00112233"
 BOOTS = 7
 TIME = 1234
 TRAP_UPTIME = 12345
-HASHES = {"MD5": hashlib.md5, "SHA": hashlib.sha1}
+# auth protocol -> (hash, MAC length)
+HASHES = {"MD5": (hashlib.md5, 12), "SHA": (hashlib.sha1, 12), "SHA-224": (hashlib.sha224, 16),
+          "SHA-256": (hashlib.sha256, 24), "SHA-384": (hashlib.sha384, 32),
+          "SHA-512": (hashlib.sha512, 48)}
+# priv protocol -> (key length, key extension); net-snmp's names
+CIPHERS = {"DES": (16, None), "AES": (16, None), "AES-192": (24, "blumenthal"),
+           "AES-256": (32, "blumenthal"), "AES-192-C": (24, "reeder"), "AES-256-C": (32, "reeder")}
+AUTH_LABEL = {"MD5": "md5", "SHA": "sha", "SHA-224": "sha224", "SHA-256": "sha256",
+              "SHA-384": "sha384", "SHA-512": "sha512"}
+PRIV_LABEL = {"DES": "des", "AES": "aes", "AES-192": "aes192", "AES-256": "aes256",
+              "AES-192-C": "aes192c", "AES-256-C": "aes256c"}
 
 USERS = {
     # name: (auth, auth password, priv, priv password)
@@ -45,6 +57,13 @@ USERS = {
     "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
     "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
 }
+# Every pair with a SHA-2 or AES protocol: e.g. sha256auth, md5aes192c.
+for _auth in HASHES:
+    for _priv in [None] + list(CIPHERS):
+        _name = AUTH_LABEL[_auth] + (PRIV_LABEL[_priv] if _priv else "auth")
+        if _name not in USERS:
+            USERS[_name] = (_auth, _name + "-apass", _priv or "none",
+                            _name + "-ppass" if _priv else "")
 
 REQUEST_VBS = {
     "snmpget": ["1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.3.0"],
@@ -59,7 +78,20 @@ REQUEST_VBS = {
 }
 
 
-def case_list():
+def new_case_list():
+    """A request from every new pair; traps (which carry boots and time, part
+    of the AES IV) for every AES variant."""
+    out = []
+    for user, (auth, _, priv, _) in USERS.items():
+        if auth in ("none", "MD5", "SHA") and priv in ("none", "DES"):
+            continue
+        out.append(("%s_get" % user, "snmpget", user, []))
+        if priv.startswith("AES") and (auth == "SHA-256" or priv == "AES"):
+            out.append(("%s_trap" % user, "snmptrap", user, []))
+    return out
+
+
+def old_case_list():
     out = [("noauth_get", "snmpget", "plain", []),
            ("noauth_trap", "snmptrap", "plain", []),
            ("md5_context_get", "snmpget", "md5auth", ["-n", "ctx1"]),
@@ -117,6 +149,36 @@ def value_text(val):
     return tagnum, str(int(inner))
 
 
+def password_to_key(password, h):
+    """RFC 3414 A.2.1 with any hash: the password repeated over 1 MiB."""
+    pw = password if isinstance(password, bytes) else password.encode()
+    expanded = (pw * (1048576 // len(pw) + 1))[:1048576]
+    return h(expanded).digest()
+
+
+def localize(ku, engine, h):
+    return h(ku + engine + ku).digest()
+
+
+def privacy_key(priv, password, engine, h):
+    """The privacy key localised with the auth hash and extended as the cipher
+    needs: Blumenthal appends H(key so far), Reeder appends the previous block
+    put through password-to-key and localisation again; an extended key is
+    cut to the cipher's key length."""
+    length, extension = CIPHERS[priv]
+    key = localize(password_to_key(password, h), engine, h)
+    if len(key) >= length:
+        return key  # recorded whole; the cipher uses its first octets
+    block = key
+    while len(key) < length:
+        if extension == "blumenthal":
+            block = h(key).digest()
+        else:
+            block = localize(password_to_key(block, h), engine, h)
+        key += block
+    return key[:length]
+
+
 def analyse(data, user):
     """Checks the datagram and returns the fields to record."""
     auth, apass, priv, ppass = USERS[user]
@@ -137,21 +199,29 @@ def analyse(data, user):
     f["auth-params"] = authparams.hex() or "-"
     f["priv-params"] = privparams.hex() or "-"
     if auth != "none":
-        h = HASHES[auth]
-        key = localkey.localizeKey(localkey.hashPassphrase(apass, h), univ.OctetString(engine), h).asOctets()
+        h, maclen = HASHES[auth]
+        key = localize(password_to_key(apass, h), engine, h)
         f["auth-key"] = key.hex()
-        # The digest covers the whole message with its own 12 octets zeroed.
+        # The digest covers the whole message with its own octets zeroed.
+        assert len(authparams) == maclen
         pos = data.find(authparams)
         assert pos > 0 and data.find(authparams, pos + 1) < 0
-        zeroed = data[:pos] + bytes(12) + data[pos + 12:]
-        assert hmac.new(key, zeroed, h).digest()[:12] == authparams, "digest check failed"
+        zeroed = data[:pos] + bytes(maclen) + data[pos + maclen:]
+        assert hmac.new(key, zeroed, h).digest()[:maclen] == authparams, "digest check failed"
     scoped = msg["msgData"]
     if priv != "none":
-        h = HASHES[auth]
-        pkey = localkey.localizeKey(localkey.hashPassphrase(ppass, h), univ.OctetString(engine), h).asOctets()
+        h, _ = HASHES[auth]
+        pkey = privacy_key(priv, ppass, engine, h)
         f["priv-key"] = pkey.hex()
-        iv = bytes(a ^ b for a, b in zip(pkey[8:16], privparams))
-        plain = DES.new(pkey[:8], DES.MODE_CBC, iv).decrypt(bytes(scoped["encryptedPDU"]))
+        cipher = bytes(scoped["encryptedPDU"])
+        if priv == "DES":
+            iv = bytes(a ^ b for a, b in zip(pkey[8:16], privparams))
+            plain = DES.new(pkey[:8], DES.MODE_CBC, iv).decrypt(cipher)
+        else:
+            # RFC 3826: IV = boots | time | salt, CFB with 128-bit segments.
+            iv = f["sec-boots"].to_bytes(4, "big") + f["sec-time"].to_bytes(4, "big") + privparams
+            aes = AES.new(pkey[:CIPHERS[priv][0]], AES.MODE_CFB, iv=iv, segment_size=128)
+            plain = aes.decrypt(cipher)
         f["plaintext"] = plain.hex()
         spdu, _ = decoder.decode(plain, asn1Spec=rfc3412.ScopedPDU())
     else:
@@ -174,15 +244,14 @@ def analyse(data, user):
     return f
 
 
-def main():
-    here = os.path.dirname(os.path.abspath(__file__))
+def write_cases(case_list, path):
     workdir = tempfile.mkdtemp(prefix="zk-capture-")
     # Keep net-snmp away from the user's and the system's configuration and
     # from /var/lib/snmp: its persistent state goes to a scratch directory.
     env = dict(os.environ, SNMPCONFPATH=workdir, SNMP_PERSISTENT_DIR=workdir, HOME=workdir)
     blocks = ["# SNMPv3 datagrams sent by net-snmp tools; written by capture.py, see README.md\n"]
     try:
-        for name, tool, user, extra in case_list():
+        for name, tool, user, extra in case_list:
             auth, apass, priv, ppass = USERS[user]
             args = ["-v3", "-r", "0", "-t", "1", "-u", user] + level_args(user) + extra + \
                    ["-e", "0x" + ENGINE_ID, "-Z", "%d,%d" % (BOOTS, TIME), REQUEST_VBS[tool]]
@@ -205,8 +274,17 @@ def main():
             print("captured %s (%d bytes)" % (name, len(data)), file=sys.stderr)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
-    with open(os.path.join(here, "cases.txt"), "w") as out:
+    with open(path, "w") as out:
         out.write("\n".join(blocks))
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    which = sys.argv[1:] or ["old", "new"]
+    if "old" in which:
+        write_cases(old_case_list(), os.path.join(here, "cases.txt"))
+    if "new" in which:
+        write_cases(new_case_list(), os.path.join(here, "sha2_aes_cases.txt"))
 
 
 if __name__ == "__main__":
