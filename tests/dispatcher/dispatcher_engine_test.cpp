@@ -319,12 +319,6 @@ TEST_F(DispatcherEngineTest, ServerAnswersLeaveInAscendingIdOrder) {
     ASSERT_TRUE(server.NextToSend(&out));
     EXPECT_EQ(out->Type(), static_cast<unsigned int>(PduResponse));
     delete out;
-
-    // A discovery report reaches the host; a server never resends for it.
-    EXPECT_TRUE(server.Receive(NewV3Report(9, {USM_UNKNOWNENGINE})));
-    EXPECT_EQ(host.Notifications().size(), 1u);
-    EXPECT_TRUE(d->HandleUnknownEngineId(NewV3Report(9, {USM_UNKNOWNENGINE})));
-    EXPECT_EQ(d->SendQueueSize(), 0u);
     EXPECT_EQ(d->OutstandingCount(), 0u);
 }
 

@@ -220,12 +220,6 @@ public:
         auto it = seen_.find(id);
         return it == seen_.end() ? 0 : it->second;
     }
-    size_t SeenTotal() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        size_t n = 0;
-        for (const auto& entry : seen_) n += static_cast<size_t>(entry.second);
-        return n;
-    }
 
 private:
     std::mutex mutex_;
