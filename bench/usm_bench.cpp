@@ -6,6 +6,7 @@
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <atomic>
 #include <cstring>
@@ -39,12 +40,27 @@ using zkbench::Bytes;
 
 constexpr double kPasswordToKeyBytes = 1048576.0;
 
+// The protocol pairs measured, by the benchmarks' second argument.
+struct Protocols {
+    snmp::USMAuthProtocol auth;
+    snmp::USMPrivProtocol priv;
+    const char* hash;    // OpenSSL digest of the HMAC
+    const char* cipher;  // OpenSSL cipher
+    bool aes;            // CFB128-AES: IV from the engine clock and salt, no padding
+};
+const Protocols kProtocols[] = {
+    {snmp::USMAuthSHA1, snmp::USMPrivDES, "SHA1", "DES-CBC", false},
+    {snmp::USMAuthSHA256, snmp::USMPrivAES128, "SHA256", "AES-128-CFB", true},
+};
+
 // One SNMPv3 authPriv Get whose scoped PDU is about `scopedSize` octets (or
 // whose datagram is 1400 octets when `scopedSize` is 0), encoded at both
 // authNoPriv (plaintext pieces kept for encryption) and authPriv.
 struct Sample {
-    explicit Sample(unsigned int scopedSize)
-        : lookup(snmp::TypeClient, zkbench::V3Target(zkbench::EngineId(), 5, 1000)) {
+    Sample(unsigned int scopedSize, const Protocols& protocols)
+        : proto(protocols),
+          lookup(snmp::TypeClient,
+                 zkbench::V3Target(zkbench::EngineId(), 5, 1000, protocols.auth, protocols.priv)) {
         // Grow the one OCTET STRING value until the datagram is within a
         // cipher block of 1400 octets (the largest the library sends).
         int text = scopedSize == 0 ? 1000 : static_cast<int>(scopedSize) - 45;
@@ -83,7 +99,7 @@ struct Sample {
         plaintext.insert(plaintext.end(), enc->pduHeader.start, enc->pduHeader.start + pduLength);
         plaintext.insert(plaintext.end(), enc->varBinds.start,
                          enc->varBinds.start + varBindsLength);
-        plaintext.resize((plaintext.size() + 7) / 8 * 8, 0);
+        if (!proto.aes) plaintext.resize((plaintext.size() + 7) / 8 * 8, 0);
     }
 
     void RestorePlaintext() {
@@ -95,6 +111,21 @@ struct Sample {
 
     snmp::Target& Target() { return lookup.Stored(); }
 
+    // The IV the raw cipher uses for this message's salt.
+    void Iv(unsigned char* iv) {
+        const unsigned char* key = Target().PrivKey().Data();
+        if (!proto.aes) {
+            for (int i = 0; i < 8; ++i) iv[i] = key[8 + i] ^ salt[i];
+            return;
+        }
+        const snmp::USM* usm = msg.SecAttributes();
+        const unsigned int clock[] = {usm->EngineBoots(), usm->EngineTime()};
+        for (int i = 0; i < 8; ++i)
+            iv[i] = static_cast<unsigned char>(clock[i / 4] >> (24 - 8 * (i % 4)));
+        for (int i = 0; i < 8; ++i) iv[8 + i] = salt[i];
+    }
+
+    const Protocols& proto;
     zkbench::OneTargetLookup lookup;
     snmp::Message msg;
     Bytes datagram;       // authPriv, as sent
@@ -107,16 +138,11 @@ struct Sample {
     snmp::OctetString digest;
 };
 
-Sample& Small() {
-    static Sample s(100);
-    return s;
-}
-Sample& Large() {
-    static Sample s(0);
-    return s;
-}
-Sample& Pick(int which) {
-    return which == 0 ? Small() : Large();
+// range(0): 0 small, 1 the 1400-octet datagram; range(1): the protocol pair.
+Sample& Pick(const benchmark::State& state) {
+    static Sample samples[2][2] = {{Sample(100, kProtocols[0]), Sample(100, kProtocols[1])},
+                                   {Sample(0, kProtocols[0]), Sample(0, kProtocols[1])}};
+    return samples[state.range(0)][state.range(1)];
 }
 
 void SetBytes(benchmark::State& state, size_t bytes) {
@@ -126,7 +152,7 @@ void SetBytes(benchmark::State& state, size_t bytes) {
 // ---- Sign -------------------------------------------------------------------------------------
 
 void BM_Sign_Ours(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
+    Sample& s = Pick(state);
     snmp::USMAuth* auth = s.Target().SecAttributes()->Auth();
     snmp::OctetString digest;
     for (auto _ : state) {
@@ -136,17 +162,17 @@ void BM_Sign_Ours(benchmark::State& state) {
     SetBytes(state, s.plainDatagram.size());
 }
 
-// HMAC-SHA1 with a context made once and re-keyed per message.
+// HMAC with a context made once and re-keyed per message.
 struct RawHmac {
-    RawHmac() {
+    explicit RawHmac(const char* hash) {
         mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
         ctx = EVP_MAC_CTX_new(mac);
-        char digestName[] = "SHA1";
         OSSL_PARAM params[2];
-        params[0] = OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName, 0);
+        params[0] =
+            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(hash), 0);
         params[1] = OSSL_PARAM_construct_end();
         // The digest is set once; each message only re-keys the context.
-        const unsigned char zero[20] = {};
+        const unsigned char zero[64] = {};
         EVP_MAC_init(ctx, zero, sizeof zero, params);
     }
     ~RawHmac() {
@@ -165,8 +191,8 @@ struct RawHmac {
 };
 
 void BM_Sign_Raw(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
-    RawHmac hmac;
+    Sample& s = Pick(state);
+    RawHmac hmac(s.proto.hash);
     unsigned char out[EVP_MAX_MD_SIZE];
     for (auto _ : state) {
         hmac.Run(s.Target().AuthKey(), s.plainDatagram.data(), s.plainDatagram.size(), out);
@@ -178,7 +204,7 @@ void BM_Sign_Raw(benchmark::State& state) {
 // ---- Verify -----------------------------------------------------------------------------------
 
 void BM_Verify_Ours(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
+    Sample& s = Pick(state);
     snmp::USMAuth* auth = s.Target().SecAttributes()->Auth();
     Bytes data = s.datagram;
     if (!auth->VerifyDigest(s.Target().AuthKey(), s.digest, data.data(),
@@ -193,14 +219,14 @@ void BM_Verify_Ours(benchmark::State& state) {
 }
 
 void BM_Verify_Raw(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
-    RawHmac hmac;
+    Sample& s = Pick(state);
+    RawHmac hmac(s.proto.hash);
     Bytes data = s.datagram;
     unsigned char out[EVP_MAX_MD_SIZE];
     for (auto _ : state) {
-        std::memset(data.data() + s.digestOffset, 0, 12);
+        std::memset(data.data() + s.digestOffset, 0, s.digest.Size());
         hmac.Run(s.Target().AuthKey(), data.data(), data.size(), out);
-        const bool ok = CRYPTO_memcmp(out, s.digest.Data(), 12) == 0;
+        const bool ok = CRYPTO_memcmp(out, s.digest.Data(), s.digest.Size()) == 0;
         benchmark::DoNotOptimize(ok);
     }
     SetBytes(state, data.size());
@@ -209,7 +235,7 @@ void BM_Verify_Raw(benchmark::State& state) {
 // ---- Encrypt and decrypt ----------------------------------------------------------------------
 
 void BM_Encrypt_Ours(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
+    Sample& s = Pick(state);
     snmp::USMPriv* priv = s.Target().SecAttributes()->Priv();
     snmp::OctetString salt;
     for (auto _ : state) {
@@ -220,14 +246,22 @@ void BM_Encrypt_Ours(benchmark::State& state) {
     SetBytes(state, s.plaintext.size());
 }
 
-// DES-CBC with a cipher fetched once: key and IV set per message.
-struct RawDes {
-    RawDes() {
-        cipher = EVP_CIPHER_fetch(nullptr, "DES-CBC", "provider=legacy");
-        if (cipher == nullptr) throw std::runtime_error("DES-CBC unavailable");
+// A cipher fetched once: key and IV set per message.
+struct RawCipher {
+    explicit RawCipher(const char* name) {
+        const bool des = std::strcmp(name, "DES-CBC") == 0;
+        if (des) {
+            // The library keeps its providers to itself; this program loads its own.
+            static OSSL_PROVIDER* const legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+            static OSSL_PROVIDER* const builtin = OSSL_PROVIDER_load(nullptr, "default");
+            (void)legacy;
+            (void)builtin;
+        }
+        cipher = EVP_CIPHER_fetch(nullptr, name, des ? "provider=legacy" : nullptr);
+        if (cipher == nullptr) throw std::runtime_error(std::string(name) + " unavailable");
         ctx = EVP_CIPHER_CTX_new();
     }
-    ~RawDes() {
+    ~RawCipher() {
         EVP_CIPHER_CTX_free(ctx);
         EVP_CIPHER_free(cipher);
     }
@@ -244,13 +278,13 @@ struct RawDes {
 };
 
 void BM_Encrypt_Raw(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
-    RawDes des;
+    Sample& s = Pick(state);
+    RawCipher des(s.proto.cipher);
     Bytes out(s.plaintext.size() + 8);
-    unsigned char iv[8];
+    unsigned char iv[16];
     const unsigned char* key = s.Target().PrivKey().Data();
     for (auto _ : state) {
-        for (int i = 0; i < 8; ++i) iv[i] = key[8 + i] ^ s.salt[i];
+        s.Iv(iv);
         des.Run(true, key, iv, s.plaintext.data(), static_cast<int>(s.plaintext.size()),
                 out.data());
         benchmark::DoNotOptimize(out.data());
@@ -259,14 +293,16 @@ void BM_Encrypt_Raw(benchmark::State& state) {
 }
 
 void BM_Decrypt_Ours(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
+    Sample& s = Pick(state);
     snmp::USMPriv* priv = s.Target().SecAttributes()->Priv();
     Bytes data = s.datagram;
     for (auto _ : state) {
         std::memcpy(data.data() + s.encryptedOffset, s.datagram.data() + s.encryptedOffset,
                     s.datagram.size() - s.encryptedOffset);
         unsigned int size = static_cast<unsigned int>(data.size());
-        if (!priv->Decrypt(s.Target().PrivKey(), s.salt, data.data(), size, s.encryptedOffset))
+        const snmp::USM* usm = s.msg.SecAttributes();
+        if (!priv->Decrypt(s.Target().PrivKey(), s.salt, usm->EngineBoots(), usm->EngineTime(),
+                           data.data(), size, s.encryptedOffset))
             throw std::runtime_error("decrypt");
         benchmark::DoNotOptimize(data.data());
     }
@@ -274,10 +310,10 @@ void BM_Decrypt_Ours(benchmark::State& state) {
 }
 
 void BM_Decrypt_Raw(benchmark::State& state) {
-    Sample& s = Pick(static_cast<int>(state.range(0)));
-    RawDes des;
+    Sample& s = Pick(state);
+    RawCipher des(s.proto.cipher);
     Bytes data = s.datagram;
-    unsigned char iv[8];
+    unsigned char iv[16];
     const unsigned char* key = s.Target().PrivKey().Data();
     // The ciphertext after its OCTET STRING header.
     const unsigned int header = s.datagram[s.encryptedOffset + 1] < 0x80
@@ -288,7 +324,7 @@ void BM_Decrypt_Raw(benchmark::State& state) {
     for (auto _ : state) {
         std::memcpy(data.data() + s.encryptedOffset, s.datagram.data() + s.encryptedOffset,
                     s.datagram.size() - s.encryptedOffset);
-        for (int i = 0; i < 8; ++i) iv[i] = key[8 + i] ^ s.salt[i];
+        s.Iv(iv);
         des.Run(false, key, iv, data.data() + start, size, data.data() + s.encryptedOffset);
         benchmark::DoNotOptimize(data.data());
     }
@@ -357,18 +393,20 @@ void BM_KeyDerivationsPerMessage(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Sign_Ours)->Arg(0)->Arg(1);
-BENCHMARK(BM_Sign_Raw)->Arg(0)->Arg(1);
-BENCHMARK(BM_Verify_Ours)->Arg(0)->Arg(1);
-BENCHMARK(BM_Verify_Raw)->Arg(0)->Arg(1);
-BENCHMARK(BM_Encrypt_Ours)->Arg(0)->Arg(1);
-BENCHMARK(BM_Encrypt_Raw)->Arg(0)->Arg(1);
-BENCHMARK(BM_Decrypt_Ours)->Arg(0)->Arg(1);
-BENCHMARK(BM_Decrypt_Raw)->Arg(0)->Arg(1);
+BENCHMARK(BM_Sign_Ours)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Sign_Raw)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Verify_Ours)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Verify_Raw)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Encrypt_Ours)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Encrypt_Raw)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Decrypt_Ours)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Decrypt_Raw)->ArgsProduct({{0, 1}, {0, 1}});
 BENCHMARK_TEMPLATE(BM_PasswordToKey_Ours, snmp::AuthMD5)->Name("BM_PasswordToKey_Ours/MD5");
 BENCHMARK_TEMPLATE(BM_PasswordToKey_Ours, snmp::AuthSHA1)->Name("BM_PasswordToKey_Ours/SHA1");
 BENCHMARK_CAPTURE(BM_PasswordToKey_Raw, MD5, "MD5");
 BENCHMARK_CAPTURE(BM_PasswordToKey_Raw, SHA1, "SHA1");
+BENCHMARK_TEMPLATE(BM_PasswordToKey_Ours, snmp::AuthSHA256)->Name("BM_PasswordToKey_Ours/SHA256");
+BENCHMARK_CAPTURE(BM_PasswordToKey_Raw, SHA256, "SHA256");
 BENCHMARK(BM_KeyDerivationsPerMessage);
 
 int main(int argc, char** argv) {
