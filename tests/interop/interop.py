@@ -50,6 +50,26 @@ SECURITIES = {
 V2_AND_V3 = [s for s in SECURITIES if s != "v1"]
 V3 = [s for s in SECURITIES if s.startswith("v3")]
 
+# SHA-2 authentication and AES privacy: every new protocol, with and without a
+# key extension, in a smaller set of cells per pair (see cells()).
+MODERN = {
+    "v3_SHA224": ("3", "sha224user"),
+    "v3_SHA256": ("3", "sha256user"),
+    "v3_SHA384": ("3", "sha384user"),
+    "v3_SHA512": ("3", "sha512user"),
+    "v3_SHA_AES": ("3", "shaaes"),
+    "v3_SHA256_AES": ("3", "sha256aes"),
+    "v3_MD5_AES192": ("3", "md5aes192"),
+    "v3_SHA_AES256": ("3", "shaaes256"),
+    "v3_SHA256_AES256": ("3", "sha256aes256"),
+    "v3_SHA512_AES256": ("3", "sha512aes256"),
+    "v3_MD5_AES192C": ("3", "md5aes192c"),
+    "v3_SHA_AES256C": ("3", "shaaes256c"),
+    "v3_SHA224_AES256C": ("3", "sha224aes256c"),
+    "v3_SHA384_AES192C": ("3", "sha384aes192c"),
+}
+SECURITIES.update(MODERN)
+
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
 SENDER_ENGINE_ID = "80001f8880aabbccdd00112299"
@@ -475,8 +495,19 @@ def pysnmp_manager(op, sec):
             auth, apass, priv, ppass = USERS[user]
             auth_data = hlapi.UsmUserData(
                 user, apass, ppass,
-                authProtocol={"MD5": hlapi.usmHMACMD5AuthProtocol, "SHA": hlapi.usmHMACSHAAuthProtocol}[auth],
-                privProtocol=hlapi.usmDESPrivProtocol)
+                authProtocol={"MD5": hlapi.usmHMACMD5AuthProtocol, "SHA": hlapi.usmHMACSHAAuthProtocol,
+                              "SHA-224": hlapi.usmHMAC128SHA224AuthProtocol,
+                              "SHA-256": hlapi.usmHMAC192SHA256AuthProtocol,
+                              "SHA-384": hlapi.usmHMAC256SHA384AuthProtocol,
+                              "SHA-512": hlapi.usmHMAC384SHA512AuthProtocol}[auth],
+                # pysnmp's "Blumenthal" AES-192/256 extend the key by hashing,
+                # its plain ones by re-localising (net-snmp's -C forms).
+                privProtocol={None: hlapi.usmNoPrivProtocol, "DES": hlapi.usmDESPrivProtocol,
+                              "AES": hlapi.usmAesCfb128Protocol,
+                              "AES-192": hlapi.usmAesBlumenthalCfb192Protocol,
+                              "AES-256": hlapi.usmAesBlumenthalCfb256Protocol,
+                              "AES-192-C": hlapi.usmAesCfb192Protocol,
+                              "AES-256-C": hlapi.usmAesCfb256Protocol}[priv])
             write_data = auth_data
         else:
             auth_data = hlapi.CommunityData(COMMUNITY_RO)
@@ -554,8 +585,11 @@ def zksnmp_alone(op, sec):
         rc, out, err = run_zksnmp([], timeout=120)
         check(rc == 0, "the demo failed (%d): %s %s" % (rc, out, err))
         rows = [l for l in out.splitlines() if re.match(r"^(get|walk|bulkwalk|set|trap|inform) ", l)]
-        # 7 gets, walks, sets and traps; 6 bulk walks and informs.
-        check(len(rows) == 7 * 4 + 6 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
+        # v1, v2c, noAuthNoPriv and 6 x 7 protocol pairs: 45 gets, walks,
+        # sets and traps; 44 bulk walks and informs.
+        check(len(rows) == 45 * 4 + 44 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
+        for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
+            check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
         check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
 
 
@@ -563,12 +597,30 @@ def zksnmp_alone(op, sec):
 
 def cells():
     out = {}
-    for sec in SECURITIES:
+    classic = [sec for sec in SECURITIES if sec not in MODERN]
+    for sec in classic:
         for op in ("get", "getnext", "set", "walk"):
             out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
             out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
         out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
         out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
+    for sec in MODERN:
+        # Both directions of requests and of notifications.
+        for op in ("get", "set"):
+            out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
+            out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
+        out["netsnmp_listen_inform_%s" % sec] = (netsnmp_listen, "inform", sec)
+        out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
+        out["pysnmp_manager_get_%s" % sec] = (pysnmp_manager, "get", sec)
+    for sec in ("v3_SHA256", "v3_SHA_AES256", "v3_MD5_AES192C"):
+        out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
+    for sec in ("v3_SHA512_AES256", "v3_SHA224_AES256C"):
+        out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)
+        out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
+        out["netsnmp_trapd_inform_%s" % sec] = (netsnmp_trapd, "inform", sec)
+    out["netsnmp_manager_bigbulk_v3_SHA512_AES256"] = (netsnmp_manager, "bigbulk", "v3_SHA512_AES256")
+    out["pysnmp_manager_walk_v3_SHA512_AES256"] = (pysnmp_manager, "walk", "v3_SHA512_AES256")
+    out["pysnmp_manager_set_v3_SHA256_AES"] = (pysnmp_manager, "set", "v3_SHA256_AES")
     for sec in V2_AND_V3:
         out["netsnmp_agent_getbulk_%s" % sec] = (netsnmp_agent, "getbulk", sec)
         out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)

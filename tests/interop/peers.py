@@ -31,6 +31,23 @@ USERS = {
     "shauser": ("SHA", "shaauthpass", None, None),
     "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
     "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
+    # SHA-2 and AES, under net-snmp's names. The pairs include hashes shorter
+    # than the AES key (MD5, SHA, SHA-224 with AES-192/256), where both key
+    # extensions are at work, and longer ones, where none is.
+    "sha224user": ("SHA-224", "sha224authpass", None, None),
+    "sha256user": ("SHA-256", "sha256authpass", None, None),
+    "sha384user": ("SHA-384", "sha384authpass", None, None),
+    "sha512user": ("SHA-512", "sha512authpass", None, None),
+    "shaaes": ("SHA", "shaauthpass", "AES", "shaaespass"),
+    "sha256aes": ("SHA-256", "sha256authpass", "AES", "sha256aespass"),
+    "md5aes192": ("MD5", "md5authpass", "AES-192", "md5aes192pass"),
+    "shaaes256": ("SHA", "shaauthpass", "AES-256", "shaaes256pass"),
+    "sha256aes256": ("SHA-256", "sha256authpass", "AES-256", "sha256aes256pass"),
+    "sha512aes256": ("SHA-512", "sha512authpass", "AES-256", "sha512aes256pass"),
+    "md5aes192c": ("MD5", "md5authpass", "AES-192-C", "md5aes192cpass"),
+    "shaaes256c": ("SHA", "shaauthpass", "AES-256-C", "shaaes256cpass"),
+    "sha224aes256c": ("SHA-224", "sha224authpass", "AES-256-C", "sha224aes256cpass"),
+    "sha384aes192c": ("SHA-384", "sha384authpass", "AES-192-C", "sha384aes192cpass"),
 }
 
 # The part of snmpd's tree that the walk comparisons use: objects whose
