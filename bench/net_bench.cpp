@@ -319,9 +319,16 @@ int RunLoad(const std::string& peer, const std::string& kind, int window, double
         const Bytes& r = requests[next++ % requests.size()];
         send(fd, r.data(), r.size(), 0);
     };
-    // A first exchange proves the agent answers this kind of request.
-    sendOne();
-    if (recv(fd, buf, sizeof buf, 0) <= 0) Die("the agent does not answer " + kind);
+    // A first exchange proves the agent answers this kind of request (a busy machine may take
+    // a while to schedule it).
+    bool answered = false;
+    for (int attempt = 0; attempt < 30 && !answered; ++attempt) {
+        sendOne();
+        answered = recv(fd, buf, sizeof buf, 0) > 0;
+    }
+    if (!answered) Die("the agent does not answer " + kind);
+    while (recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
     for (int i = 0; i < window; ++i) sendOne();
     const Clock::time_point start = Clock::now();
     const Clock::time_point end =
