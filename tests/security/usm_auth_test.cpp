@@ -1,6 +1,6 @@
-// Tests of the USM authentication protocols: RFC 3414 key derivation and
-// localisation vectors, preconditions, and digests checked against OpenSSL's
-// one-shot HMAC.
+// Tests of the USM authentication protocols, all of them from one table: key
+// derivation and localisation vectors, preconditions, and digests of every
+// length checked against OpenSSL's one-shot HMAC.
 #include "snmp/security/usm_auth.h"
 
 #include <gtest/gtest.h>
@@ -24,25 +24,49 @@ struct Protocol {
     std::unique_ptr<snmp::USMAuth> (*make)();
     const EVP_MD* (*md)();
     unsigned int keyLength;
-    const char* ku;         // RFC 3414 A.3 for "maplesyrup"
+    unsigned int digestLength;
+    const char* ku;         // "maplesyrup" through password-to-key
     const char* localized;  // ... localised to engine 00..02
 };
 
+template <typename T>
+std::unique_ptr<snmp::USMAuth> Make() {
+    return std::make_unique<T>();
+}
+
+// MD5 and SHA-1: RFC 3414 A.3. SHA-2: the same inputs through Python's
+// hashlib, an implementation independent of ours and of OpenSSL's EVP.
 std::vector<Protocol> Protocols() {
     return {
-        {"MD5", [] { return std::unique_ptr<snmp::USMAuth>(new snmp::AuthMD5); }, EVP_md5, 16,
-         "9faf3283884e92834ebc9847d8edd963", "526f5eed9fcce26f8964c2930787d82b"},
-        {"SHA1", [] { return std::unique_ptr<snmp::USMAuth>(new snmp::AuthSHA1); }, EVP_sha1, 20,
-         "9fb5cc0381497b3793528939ff788d5d79145211", "6695febc9288e36282235fc7151f128497b38f3f"},
+        {"MD5", Make<snmp::AuthMD5>, EVP_md5, 16, 12, "9faf3283884e92834ebc9847d8edd963",
+         "526f5eed9fcce26f8964c2930787d82b"},
+        {"SHA1", Make<snmp::AuthSHA1>, EVP_sha1, 20, 12, "9fb5cc0381497b3793528939ff788d5d79145211",
+         "6695febc9288e36282235fc7151f128497b38f3f"},
+        {"SHA224", Make<snmp::AuthSHA224>, EVP_sha224, 28, 16,
+         "282a5867ee9aac639ad59df9572c7d3ac0fbc13a905b6df07dbbf00b",
+         "0bd8827c6e29f8065e08e09237f177e410f69b90e1782be682075674"},
+        {"SHA256", Make<snmp::AuthSHA256>, EVP_sha256, 32, 24,
+         "ab51014d1e077f6017df2b12bee5f5aa72993177e9bb569c4dff5a4ca0b4afac",
+         "8982e0e549e866db361a6b625d84cccc11162d453ee8ce3a6445c2d6776f0f8b"},
+        {"SHA384", Make<snmp::AuthSHA384>, EVP_sha384, 48, 32,
+         "e06eccdf2c68a06ed034723c9c26e0db3b669e1e2efed49150b55377a2e98f383c86fb836857444654b287c9"
+         "3f51ff64",
+         "3b298f16164a11184279d5432bf169e2d2a48307de02b3d3f7e2b4f36eb6f0455a53689a3937eea07319a633"
+         "d2ccba78"},
+        {"SHA512", Make<snmp::AuthSHA512>, EVP_sha512, 64, 48,
+         "7e4396de5aadc77be853819b98c9406265b3a9c37cc3176569847a4e4f6fba63dd3a73d04924d31a63f95a60"
+         "1f9385af6be4ed1b37f87d040f7c6ed6f8d38a91",
+         "22a5a36cedfcc085807a128d7bc6c2382167ad6c0dbc5fdff856740f3d84c099ad1ea87a8db096714d9788bd"
+         "544047c9021e4229ce27e4c0a69250adfcffbb0b"},
     };
 }
 
-TEST(UsmAuthTest, ReproducesRfc3414PasswordToKeyAndLocalisationVectors) {
+TEST(UsmAuthTest, ReproducesPasswordToKeyAndLocalisationVectors) {
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
         auto auth = p.make();
         EXPECT_EQ(auth->KeyLength(), p.keyLength);
-        EXPECT_EQ(auth->DigestLength(), 12U);
+        EXPECT_EQ(auth->DigestLength(), p.digestLength);
         OctetString ku;
         ASSERT_TRUE(auth->PasswordToKey("maplesyrup", ku));
         EXPECT_EQ(ToHex(ku), p.ku);
@@ -87,20 +111,16 @@ TEST(UsmAuthTest, PreconditionFailuresLeaveOutputsUnchanged) {
         EXPECT_FALSE(auth->LocalizeKey(OctetString(), goodKey, out));
         EXPECT_EQ(ToHex(out), "abcdef");
 
-        std::vector<unsigned char> buffer(40, 0xAB);
-        EXPECT_FALSE(
-            auth->VerifyDigest(shortKey, OctetString(std::string(12, 'd')), buffer.data(), 40, 10));
-        EXPECT_EQ(buffer, std::vector<unsigned char>(40, 0xAB));
+        std::vector<unsigned char> buffer(80, 0xAB);
+        EXPECT_FALSE(auth->VerifyDigest(shortKey, OctetString(std::string(p.digestLength, 'd')),
+                                        buffer.data(), 80, 10));
+        EXPECT_EQ(buffer, std::vector<unsigned char>(80, 0xAB));
 
         // Key change needs at least `len` octets of key.
         const unsigned char random[32] = {};
         EXPECT_FALSE(auth->KeyChangeDigest(shortKey, out, random, p.keyLength));
         EXPECT_EQ(ToHex(out), "abcdef");
     }
-    // Key lengths are per protocol: a 16-octet key is wrong for SHA-1.
-    snmp::AuthSHA1 sha;
-    OctetString out;
-    EXPECT_FALSE(sha.LocalizeKey(sectest::RfcEngineId(), OctetString(std::string(16, 'k')), out));
 }
 
 TEST(UsmAuthTest, LocalizeKeyHashesEngineIdsOfAnyLength) {
@@ -127,64 +147,81 @@ TEST(UsmAuthTest, LocalizeKeyHashesEngineIdsOfAnyLength) {
     }
 }
 
-TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithHmac96) {
+TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
         auto auth = p.make();
+        const unsigned int n = p.digestLength;
         const OctetString key = Octets(p.localized);
-        std::vector<unsigned char> msg(64);
+        std::vector<unsigned char> msg(128);
         for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<unsigned char>(i * 7 + 1);
+        const auto size = static_cast<unsigned int>(msg.size());
         const unsigned int offset = 20;
 
         // The reference: HMAC over the message with the field zeroed.
         std::vector<unsigned char> zeroed = msg;
-        std::fill(zeroed.begin() + offset, zeroed.begin() + offset + 12, 0);
+        std::fill(zeroed.begin() + offset, zeroed.begin() + offset + n, 0);
         unsigned char mac[EVP_MAX_MD_SIZE];
         unsigned int macLen = 0;
         ASSERT_NE(HMAC(p.md(), key.Data(), static_cast<int>(key.Size()), zeroed.data(),
                        zeroed.size(), mac, &macLen),
                   nullptr);
-        const OctetString good(mac, 12);
+        const OctetString good(mac, n);
 
         std::vector<unsigned char> buffer = msg;
-        EXPECT_TRUE(auth->VerifyDigest(key, good, buffer.data(), 64, offset));
+        EXPECT_TRUE(auth->VerifyDigest(key, good, buffer.data(), size, offset));
         EXPECT_EQ(buffer, zeroed);
 
-        // A wrong digest fails, and the field is zeroed all the same.
+        // A wrong last octet fails, and the field is zeroed all the same.
         OctetString bad = good;
-        bad[11] ^= 0x01;
+        bad[static_cast<int>(n - 1)] ^= 0x01;
         buffer = msg;
-        EXPECT_FALSE(auth->VerifyDigest(key, bad, buffer.data(), 64, offset));
+        EXPECT_FALSE(auth->VerifyDigest(key, bad, buffer.data(), size, offset));
         EXPECT_EQ(buffer, zeroed);
 
-        // A digest of another length fails before anything is written.
+        // A digest of another length fails before anything is written, also
+        // when it is a correct prefix (the 12 octets an old protocol would
+        // send) or the whole HMAC.
         buffer = msg;
-        EXPECT_FALSE(auth->VerifyDigest(key, OctetString(mac, 11), buffer.data(), 64, offset));
-        EXPECT_FALSE(auth->VerifyDigest(key, OctetString(mac, 13), buffer.data(), 64, offset));
+        for (unsigned int length : {n - 1, n + 1, 12U, macLen}) {
+            if (length == n) continue;
+            SCOPED_TRACE(length);
+            EXPECT_FALSE(
+                auth->VerifyDigest(key, OctetString(mac, length), buffer.data(), size, offset));
+        }
         EXPECT_EQ(buffer, msg);
 
         // A field reaching past the message is refused without a write.
-        EXPECT_FALSE(auth->VerifyDigest(key, good, buffer.data(), 64, 53));
-        EXPECT_FALSE(auth->VerifyDigest(key, good, buffer.data(), 64, 0xFFFFFFF8U));
+        EXPECT_FALSE(auth->VerifyDigest(key, good, buffer.data(), size, size - n + 1));
+        EXPECT_FALSE(auth->VerifyDigest(key, good, buffer.data(), size, 0xFFFFFFF8U));
         EXPECT_EQ(buffer, msg);
     }
 }
 
-TEST(UsmAuthTest, KeyChangeDigestHashesKeyPrefixThenRandom) {
+TEST(UsmAuthTest, KeyChangeDigestAndDigestHashTheirInputsInOrder) {
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
         auto auth = p.make();
+        const auto expect = [&p](const std::string& joined) {
+            unsigned char expected[EVP_MAX_MD_SIZE];
+            unsigned int expectedLen = 0;
+            EXPECT_EQ(
+                EVP_Digest(joined.data(), joined.size(), expected, &expectedLen, p.md(), nullptr),
+                1);
+            return ToHex(expected, expectedLen);
+        };
         const OctetString key(std::string(p.keyLength, 'K'));
         const std::string random(p.keyLength, 'R');
+        const auto* r = reinterpret_cast<const unsigned char*>(random.data());
         OctetString digest = Octets("00");
-        ASSERT_TRUE(auth->KeyChangeDigest(
-            key, digest, reinterpret_cast<const unsigned char*>(random.data()), 8));
-        const std::string joined = std::string(8, 'K') + std::string(8, 'R');
-        unsigned char expected[EVP_MAX_MD_SIZE];
-        unsigned int expectedLen = 0;
-        ASSERT_EQ(EVP_Digest(joined.data(), joined.size(), expected, &expectedLen, p.md(), nullptr),
-                  1);
-        EXPECT_EQ(ToHex(digest), ToHex(expected, expectedLen));
+        ASSERT_TRUE(auth->KeyChangeDigest(key, digest, r, 8));
+        EXPECT_EQ(ToHex(digest), expect(std::string(8, 'K') + std::string(8, 'R')));
+        // Digest takes all of its first input, whatever its length.
+        ASSERT_TRUE(auth->Digest(OctetString(std::string(3, 'K')), r, 5, digest));
+        EXPECT_EQ(ToHex(digest), expect("KKKRRRRR"));
+        ASSERT_TRUE(auth->Digest(key, nullptr, 0, digest));
+        EXPECT_EQ(ToHex(digest), expect(std::string(p.keyLength, 'K')));
+        EXPECT_FALSE(auth->Digest(key, nullptr, 1, digest));
     }
 }
 

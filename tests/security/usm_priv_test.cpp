@@ -1,8 +1,12 @@
-// Tests of CBC-DES privacy: salts, padding, framing checks, bounds of the
-// received element, and salt uniqueness across objects and threads.
+// Tests of the privacy protocols (CBC-DES and the CFB128-AES family) from one
+// table: padding, salts and IVs against OpenSSL's one-shot ciphers, framing
+// checks, bounds of the received element, salt uniqueness across objects and
+// threads, key extension, and the library's private OpenSSL context.
 #include "snmp/security/usm_priv.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,26 +17,100 @@
 #include <vector>
 
 #include "security_test_support.h"
+#include "snmp/crypto_setup.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
+#include "snmp/security/crypto_cache.h"
 #include "snmp/security/usm.h"
+#include "snmp/security/usm_auth.h"
 
 namespace {
 
 using sectest::Octets;
 using snmp::OctetString;
 
-const OctetString kKey = Octets("0102030405060708a1a2a3a4a5a6a7a8");
+// 32 octets: enough for every cipher; DES uses 16, AES-128 16, AES-192 24.
+const OctetString kKey = Octets("0102030405060708a1a2a3a4a5a6a7a8b1b2b3b4b5b6b7b8c1c2c3c4c5c6c7c8");
+
+struct Protocol {
+    const char* name;
+    std::unique_ptr<snmp::USMPriv> (*make)();
+    const char* cipher;  // OpenSSL's name, for the reference
+    unsigned int keyLength;
+    bool padded;  // CBC with padding, else CFB without
+};
+
+template <typename T>
+std::unique_ptr<snmp::USMPriv> Make() {
+    return std::make_unique<T>();
+}
+
+std::vector<Protocol> Protocols() {
+    return {
+        {"DES", Make<snmp::PrivDES>, "DES-CBC", 16, true},
+        {"AES128", Make<snmp::PrivAES128>, "AES-128-CFB", 16, false},
+        {"AES192", Make<snmp::PrivAES192>, "AES-192-CFB", 24, false},
+        {"AES256", Make<snmp::PrivAES256>, "AES-256-CFB", 32, false},
+        {"AES192C", Make<snmp::PrivAES192C>, "AES-192-CFB", 24, false},
+        {"AES256C", Make<snmp::PrivAES256C>, "AES-256-CFB", 32, false},
+    };
+}
+
+// The IV the protocol must have used for `salt`: DES XORs the pre-IV (key
+// octets 8-15) with it, AES puts boots and engine time in front of it.
+std::vector<unsigned char> ExpectedIv(const Protocol& p, const OctetString& key,
+                                      const OctetString& salt, unsigned int boots,
+                                      unsigned int engineTime) {
+    std::vector<unsigned char> iv;
+    if (p.padded) {
+        for (int i = 0; i < 8; ++i) iv.push_back(key[8 + i] ^ salt[i]);
+        return iv;
+    }
+    for (unsigned int v : {boots, engineTime})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            iv.push_back(static_cast<unsigned char>(v >> shift));
+    iv.insert(iv.end(), salt.Data(), salt.Data() + salt.Size());
+    return iv;
+}
+
+// OpenSSL's one-shot encryption, from the library's own context (DES-CBC
+// is legacy, which the host's default context does not offer).
+std::vector<unsigned char> ReferenceEncrypt(const Protocol& p, const OctetString& key,
+                                            const std::vector<unsigned char>& iv,
+                                            const std::vector<unsigned char>& plain) {
+    const EVP_CIPHER* cipher = snmp::detail::CachedCipher(p.cipher);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    std::vector<unsigned char> out(plain.size() + 16);
+    int length = 0;
+    int finalLength = 0;
+    const bool ok = cipher != nullptr && ctx != nullptr &&
+                    EVP_EncryptInit_ex2(ctx, cipher, key.Data(), iv.data(), nullptr) == 1 &&
+                    EVP_EncryptUpdate(ctx, out.data(), &length, plain.data(),
+                                      static_cast<int>(plain.size())) == 1 &&
+                    EVP_EncryptFinal_ex(ctx, out.data() + length, &finalLength) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(ok ? static_cast<size_t>(length + finalLength) : 0);
+    return out;
+}
+
+// Decrypts as the security processing does, with the message's clock.
+bool Decrypt(snmp::USMPriv& priv, const OctetString& key, const OctetString& salt,
+             std::vector<unsigned char>& data, unsigned int& size, unsigned int offset,
+             unsigned int boots = 7, unsigned int engineTime = 1234) {
+    return priv.Decrypt(key, salt, boots, engineTime, data.data(), size, offset);
+}
 
 // A message whose encode buffer holds a plaintext scoped PDU split over the
 // three pieces the privacy protocol reads.
 class PlainMessage {
 public:
-    PlainMessage(const std::vector<unsigned char>& plain, unsigned int boots)
+    PlainMessage(const std::vector<unsigned char>& plain, unsigned int boots,
+                 unsigned int engineTime = 1234)
         : lookup_(snmp::TypeClient), buf_(snmp::Message::AllocEnc()) {
         msg_.SetEnc(buf_);
         msg_.InitSecurity(&lookup_);
         msg_.SecAttributes()->SetEngineBoots(boots);
+        msg_.SecAttributes()->SetEngineTime(engineTime);
         // Split the plaintext over the three pieces of the record; the PDU
         // header piece has a small inline area.
         const size_t pdu = std::min<size_t>(plain.size() / 3, 40);
@@ -81,33 +159,75 @@ std::vector<unsigned char> Sequence(unsigned int content) {
     return out;
 }
 
-TEST(UsmPrivTest, EncryptPadsToWholeBlocksAndDecryptRestoresThePlaintext) {
-    for (unsigned int content : {0U, 6U, 14U, 15U, 60U, 126U}) {
-        SCOPED_TRACE(content);
-        const std::vector<unsigned char> plain = Sequence(content);
-        PlainMessage pm(plain, 7);
-        snmp::PrivDES des;
-        OctetString salt;
-        ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-        // Standard padding: always 1 to 8 octets (16 -> 24, 17 -> 24).
-        const size_t cipherLength = (plain.size() / 8 + 1) * 8;
-        const std::vector<unsigned char> element = pm.Element();
-        ASSERT_GE(element.size(), 2U);
-        EXPECT_EQ(element[0], 0x04);
-        EXPECT_EQ(element.size(), cipherLength + (cipherLength < 128 ? 2 : 3));
-        EXPECT_EQ(pm.buf().scopedHeader.length, 0U);
-        EXPECT_EQ(pm.buf().pduHeader.length, 0U);
-        EXPECT_EQ(pm.buf().varBinds.length, 0U);
-        ASSERT_EQ(salt.Size(), 8U);
-        EXPECT_EQ(sectest::ToHex(salt).substr(0, 8), "00000007");
+TEST(UsmPrivTest, EncryptMatchesOpenSslAndDecryptRestoresThePlaintext) {
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        EXPECT_EQ(priv->KeyLength(), p.keyLength);
+        for (unsigned int content : {0U, 6U, 14U, 15U, 60U, 126U}) {
+            SCOPED_TRACE(content);
+            const std::vector<unsigned char> plain = Sequence(content);
+            PlainMessage pm(plain, 7, 1234);
+            OctetString salt;
+            ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+            // CBC pads with 1 to a whole block (16 -> 24, 17 -> 24); CFB keeps
+            // the length.
+            const size_t cipherLength = p.padded ? (plain.size() / 8 + 1) * 8 : plain.size();
+            const std::vector<unsigned char> element = pm.Element();
+            ASSERT_GE(element.size(), 2U);
+            EXPECT_EQ(element[0], 0x04);
+            const size_t header = cipherLength < 128 ? 2 : 3;
+            ASSERT_EQ(element.size(), cipherLength + header);
+            EXPECT_EQ(pm.buf().scopedHeader.length, 0U);
+            EXPECT_EQ(pm.buf().pduHeader.length, 0U);
+            EXPECT_EQ(pm.buf().varBinds.length, 0U);
+            ASSERT_EQ(salt.Size(), 8U);
+            if (p.padded) {
+                EXPECT_EQ(sectest::ToHex(salt).substr(0, 8), "00000007");
+            }
+            // The same bytes as OpenSSL gives with the IV the protocol defines.
+            EXPECT_EQ(std::vector<unsigned char>(element.begin() + static_cast<long>(header),
+                                                 element.end()),
+                      ReferenceEncrypt(p, kKey, ExpectedIv(p, kKey, salt, 7, 1234), plain));
 
-        // Received: some header octets, then the element; decrypted in place.
-        std::vector<unsigned char> datagram = {0xEE, 0xEE, 0xEE};
-        datagram.insert(datagram.end(), element.begin(), element.end());
-        auto size = static_cast<unsigned int>(datagram.size());
-        ASSERT_TRUE(des.Decrypt(kKey, salt, datagram.data(), size, 3));
-        EXPECT_EQ(size, 3 + plain.size());
-        EXPECT_EQ(std::vector<unsigned char>(datagram.begin() + 3, datagram.begin() + size), plain);
+            // Received: some header octets, then the element; decrypted in place.
+            std::vector<unsigned char> datagram = {0xEE, 0xEE, 0xEE};
+            datagram.insert(datagram.end(), element.begin(), element.end());
+            auto size = static_cast<unsigned int>(datagram.size());
+            ASSERT_TRUE(Decrypt(*priv, kKey, salt, datagram, size, 3));
+            EXPECT_EQ(size, 3 + plain.size());
+            EXPECT_EQ(std::vector<unsigned char>(datagram.begin() + 3, datagram.begin() + size),
+                      plain);
+        }
+    }
+}
+
+TEST(UsmPrivTest, AesIvTakesTheReceivedEngineClock) {
+    // The sender's boots and time are part of the IV: the receiver must use
+    // those of the message, and DES ignores them.
+    const std::vector<unsigned char> plain = Sequence(40);
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        PlainMessage pm(plain, 9, 5000);
+        OctetString salt;
+        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+        const std::vector<unsigned char> element = pm.Element();
+        for (const auto& clock : {std::make_pair(9U, 5001U), std::make_pair(8U, 5000U)}) {
+            std::vector<unsigned char> d = element;
+            auto size = static_cast<unsigned int>(d.size());
+            if (p.padded) {
+                EXPECT_TRUE(Decrypt(*priv, kKey, salt, d, size, 0, clock.first, clock.second));
+            } else {
+                // A wrong IV garbles the plaintext: no SEQUENCE comes out.
+                EXPECT_THROW(Decrypt(*priv, kKey, salt, d, size, 0, clock.first, clock.second),
+                             snmp::Exception);
+            }
+        }
+        // Without the clock AES cannot decrypt at all.
+        std::vector<unsigned char> d = element;
+        auto size = static_cast<unsigned int>(d.size());
+        EXPECT_EQ(priv->Decrypt(kKey, salt, d.data(), size, 0), p.padded);
     }
 }
 
@@ -130,109 +250,133 @@ TEST(UsmPrivTest, AnyDesKeyIsAcceptedWeakOnesIncluded) {
     }
 }
 
-TEST(UsmPrivTest, SaltsCountUpWithinOneObjectAndNeverRepeatAcrossObjects) {
+TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
     const std::vector<unsigned char> plain = Sequence(10);
-    std::set<std::string> salts;
-    unsigned long previous = 0;
-    for (int i = 0; i < 50; ++i) {
-        // A fresh object per message, as the security processing uses.
-        PlainMessage pm(plain, 3);
-        snmp::PrivDES des;
-        OctetString salt;
-        ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-        const std::string hex = sectest::ToHex(salt);
-        EXPECT_EQ(hex.substr(0, 8), "00000003");
-        const unsigned long counter = std::stoul(hex.substr(8), nullptr, 16);
-        if (i > 0) {
-            EXPECT_EQ(counter, (previous + 1) & 0xFFFFFFFFUL);
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        std::set<std::string> salts;
+        unsigned long long previous = 0;
+        for (int i = 0; i < 50; ++i) {
+            // A fresh object per message, as the security processing uses.
+            PlainMessage pm(plain, 3);
+            auto priv = p.make();
+            OctetString salt;
+            ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+            const std::string hex = sectest::ToHex(salt);
+            // DES: boots, then a 32-bit counter; AES: a 64-bit counter.
+            if (p.padded) {
+                EXPECT_EQ(hex.substr(0, 8), "00000003");
+            }
+            const std::string counterHex = p.padded ? hex.substr(8) : hex;
+            const unsigned long long counter = std::stoull(counterHex, nullptr, 16);
+            const unsigned long long mask = p.padded ? 0xFFFFFFFFULL : ~0ULL;
+            if (i > 0) {
+                EXPECT_EQ(counter, (previous + 1) & mask);
+            }
+            previous = counter;
+            EXPECT_TRUE(salts.insert(hex).second) << "salt reused: " << hex;
         }
-        previous = counter;
-        EXPECT_TRUE(salts.insert(hex).second) << "salt reused: " << hex;
     }
 }
 
-TEST(UsmPrivTest, SaltCounterIsUniqueAcrossThreads) {
+TEST(UsmPrivTest, SaltCountersAreUniqueAcrossThreads) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 2000;
-    std::vector<std::vector<unsigned int>> drawn(kThreads);
+    std::vector<std::vector<unsigned int>> des(kThreads);
+    std::vector<std::vector<std::uint64_t>> aes(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&drawn, t] {
-            for (int i = 0; i < kPerThread; ++i)
-                drawn[t].push_back(snmp::PrivDES::NextSaltCounter());
+        threads.emplace_back([&des, &aes, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                des[t].push_back(snmp::PrivDES::NextSaltCounter());
+                aes[t].push_back(snmp::PrivAES::NextSalt());
+            }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    std::set<unsigned int> all;
-    for (const auto& values : drawn) all.insert(values.begin(), values.end());
-    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kPerThread));
+    std::set<unsigned int> allDes;
+    std::set<std::uint64_t> allAes;
+    for (const auto& values : des) allDes.insert(values.begin(), values.end());
+    for (const auto& values : aes) allAes.insert(values.begin(), values.end());
+    EXPECT_EQ(allDes.size(), static_cast<size_t>(kThreads * kPerThread));
+    EXPECT_EQ(allAes.size(), static_cast<size_t>(kThreads * kPerThread));
 }
 
 TEST(UsmPrivTest, PreconditionsFailWithoutTouchingTheData) {
     const std::vector<unsigned char> plain = Sequence(20);
-    PlainMessage pm(plain, 1);
-    snmp::PrivDES des;
-    OctetString salt = Octets("aa");
-    EXPECT_FALSE(des.Encrypt(Octets("0102030405060708a1a2a3a4a5a6a7"), pm.msg(), salt));
-    EXPECT_EQ(sectest::ToHex(salt), "aa");
-    EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        PlainMessage pm(plain, 1);
+        const OctetString shortKey(kKey.Data(), p.keyLength - 1);
+        OctetString salt = Octets("aa");
+        EXPECT_FALSE(priv->Encrypt(shortKey, pm.msg(), salt));
+        EXPECT_EQ(sectest::ToHex(salt), "aa");
+        EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
 
-    ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-    const std::vector<unsigned char> element = pm.Element();
-    std::vector<unsigned char> datagram = element;
-    auto size = static_cast<unsigned int>(datagram.size());
-    EXPECT_FALSE(
-        des.Decrypt(Octets("0102030405060708a1a2a3a4a5a6a7"), salt, datagram.data(), size, 0));
-    EXPECT_FALSE(des.Decrypt(kKey, Octets("01020304050607"), datagram.data(), size, 0));
-    EXPECT_FALSE(des.Decrypt(kKey, salt, datagram.data(), size, size));
-    EXPECT_EQ(size, element.size());
-    EXPECT_EQ(datagram, element);
+        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+        const std::vector<unsigned char> element = pm.Element();
+        std::vector<unsigned char> datagram = element;
+        auto size = static_cast<unsigned int>(datagram.size());
+        EXPECT_FALSE(Decrypt(*priv, shortKey, salt, datagram, size, 0));
+        EXPECT_FALSE(Decrypt(*priv, kKey, OctetString(salt.Data(), 7), datagram, size, 0));
+        EXPECT_FALSE(Decrypt(*priv, kKey, salt, datagram, size, size));
+        EXPECT_EQ(size, element.size());
+        EXPECT_EQ(datagram, element);
+    }
 }
 
 TEST(UsmPrivTest, DecryptRejectsBadFraming) {
-    const std::vector<unsigned char> plain = Sequence(20);
-    PlainMessage pm(plain, 1);
-    snmp::PrivDES des;
-    OctetString salt;
-    ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-    const std::vector<unsigned char> element = pm.Element();  // 04 18 <24 octets>
-    ASSERT_EQ(element[1], 24);
-
-    {
-        SCOPED_TRACE("length not a multiple of the block");
-        std::vector<unsigned char> d = element;
-        d[1] = 23;
-        d.pop_back();
-        auto size = static_cast<unsigned int>(d.size());
-        EXPECT_FALSE(des.Decrypt(kKey, salt, d.data(), size, 0));
-        EXPECT_EQ(size, d.size());
-    }
-    {
-        SCOPED_TRACE("not an OCTET STRING");
-        std::vector<unsigned char> d = element;
-        d[0] = 0x30;
-        auto size = static_cast<unsigned int>(d.size());
-        try {
-            des.Decrypt(kKey, salt, d.data(), size, 0);
-            ADD_FAILURE() << "no exception";
-        } catch (const snmp::Exception& e) {
-            EXPECT_EQ(e.Type(), 1);
+    const std::vector<unsigned char> plain = Sequence(22);  // 24 octets in all
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        PlainMessage pm(plain, 1);
+        OctetString salt;
+        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+        const std::vector<unsigned char> element = pm.Element();  // 04 len <24 or 32 octets>
+        {
+            SCOPED_TRACE("one octet cut off the end");
+            std::vector<unsigned char> d = element;
+            d[1] = static_cast<unsigned char>(d[1] - 1);
+            d.pop_back();
+            auto size = static_cast<unsigned int>(d.size());
+            // CBC needs whole blocks; CFB takes any length, and the scoped
+            // PDU then no longer fits what was decrypted.
+            if (p.padded) {
+                EXPECT_FALSE(Decrypt(*priv, kKey, salt, d, size, 0));
+            } else {
+                EXPECT_THROW(Decrypt(*priv, kKey, salt, d, size, 0), snmp::Exception);
+            }
+            EXPECT_EQ(size, d.size());
         }
-    }
-    {
-        SCOPED_TRACE("wrong key: the plaintext is no SEQUENCE");
-        std::vector<unsigned char> d = element;
-        auto size = static_cast<unsigned int>(d.size());
-        OctetString wrong = kKey;
-        wrong[0] ^= 0x80;  // beyond DES parity: a different key
-        wrong[9] ^= 0x01;  // and a different IV
-        try {
-            des.Decrypt(wrong, salt, d.data(), size, 0);
-            ADD_FAILURE() << "no exception";
-        } catch (const snmp::Exception& e) {
-            EXPECT_EQ(e.Type(), 1);
+        {
+            SCOPED_TRACE("not an OCTET STRING");
+            std::vector<unsigned char> d = element;
+            d[0] = 0x30;
+            auto size = static_cast<unsigned int>(d.size());
+            try {
+                Decrypt(*priv, kKey, salt, d, size, 0);
+                ADD_FAILURE() << "no exception";
+            } catch (const snmp::Exception& e) {
+                EXPECT_EQ(e.Type(), 1);
+            }
         }
-        EXPECT_EQ(size, d.size());
+        {
+            SCOPED_TRACE("wrong key: the plaintext is no SEQUENCE");
+            std::vector<unsigned char> d = element;
+            auto size = static_cast<unsigned int>(d.size());
+            OctetString wrong = kKey;
+            wrong[0] ^= 0x80;  // beyond DES parity: a different key
+            wrong[9] ^= 0x01;  // and a different DES IV
+            try {
+                Decrypt(*priv, wrong, salt, d, size, 0);
+                ADD_FAILURE() << "no exception";
+            } catch (const snmp::Exception& e) {
+                EXPECT_EQ(e.Type(), 1);
+            }
+            EXPECT_EQ(size, d.size());
+        }
     }
 }
 
@@ -240,26 +384,29 @@ TEST(UsmPrivTest, ClaimedLengthBeyondTheDatagramFailsWithoutReadingPastIt) {
     // Regression: the element's length was trusted, so a short datagram made
     // the decryption read past its end.
     const std::vector<unsigned char> plain = Sequence(20);
-    PlainMessage pm(plain, 1);
-    snmp::PrivDES des;
-    OctetString salt;
-    ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-    const std::vector<unsigned char> element = pm.Element();
-    for (size_t cut : {1UL, 8UL, 23UL}) {
-        SCOPED_TRACE(cut);
-        // An exactly sized heap block, so that a read past it is caught by
-        // the address sanitizer.
-        const size_t length = element.size() - cut;
-        auto d = std::make_unique<unsigned char[]>(length);
-        std::memcpy(d.get(), element.data(), length);
-        auto size = static_cast<unsigned int>(length);
-        EXPECT_FALSE(des.Decrypt(kKey, salt, d.get(), size, 0));
-        EXPECT_EQ(size, length);
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        PlainMessage pm(plain, 1);
+        OctetString salt;
+        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+        const std::vector<unsigned char> element = pm.Element();
+        for (size_t cut : {1UL, 8UL, 21UL}) {
+            SCOPED_TRACE(cut);
+            // An exactly sized heap block, so that a read past it is caught by
+            // the address sanitizer.
+            const size_t length = element.size() - cut;
+            auto d = std::make_unique<unsigned char[]>(length);
+            std::memcpy(d.get(), element.data(), length);
+            auto size = static_cast<unsigned int>(length);
+            EXPECT_FALSE(priv->Decrypt(kKey, salt, 1, 1234, d.get(), size, 0));
+            EXPECT_EQ(size, length);
+        }
+        // A long-form length claiming far more than there is.
+        std::vector<unsigned char> d = {0x04, 0x82, 0xFF, 0xF8, 0x00, 0x00};
+        auto size = static_cast<unsigned int>(d.size());
+        EXPECT_FALSE(Decrypt(*priv, kKey, salt, d, size, 0));
     }
-    // A long-form length claiming far more than there is.
-    std::vector<unsigned char> d = {0x04, 0x82, 0xFF, 0xF8, 0x00, 0x00};
-    auto size = static_cast<unsigned int>(d.size());
-    EXPECT_FALSE(des.Decrypt(kKey, salt, d.data(), size, 0));
 }
 
 TEST(UsmPrivTest, DecryptedSequenceLongerThanThePlaintextIsRejected) {
@@ -268,19 +415,22 @@ TEST(UsmPrivTest, DecryptedSequenceLongerThanThePlaintextIsRejected) {
     // the datagram.
     std::vector<unsigned char> plain = {0x30, 0x7F};
     plain.resize(16, 0x11);
-    PlainMessage pm(plain, 1);
-    snmp::PrivDES des;
-    OctetString salt;
-    ASSERT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-    std::vector<unsigned char> d = pm.Element();
-    auto size = static_cast<unsigned int>(d.size());
-    try {
-        des.Decrypt(kKey, salt, d.data(), size, 0);
-        ADD_FAILURE() << "no exception";
-    } catch (const snmp::Exception& e) {
-        EXPECT_EQ(e.Type(), 1);
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        auto priv = p.make();
+        PlainMessage pm(plain, 1);
+        OctetString salt;
+        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+        std::vector<unsigned char> d = pm.Element();
+        auto size = static_cast<unsigned int>(d.size());
+        try {
+            Decrypt(*priv, kKey, salt, d, size, 0, 1, 1234);
+            ADD_FAILURE() << "no exception";
+        } catch (const snmp::Exception& e) {
+            EXPECT_EQ(e.Type(), 1);
+        }
+        EXPECT_EQ(size, d.size());
     }
-    EXPECT_EQ(size, d.size());
 }
 
 TEST(UsmPrivTest, EncryptRefusesCiphertextThatWouldOverrunItsBuffer) {
@@ -288,12 +438,99 @@ TEST(UsmPrivTest, EncryptRefusesCiphertextThatWouldOverrunItsBuffer) {
     // plaintext that passes the message-size test but not that room must
     // be refused rather than written past the buffer.
     const unsigned int maxEnc = snmp::Message::MaxEnc();
-    const std::vector<unsigned char> plain(maxEnc - 8, 0x42);
-    PlainMessage pm(plain, 1);
+    for (const Protocol& p : Protocols()) {
+        SCOPED_TRACE(p.name);
+        const std::vector<unsigned char> plain(maxEnc - (p.padded ? 8 : 2), 0x42);
+        PlainMessage pm(plain, 1);
+        OctetString salt;
+        EXPECT_FALSE(p.make()->Encrypt(kKey, pm.msg(), salt));
+        EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
+    }
+}
+
+TEST(UsmPrivTest, ShortPrivacyKeysAreExtendedOnlyWhereTheCipherNeedsMore) {
+    // Blumenthal appends H(key); Reeder appends the key put through
+    // password-to-key and localisation again (both confirmed against
+    // net-snmp by the captured datagrams). Keys long enough stay whole.
+    const OctetString engine = sectest::RfcEngineId();
+    snmp::AuthMD5 md5;
+    const OctetString kul = Octets("526f5eed9fcce26f8964c2930787d82b");
+    OctetString hashed;
+    ASSERT_TRUE(md5.Digest(kul, nullptr, 0, hashed));
+    OctetString relocalized;
+    OctetString ku;
+    ASSERT_TRUE(md5.PasswordToKey(std::string(reinterpret_cast<const char*>(kul.Data()), 16), ku));
+    ASSERT_TRUE(md5.LocalizeKey(engine, ku, relocalized));
+    struct Case {
+        const char* name;
+        std::unique_ptr<snmp::USMPriv> priv;
+        OctetString expected;
+    };
+    const auto joined = [&kul](const OctetString& tail, unsigned int length) {
+        OctetString out = kul;
+        out += tail;
+        out.Resize(static_cast<int>(length));
+        return out;
+    };
+    Case cases[] = {
+        {"DES", std::make_unique<snmp::PrivDES>(), kul},
+        {"AES128", std::make_unique<snmp::PrivAES128>(), kul},
+        {"AES192", std::make_unique<snmp::PrivAES192>(), joined(hashed, 24)},
+        {"AES256", std::make_unique<snmp::PrivAES256>(), joined(hashed, 32)},
+        {"AES192C", std::make_unique<snmp::PrivAES192C>(), joined(relocalized, 24)},
+        {"AES256C", std::make_unique<snmp::PrivAES256C>(), joined(relocalized, 32)},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OctetString key = kul;
+        ASSERT_TRUE(c.priv->ExtendKey(md5, engine, key));
+        EXPECT_EQ(sectest::ToHex(key), sectest::ToHex(c.expected));
+        // A 64-octet SHA-512 key is long enough for every cipher.
+        OctetString longKey(std::string(64, 'L'));
+        snmp::AuthSHA512 sha512;
+        ASSERT_TRUE(c.priv->ExtendKey(sha512, engine, longKey));
+        EXPECT_EQ(longKey, OctetString(std::string(64, 'L')));
+        // Too short with no way to extend it (DES), or nothing to extend.
+        OctetString tooShort = Octets("0102");
+        OctetString empty;
+        EXPECT_EQ(c.priv->ExtendKey(md5, engine, tooShort), std::string(c.name) != "DES");
+        EXPECT_FALSE(c.priv->ExtendKey(md5, engine, empty));
+        EXPECT_TRUE(empty.Empty());
+    }
+}
+
+TEST(UsmPrivTest, LegacyAlgorithmsStayInTheLibrarysOwnOpenSslContext) {
+    // The host's default context is left as the host set it up: the
+    // library's DES-CBC must not make it fetchable there.
+    EVP_CIPHER* before = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
+    const bool hostHasLegacy = before != nullptr || OSSL_PROVIDER_available(nullptr, "legacy");
+    EVP_CIPHER_free(before);
+    if (hostHasLegacy) GTEST_SKIP() << "the host's OpenSSL configuration loads the legacy provider";
+
+    ASSERT_TRUE(snmp::detail::EnsureCryptoReady());
+    ASSERT_NE(snmp::detail::CryptoContext(), nullptr);
+    EXPECT_NE(snmp::detail::CachedCipher("DES-CBC"), nullptr);
+    // A DES message goes through the library all the same.
+    PlainMessage pm(Sequence(20), 1);
     snmp::PrivDES des;
     OctetString salt;
-    EXPECT_FALSE(des.Encrypt(kKey, pm.msg(), salt));
-    EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
+    EXPECT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
+
+    EVP_CIPHER* after = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
+    EXPECT_EQ(after, nullptr);
+    EVP_CIPHER_free(after);
+    EXPECT_FALSE(OSSL_PROVIDER_available(nullptr, "legacy"));
+
+    // A host that wants legacy algorithms loads them itself, and unloading
+    // them again leaves the library's DES in place.
+    OSSL_PROVIDER* hostLegacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    ASSERT_NE(hostLegacy, nullptr);
+    EVP_CIPHER* hostDes = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
+    EXPECT_NE(hostDes, nullptr);
+    EVP_CIPHER_free(hostDes);
+    OSSL_PROVIDER_unload(hostLegacy);
+    PlainMessage again(Sequence(20), 1);
+    EXPECT_TRUE(des.Encrypt(kKey, again.msg(), salt));
 }
 
 }  // namespace
