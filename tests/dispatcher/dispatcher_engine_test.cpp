@@ -237,7 +237,7 @@ TEST_F(DispatcherEngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     EXPECT_EQ(sent[0]->SecurityLevel(), SecLevelNoAuthNoPriv);
     EXPECT_TRUE(sent[0]->Reportable());
     EXPECT_EQ(sent[0]->SecurityModel(), SecModelUSM);
-    EXPECT_EQ(FirstName(*sent[0]), ".1.3.6.1.2.1.1.1.0");
+    EXPECT_EQ(Bindings(*sent[0]), ".1.3.6.1.2.1.1.1.0=type 5");
 
     // Unknown engine (only the first binding decides): again at authNoPriv;
     // not in time window: again at the request's own level.
@@ -372,11 +372,9 @@ TEST_F(DispatcherEngineTest, SendReportBuildsTheReportOfEachFailure) {
         EXPECT_EQ(report->EngineId(), request.EngineId());
         EXPECT_FALSE(report->Reportable());
         EXPECT_EQ(report->SecurityLevel(), c.level);
-        ASSERT_EQ(report->VarBinds().size(), 1u);
-        EXPECT_EQ(FirstName(*report), c.oid);
-        EXPECT_EQ(report->VarBinds().front().Value().Type(), 0x02u);
-        EXPECT_EQ(static_cast<unsigned int>(report->VarBinds().front().Value().Integer()),
-                  SnmpStats::Instance()->USMStat(c.type));
+        // One INTEGER binding: the counter of the failure.
+        EXPECT_EQ(Bindings(*report),
+                  c.oid + ("=" + std::to_string(SnmpStats::Instance()->USMStat(c.type))));
     }
 
     // A Report replaces the record of a request the host still holds, and

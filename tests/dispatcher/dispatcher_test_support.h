@@ -44,10 +44,6 @@ inline std::string Text(const ObjectId& oid) {
     return s;
 }
 
-inline std::string FirstName(const Message& m) {
-    return m.VarBinds().empty() ? std::string() : Text(m.VarBinds().front().Objid());
-}
-
 // "name=value ..." of a message's bindings; values other than strings,
 // integers and object identifiers show their type.
 inline std::string Bindings(const Message& m) {
