@@ -273,28 +273,29 @@ TEST_F(DispatcherLoopbackTest, TrapsArriveAndInformsAreAnswered) {
 }
 
 TEST_F(DispatcherLoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
-    const struct {
-        const char* user;
-        USMAuthProtocol auth;
-        USMPrivProtocol priv;
-    } cases[] = {
-        {"plain", USMAuthNone, USMPrivNone},  {"md5", USMAuthMD5, USMPrivNone},
-        {"sha", USMAuthSHA1, USMPrivNone},    {"md5des", USMAuthMD5, USMPrivDES},
-        {"sha1des", USMAuthSHA1, USMPrivDES},
-    };
+    // Every authentication protocol with every privacy protocol, and neither.
+    std::vector<std::pair<USMAuthProtocol, USMPrivProtocol>> pairs{{USMAuthNone, USMPrivNone}};
+    for (int auth = USMAuthMD5; auth <= USMAuthSHA512; ++auth) {
+        for (int priv = USMPrivNone; priv <= USMPrivAES256C; ++priv) {
+            pairs.emplace_back(static_cast<USMAuthProtocol>(auth),
+                               static_cast<USMPrivProtocol>(priv));
+        }
+    }
     SnmpStats* stats = SnmpStats::Instance();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.user);
-        agentUsers_.Add(c.user, c.auth, c.priv, "authpass-1", "privpass-1");
-        managerUsers_.Add(c.user, c.auth, c.priv, "authpass-1", "privpass-1");
+    for (const auto& c : pairs) {
+        const std::string user =
+            "auth" + std::to_string(c.first) + "-priv" + std::to_string(c.second);
+        SCOPED_TRACE(user);
+        agentUsers_.Add(user, c.first, c.second, "authpass-1", "privpass-1");
+        managerUsers_.Add(user, c.first, c.second, "authpass-1", "privpass-1");
         // The agent answers the probe with an unknown-engine Report, an
         // authenticated user's next try with a not-in-time-window Report.
         const unsigned int unknownEngine = stats->USMStat(200) + 1;
-        const unsigned int timeWindow = stats->USMStat(204) + (c.auth != USMAuthNone ? 1 : 0);
+        const unsigned int timeWindow = stats->USMStat(204) + (c.first != USMAuthNone ? 1 : 0);
         // Once the engine is known, the next request goes straight through.
         for (bool discover : {true, false}) {
             Collector collector;
-            Message* m = V3Get(c.user);
+            Message* m = V3Get(user);
             const v3SecurityLevel level = m->SecurityLevel();
             int id = 0;
             ASSERT_TRUE(client_->SendRequest(m, id, discover, &collector));
@@ -307,7 +308,7 @@ TEST_F(DispatcherLoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
             EXPECT_EQ(stats->USMStat(200), unknownEngine);
             EXPECT_EQ(stats->USMStat(204), timeWindow);
         }
-        EXPECT_EQ(managerUsers_.Stored(c.user).EngineId(), ServerEngineId());
+        EXPECT_EQ(managerUsers_.Stored(user).EngineId(), ServerEngineId());
         EXPECT_EQ(Imp(client_.get()).KeptV3RequestCount(), 0u);
     }
 }
