@@ -1,6 +1,6 @@
-// Test doubles for the socket tasks: a routing object and a dispatcher that
-// record what the tasks hand them, an observer that records events, and
-// loopback socket helpers (127.0.0.1 only).
+// Test doubles for the transport tests: a dispatcher and a routing object that
+// record what the socket tasks hand them, an observer that records events, a
+// debug-level guard and loopback socket helpers (127.0.0.1 only).
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,25 +25,30 @@
 #include "snmp/message.h"
 #include "snmp/transport/udp_transporter.h"
 #include "snmp/watch.h"
+#include "velport/debug_level.h"
 
 namespace snmp {
 namespace testing_support {
 
 // Generous: only a broken implementation ever waits this long.
-constexpr auto kWait = std::chrono::seconds(10);
+constexpr int kWaitMs = 10000;
 
-// A dispatcher of a given mode that records Cancel and SendReport calls.
+// Sets the process debug level for one scope.
+class DebugLevel {
+public:
+    explicit DebugLevel(int level) : saved_(__Velmar_Debug_Level) { __Velmar_Debug_Level = level; }
+    ~DebugLevel() { __Velmar_Debug_Level = saved_; }
+
+private:
+    int saved_;
+};
+
+// A dispatcher of a given mode recording Cancel and SendReport as
+// "cancel <id> <discard>" and "report <id> <error>".
 class RecordingDispatcher : public Dispatcher {
 public:
     explicit RecordingDispatcher(Type type) : type_(type) {}
-
-    struct Call {
-        std::string what;
-        int value;
-        int extra;
-    };
-
-    std::vector<Call> Calls() {
+    std::vector<std::string> Calls() {
         std::lock_guard<std::mutex> g(lock_);
         return calls_;
     }
@@ -66,28 +72,30 @@ public:
     bool HandleRequest(Message*) override { return false; }
     bool SendRequest(Message*, int&, bool, Requestor*) override { return false; }
     bool Enqueue(Message*) override { return false; }
-    bool SendReport(const Message& request, int errorType) override {
-        std::lock_guard<std::mutex> g(lock_);
-        calls_.push_back({"report", request.RequestId(), errorType});
-        return true;
-    }
     bool HandleResponse(Message*) override { return false; }
     bool NextOutgoing(Message**, bool) override { return false; }
+    Message* NextResponse() override { return nullptr; }
+    bool SendReport(const Message& request, int errorType) override {
+        Record("report " + std::to_string(request.RequestId()) + " " + std::to_string(errorType));
+        return true;
+    }
     Message* Cancel(int requestId, bool discard) override {
-        std::lock_guard<std::mutex> g(lock_);
-        calls_.push_back({"cancel", requestId, discard ? 1 : 0});
+        Record("cancel " + std::to_string(requestId) + " " + std::to_string(discard));
         return nullptr;
     }
-    Message* NextResponse() override { return nullptr; }
 
 private:
+    void Record(const std::string& call) {
+        std::lock_guard<std::mutex> g(lock_);
+        calls_.push_back(call);
+    }
     Type type_;
     std::mutex lock_;
-    std::vector<Call> calls_;
+    std::vector<std::string> calls_;
 };
 
 // The routing object: feeds the sender from a list and keeps every message
-// the tasks deliver.
+// the tasks deliver (or refuses them after SetAccept(false)).
 class RecordingQueue : public MsgQueue {
 public:
     explicit RecordingQueue(Type type) : dispatcher_(type) {
@@ -105,24 +113,16 @@ public:
     bool Receive(Message* msg) override {
         std::lock_guard<std::mutex> g(lock_);
         ++offered_;
-        if (!accept_) {
-            cv_.notify_all();
-            return false;
-        }
-        received_.emplace_back(msg);
+        if (accept_) received_.emplace_back(msg);
         cv_.notify_all();
-        return true;
+        return accept_;
     }
     bool NextToSend(Message** out) override {
         std::lock_guard<std::mutex> g(lock_);
-        if (outgoing_.empty()) {
-            *out = nullptr;
-            return false;
-        }
-        *out = outgoing_.front();
-        outgoing_.pop_front();
+        *out = outgoing_.empty() ? nullptr : outgoing_.front();
+        if (*out != nullptr) outgoing_.pop_front();
         cv_.notify_all();
-        return true;
+        return *out != nullptr;
     }
 
     void Push(Message* msg) {
@@ -133,25 +133,14 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         accept_ = accept;
     }
-    // Waits until `n` messages were offered to Receive.
     bool WaitOffered(size_t n) {
-        std::unique_lock<std::mutex> g(lock_);
-        return cv_.wait_for(g, kWait, [&] { return offered_ >= n; });
+        return Wait([&] { return offered_ >= n; });
     }
-    // Waits until a message with request id `id` was delivered.
-    bool WaitRequestId(int id) {
-        std::unique_lock<std::mutex> g(lock_);
-        return cv_.wait_for(g, kWait, [&] {
-            for (const auto& m : received_) {
-                if (m->RequestId() == id) return true;
-            }
-            return false;
-        });
-    }
-    // Waits until the sender has taken every pushed message.
     bool WaitOutgoingEmpty() {
-        std::unique_lock<std::mutex> g(lock_);
-        return cv_.wait_for(g, kWait, [&] { return outgoing_.empty(); });
+        return Wait([&] { return outgoing_.empty(); });
+    }
+    bool WaitRequestId(int id) {
+        return Wait([&] { return !received_.empty() && received_.back()->RequestId() == id; });
     }
     size_t Offered() {
         std::lock_guard<std::mutex> g(lock_);
@@ -167,6 +156,10 @@ public:
     RecordingDispatcher& TestDispatcher() { return dispatcher_; }
 
 private:
+    bool Wait(const std::function<bool()>& done) {
+        std::unique_lock<std::mutex> g(lock_);
+        return cv_.wait_for(g, std::chrono::milliseconds(kWaitMs), done);
+    }
     RecordingDispatcher dispatcher_;
     std::unique_ptr<UDPTransporter> transporter_;
     std::mutex lock_;
@@ -177,100 +170,86 @@ private:
     bool accept_ = true;
 };
 
-// Records every event with the fields a test looks at.
+// Records every event by name ("receive", "decode", "send", "except <type>"),
+// and what the first received message held when it was announced.
 class RecordingWatch : public Watch {
 public:
-    struct Event {
-        std::string what;  // "receive", "decode", "send", "except"
-        int excType;
-        unsigned int pduType;
-        int errStat;
-        unsigned short srcPort;
-        unsigned short dstPort;
-        size_t bindings;
-    };
+    void OnReceive(const Message& m) override {
+        Add("receive", "pdu " + std::to_string(m.Type()) + " from " + std::to_string(m.SrcPort()) +
+                           " to " + std::to_string(m.DstPort()));
+    }
+    void OnDecode(const Message&) override { Add("decode"); }
+    void OnSend(const Message&) override { Add("send"); }
+    void OnExcept(const Message&, const Exception& e) override {
+        Add("except " + std::to_string(e.Type()));
+    }
 
-    void OnReceive(const Message& m) override { Add("receive", -1, m); }
-    void OnDecode(const Message& m) override { Add("decode", -1, m); }
-    void OnSend(const Message& m) override { Add("send", -1, m); }
-    void OnExcept(const Message& m, const Exception& e) override { Add("except", e.Type(), m); }
-
-    std::vector<Event> Events() {
+    std::vector<std::string> Names() {
         std::lock_guard<std::mutex> g(lock_);
         return events_;
     }
-    std::vector<std::string> Names() {
+    std::string FirstReceive() {
         std::lock_guard<std::mutex> g(lock_);
-        std::vector<std::string> v;
-        for (const auto& e : events_) v.push_back(e.what);
-        return v;
+        return firstReceive_;
     }
     bool WaitEvents(size_t n) {
         std::unique_lock<std::mutex> g(lock_);
-        return cv_.wait_for(g, kWait, [&] { return events_.size() >= n; });
+        return cv_.wait_for(g, std::chrono::milliseconds(kWaitMs),
+                            [&] { return events_.size() >= n; });
     }
 
 private:
-    void Add(const char* what, int type, const Message& m) {
+    void Add(const std::string& what, const std::string& detail = "") {
         std::lock_guard<std::mutex> g(lock_);
-        events_.push_back(
-            {what, type, m.Type(), m.ErrStat(), m.SrcPort(), m.DstPort(), m.VarBinds().size()});
+        if (firstReceive_.empty()) firstReceive_ = detail;
+        events_.push_back(what);
         cv_.notify_all();
     }
     std::mutex lock_;
     std::condition_variable cv_;
-    std::vector<Event> events_;
+    std::vector<std::string> events_;
+    std::string firstReceive_;
 };
 
-// A plain UDP socket on 127.0.0.1 with a system-chosen port.
+// Waits until `fd` is readable.
+inline bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, kWaitMs) == 1;
+}
+
+// A plain UDP socket on 127.0.0.1 with a system-chosen port, opened and used
+// through the transport.
 class Peer {
 public:
-    Peer() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        socklen_t len = sizeof(a);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    Peer() : fd_(transport_.Open(local_, false)) {}
     ~Peer() { ::close(fd_); }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    unsigned short Port() const { return port_; }
-    int Fd() const { return fd_; }
-
-    bool SendTo(unsigned short port, const std::vector<unsigned char>& bytes) const {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a),
-                        sizeof(a)) == static_cast<ssize_t>(bytes.size());
+    unsigned short Port() const { return local_.Port(); }
+    bool SendTo(unsigned short port, const std::vector<unsigned char>& bytes) {
+        Message to;
+        to.SetDstAddr(brask::IpAddr("127.0.0.1"));
+        to.SetDstPort(port);
+        const int n = static_cast<int>(bytes.size());
+        return transport_.Send(fd_, to, reinterpret_cast<const char*>(bytes.data()), n) == n;
     }
     // Waits for one datagram; false when none came in time.
-    bool Recv(std::vector<unsigned char>& out, unsigned short* fromPort = nullptr) const {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1,
-                   static_cast<int>(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(kWait).count())) != 1)
-            return false;
-        out.resize(65536);
-        sockaddr_in a{};
-        socklen_t len = sizeof(a);
-        const ssize_t n =
-            ::recvfrom(fd_, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
-        if (n < 0) return false;
-        out.resize(static_cast<size_t>(n));
-        if (fromPort != nullptr) *fromPort = ntohs(a.sin_port);
-        return true;
+    bool Recv(std::vector<unsigned char>& out, unsigned short* fromPort = nullptr) {
+        out.resize(65535);
+        sockaddr_in from{};
+        const int n = Readable(fd_) ? transport_.Receive(
+                                          fd_, 0, reinterpret_cast<char*>(out.data()), 65535, &from)
+                                    : -1;
+        out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+        if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
+        return n >= 0;
     }
 
 private:
-    int fd_ = -1;
-    unsigned short port_ = 0;
+    UDPTransporter transport_;
+    brask::IpEndpoint local_{brask::IpAddr("127.0.0.1"), 0};
+    int fd_;
 };
 
 inline VarBind NullBinding(const char* oid) {
@@ -279,9 +258,10 @@ inline VarBind NullBinding(const char* oid) {
     return VarBind(id, AsnValue(0x05));
 }
 
-// An SNMPv2c (or v1) message to 127.0.0.1:`port`.
+// An SNMPv2c (or v1) request to 127.0.0.1:`port` with `extra` long bindings
+// after the first.
 inline Message* MakeRequest(unsigned short port, unsigned int type, int requestId,
-                            SnmpVersion version = SnmpVersionV2c) {
+                            SnmpVersion version = SnmpVersionV2c, int extra = 0) {
     auto* m = new Message();
     m->SetVersion(version);
     m->SetCommunity("public");
@@ -290,6 +270,7 @@ inline Message* MakeRequest(unsigned short port, unsigned int type, int requestI
     m->SetDstAddr(brask::IpAddr("127.0.0.1"));
     m->SetDstPort(port);
     m->AddVarBind(NullBinding("1.3.6.1.2.1.1.1.0"));
+    for (int i = 0; i < extra; ++i) m->AddVarBind(NullBinding("1.3.6.1.4.1.99999.1.2.3.4.5.6"));
     return m;
 }
 
