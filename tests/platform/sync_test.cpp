@@ -1,5 +1,7 @@
-// Mutex exclusion and re-entry, the event that keeps an early signal, and the
+// The re-entrant mutex, the event that keeps an early signal, and the
 // counting semaphore with its time-out.
+#include "brask/sync.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,9 +9,6 @@
 #include <future>
 #include <memory>
 #include <thread>
-#include <vector>
-
-#include "brask/sync.h"
 
 namespace {
 
@@ -17,38 +16,13 @@ using namespace std::chrono_literals;
 
 // Long enough that a correct implementation never reaches it, even under
 // sanitizers on a loaded machine.
-constexpr auto kGenerous = 20s;
+constexpr unsigned int kGenerousMs = 20000;
 
-TEST(Mutex, ExcludesOtherThreadsForBothKinds) {
-    for (const bool recursive : {false, true}) {
-        SCOPED_TRACE(recursive ? "recursive" : "plain");
-        std::unique_ptr<brask::Mutex> mutex(brask::Mutex::Create(recursive));
-        ASSERT_NE(mutex, nullptr);
-        long counter = 0;  // deliberately unsynchronised except by the mutex
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&] {
-                for (int i = 0; i < 20000; ++i) {
-                    mutex->Lock();
-                    ++counter;
-                    mutex->Unlock();
-                }
-            });
-        }
-        for (auto& thread : threads) {
-            thread.join();
-        }
-        EXPECT_EQ(counter, 4 * 20000);
-    }
-}
-
-TEST(Mutex, RecursiveLockIsReenterableAndHeldUntilLastUnlock) {
+TEST(Mutex, RecursiveLockIsReenterableAndHeldUntilTheLastUnlock) {
     std::unique_ptr<brask::Mutex> mutex(brask::Mutex::Create(true));
     // Re-entry runs on a helper thread so that a lock which deadlocks fails
     // the test instead of hanging it.
-    std::promise<void> reentered;
-    std::promise<void> releaseOnce;
-    std::promise<void> releaseTwice;
+    std::promise<void> reentered, releaseOnce, releaseTwice;
     std::thread holder([&] {
         mutex->Lock();
         mutex->Lock();
@@ -58,12 +32,10 @@ TEST(Mutex, RecursiveLockIsReenterableAndHeldUntilLastUnlock) {
         releaseTwice.get_future().wait();
         mutex->Unlock();
     });
-    auto entered = reentered.get_future();
-    if (entered.wait_for(kGenerous) != std::future_status::ready) {
+    if (reentered.get_future().wait_for(20s) != std::future_status::ready) {
         holder.detach();
         FAIL() << "the holding thread could not take the lock a second time";
     }
-
     std::atomic<bool> acquired{false};
     std::thread contender([&] {
         mutex->Lock();
@@ -80,91 +52,46 @@ TEST(Mutex, RecursiveLockIsReenterableAndHeldUntilLastUnlock) {
     EXPECT_TRUE(acquired.load());
 }
 
-TEST(Event, AutoResetKeepsAnEarlySignalAndConsumesIt) {
+TEST(Event, AutoResetKeepsAnEarlySignalOnceAndManualResetWakesAllUntilReset) {
     std::unique_ptr<brask::Event> event(brask::Event::Create(brask::Event::kAutoReset));
-    ASSERT_NE(event, nullptr);
     EXPECT_FALSE(event->Wait(0u));  // starts unsignalled
-
-    // Signal before anyone waits: the wait still sees it, once.
     event->Signal();
     event->Signal();  // a second signal is not counted
     EXPECT_TRUE(event->Wait(0u));
     EXPECT_FALSE(event->Wait(10u));
-
-    event->Signal();
-    event->Wait();  // returns at once: would hang if the signal were lost
-    EXPECT_FALSE(event->Wait(0u));
-
     // Cross-thread: the signaller may run before or after the waiter blocks.
     for (int round = 0; round < 200; ++round) {
         std::thread signaller([&] { event->Signal(); });
-        const bool woke = event->Wait(static_cast<unsigned int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(kGenerous).count()));
+        const bool woke = event->Wait(kGenerousMs);
         signaller.join();
         ASSERT_TRUE(woke) << "round " << round;
     }
-}
 
-TEST(Event, ManualResetWakesEveryWaiterUntilReset) {
-    std::unique_ptr<brask::Event> event(brask::Event::Create(brask::Event::kManualReset));
-    ASSERT_NE(event, nullptr);
-    std::vector<std::future<bool>> waiters;
-    for (int i = 0; i < 3; ++i) {
-        waiters.push_back(std::async(std::launch::async, [&] {
-            return event->Wait(static_cast<unsigned int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(kGenerous).count()));
-        }));
-    }
-    event->Signal();
-    for (auto& waiter : waiters) {
-        EXPECT_TRUE(waiter.get());
-    }
-    EXPECT_TRUE(event->Wait(0u));  // still signalled
-    event->Reset();
-    EXPECT_FALSE(event->Wait(10u));
-
+    std::unique_ptr<brask::Event> manual(brask::Event::Create(brask::Event::kManualReset));
+    auto first = std::async(std::launch::async, [&] { return manual->Wait(kGenerousMs); });
+    auto second = std::async(std::launch::async, [&] { return manual->Wait(kGenerousMs); });
+    manual->Signal();
+    EXPECT_TRUE(first.get());
+    EXPECT_TRUE(second.get());
+    EXPECT_TRUE(manual->Wait(0u));  // still signalled
+    manual->Reset();
+    EXPECT_FALSE(manual->Wait(10u));
     EXPECT_EQ(brask::Event::Create(2), nullptr);
-    EXPECT_EQ(brask::Event::Create(-1), nullptr);
 }
 
 TEST(Semaphore, CountsPostsAndTimesOutWhenEmpty) {
     std::unique_ptr<brask::Semaphore> semaphore(brask::Semaphore::Create());
-    ASSERT_NE(semaphore, nullptr);
-    EXPECT_FALSE(semaphore->Wait(0u));
     EXPECT_FALSE(semaphore->Wait(30u));
-
-    semaphore->Post();
     semaphore->Post();
     semaphore->Post();
     EXPECT_TRUE(semaphore->Wait(0u));
     semaphore->Wait();
-    EXPECT_TRUE(semaphore->Wait(0u));
-    EXPECT_FALSE(semaphore->Wait(0u));  // three posts, three takes
+    EXPECT_FALSE(semaphore->Wait(0u));  // two posts, two takes
 
     // A post during a timed wait ends it with success.
-    auto waiter = std::async(std::launch::async, [&] {
-        return semaphore->Wait(static_cast<unsigned int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(kGenerous).count()));
-    });
-    std::this_thread::sleep_for(20ms);
+    auto waiter = std::async(std::launch::async, [&] { return semaphore->Wait(kGenerousMs); });
     semaphore->Post();
     EXPECT_TRUE(waiter.get());
-    EXPECT_FALSE(semaphore->Wait(0u));
-
-    // Every post from a producer is taken exactly once by a consumer.
-    constexpr int kPosts = 5000;
-    std::thread producer([&] {
-        for (int i = 0; i < kPosts; ++i) {
-            semaphore->Post();
-        }
-    });
-    int taken = 0;
-    for (int i = 0; i < kPosts; ++i) {
-        semaphore->Wait();
-        ++taken;
-    }
-    producer.join();
-    EXPECT_EQ(taken, kPosts);
     EXPECT_FALSE(semaphore->Wait(0u));
 }
 
