@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "security_test_support.h"
 #include "snmp/init.h"
@@ -142,7 +144,7 @@ TEST(TargetTest, SetEngineTimeStampsTheWallClock) {
 TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
     struct Case {
         snmp::USMAuthProtocol auth;
-        const char* localized;
+        const char* localized;  // RFC 3414 A.3
     };
     for (const Case& c : {Case{snmp::USMAuthMD5, "526f5eed9fcce26f8964c2930787d82b"},
                           Case{snmp::USMAuthSHA1, "6695febc9288e36282235fc7151f128497b38f3f"}}) {
@@ -178,6 +180,26 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
     Target noEngine = sectest::MakeTarget("u", snmp::USMAuthMD5, snmp::USMPrivNone, OctetString());
     EXPECT_FALSE(noEngine.CalculateKeys());
     EXPECT_FALSE(Target().CalculateKeys());  // no attributes at all
+}
+
+TEST(TargetTest, PrivacyKeysAreAsLongAsTheHashOrTheCipherNeeds) {
+    // The auth key is the hash output; the privacy key too, unless the
+    // cipher needs more, when it is extended to exactly the cipher key.
+    const unsigned int hashLength[] = {0, 0, 16, 20, 28, 32, 48, 64};
+    const unsigned int cipherKey[] = {0, 0, 16, 16, 24, 32, 24, 32};
+    for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
+        const auto auth = static_cast<snmp::USMAuthProtocol>(a);
+        const Target des = sectest::MakeTarget("u", auth, snmp::USMPrivDES, sectest::RfcEngineId());
+        for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
+            SCOPED_TRACE(std::to_string(a) + "/" + std::to_string(p));
+            const Target t = sectest::MakeTarget("u", auth, static_cast<snmp::USMPrivProtocol>(p),
+                                                 sectest::RfcEngineId());
+            EXPECT_EQ(t.AuthKey().Size(), hashLength[a]);
+            EXPECT_EQ(t.PrivKey().Size(), std::max(hashLength[a], cipherKey[p]));
+            // The first octets are the localised key in every case.
+            EXPECT_EQ(OctetString(t.PrivKey().Data(), hashLength[a]), des.PrivKey());
+        }
+    }
 }
 
 Target FilledTarget(snmp::SnmpVersion version) {
@@ -291,7 +313,10 @@ TEST(UsmAttributesTest, ProtocolObjectsAndSecurityLevels) {
         {snmp::USMAuthNone, snmp::USMPrivDES, false, true, 1},
         {snmp::USMAuthSHA1, snmp::USMPrivNone, true, false, 2},
         {snmp::USMAuthNone, snmp::USMPrivNone, false, false, 1},
-        {static_cast<snmp::USMAuthProtocol>(9), static_cast<snmp::USMPrivProtocol>(9), false, false,
+        {snmp::USMAuthSHA384, snmp::USMPrivAES192C, true, true, 3},
+        {snmp::USMAuthNone, snmp::USMPrivAES128, false, true, 1},
+        {snmp::USMAuthSHA224, snmp::USMPrivNone, true, false, 2},
+        {static_cast<snmp::USMAuthProtocol>(8), static_cast<snmp::USMPrivProtocol>(8), false, false,
          3},
     };
     for (const Case& c : cases) {
@@ -307,12 +332,27 @@ TEST(UsmAttributesTest, ProtocolObjectsAndSecurityLevels) {
         EXPECT_TRUE(a.Active());
         EXPECT_FALSE(a.KeyChange());
     }
-    EXPECT_NE(
-        dynamic_cast<snmp::AuthMD5*>(USMAttributes(snmp::USMAuthMD5, snmp::USMPrivNone).Auth()),
-        nullptr);
-    EXPECT_NE(
-        dynamic_cast<snmp::AuthSHA1*>(USMAttributes(snmp::USMAuthSHA1, snmp::USMPrivNone).Auth()),
-        nullptr);
+    // Each value makes an object of its own class.
+    const auto authIs = [](snmp::USMAuthProtocol p, auto* type) {
+        USMAttributes a(p, snmp::USMPrivNone);
+        return dynamic_cast<decltype(type)>(a.Auth()) != nullptr;
+    };
+    EXPECT_TRUE(authIs(snmp::USMAuthMD5, static_cast<snmp::AuthMD5*>(nullptr)));
+    EXPECT_TRUE(authIs(snmp::USMAuthSHA1, static_cast<snmp::AuthSHA1*>(nullptr)));
+    EXPECT_TRUE(authIs(snmp::USMAuthSHA224, static_cast<snmp::AuthSHA224*>(nullptr)));
+    EXPECT_TRUE(authIs(snmp::USMAuthSHA256, static_cast<snmp::AuthSHA256*>(nullptr)));
+    EXPECT_TRUE(authIs(snmp::USMAuthSHA384, static_cast<snmp::AuthSHA384*>(nullptr)));
+    EXPECT_TRUE(authIs(snmp::USMAuthSHA512, static_cast<snmp::AuthSHA512*>(nullptr)));
+    const auto privIs = [](snmp::USMPrivProtocol p, auto* type) {
+        USMAttributes a(snmp::USMAuthNone, p);
+        return dynamic_cast<decltype(type)>(a.Priv()) != nullptr;
+    };
+    EXPECT_TRUE(privIs(snmp::USMPrivDES, static_cast<snmp::PrivDES*>(nullptr)));
+    EXPECT_TRUE(privIs(snmp::USMPrivAES128, static_cast<snmp::PrivAES128*>(nullptr)));
+    EXPECT_TRUE(privIs(snmp::USMPrivAES192, static_cast<snmp::PrivAES192*>(nullptr)));
+    EXPECT_TRUE(privIs(snmp::USMPrivAES256, static_cast<snmp::PrivAES256*>(nullptr)));
+    EXPECT_TRUE(privIs(snmp::USMPrivAES192C, static_cast<snmp::PrivAES192C*>(nullptr)));
+    EXPECT_TRUE(privIs(snmp::USMPrivAES256C, static_cast<snmp::PrivAES256C*>(nullptr)));
 }
 
 TEST(UsmAttributesTest, CopyDropsKeyChangeValuesAssignmentKeepsThem) {
@@ -355,26 +395,49 @@ TEST(UsmAttributesTest, CopyDropsKeyChangeValuesAssignmentKeepsThem) {
 }
 
 TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
-    for (snmp::USMAuthProtocol protocol : {snmp::USMAuthMD5, snmp::USMAuthSHA1}) {
-        SCOPED_TRACE(protocol);
-        USMAttributes user(protocol, snmp::USMPrivNone);
+    // Every hash for the auth key; privacy keys longer than the hash (AES
+    // extended, masked block by block) and as long as it.
+    struct Case {
+        snmp::USMAuthProtocol auth;
+        snmp::USMPrivProtocol priv;
+        bool privacyKey;
+    };
+    std::vector<Case> cases;
+    for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a)
+        cases.push_back({static_cast<snmp::USMAuthProtocol>(a), snmp::USMPrivNone, false});
+    cases.push_back({snmp::USMAuthMD5, snmp::USMPrivAES256, true});
+    cases.push_back({snmp::USMAuthSHA1, snmp::USMPrivAES192C, true});
+    cases.push_back({snmp::USMAuthSHA224, snmp::USMPrivAES256C, true});
+    cases.push_back({snmp::USMAuthSHA256, snmp::USMPrivDES, true});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.auth) + "/" + std::to_string(c.priv));
+        USMAttributes user(c.auth, c.priv);
         Target t;
-        t.SetSecAttributes(new USMAttributes(protocol, snmp::USMPrivNone));
+        t.SetSecAttributes(new USMAttributes(c.auth, c.priv));
         t.SecAttributes()->SetAuthPass("the old password");
+        t.SecAttributes()->SetPrivPass("the old password");
         t.SetEngineId(sectest::RfcEngineId());
         ASSERT_TRUE(t.CalculateKeys());
-        const OctetString oldKey = t.AuthKey();
+        const OctetString oldKey = c.privacyKey ? t.PrivKey() : t.AuthKey();
         const unsigned int len = oldKey.Size();
 
         OctetString keyChange;
         ASSERT_TRUE(
             user.KeyChangeRequest(oldKey, "the new password", sectest::RfcEngineId(), keyChange));
         ASSERT_EQ(keyChange.Size(), 2 * len);
+        // The new key never shows in the clear, not even past the hash length.
+        const unsigned int hashLength = t.AuthKey().Size();
 
         // The key the new password gives, computed the ordinary way.
         t.SecAttributes()->SetAuthPass("the new password");
+        t.SecAttributes()->SetPrivPass("the new password");
         ASSERT_TRUE(t.CalculateKeys());
-        const OctetString expected = t.AuthKey();
+        const OctetString expected = c.privacyKey ? t.PrivKey() : t.AuthKey();
+        if (len > hashLength) {
+            const OctetString tail(expected.Data() + hashLength, len - hashLength);
+            const OctetString sentTail(keyChange.Data() + len + hashLength, len - hashLength);
+            EXPECT_NE(tail, sentTail);
+        }
 
         // The agent's side: from the old key and the KeyChange value.
         OctetString newKey = oldKey;

@@ -56,41 +56,75 @@ struct Pair {
     snmp::USMAuthProtocol auth;
     snmp::USMPrivProtocol priv;
     snmp::v3SecurityLevel level;
-    const char* name;
+    std::string name;
 };
 
-const Pair kPairs[] = {
-    {snmp::USMAuthNone, snmp::USMPrivNone, snmp::SecLevelNoAuthNoPriv, "none/none"},
-    {snmp::USMAuthMD5, snmp::USMPrivNone, snmp::SecLevelAuthNoPriv, "MD5/none"},
-    {snmp::USMAuthSHA1, snmp::USMPrivNone, snmp::SecLevelAuthNoPriv, "SHA1/none"},
-    {snmp::USMAuthMD5, snmp::USMPrivDES, snmp::SecLevelAuthPriv, "MD5/DES"},
-    {snmp::USMAuthSHA1, snmp::USMPrivDES, snmp::SecLevelAuthPriv, "SHA1/DES"},
-    // Users with more protocols than the message uses.
-    {snmp::USMAuthMD5, snmp::USMPrivDES, snmp::SecLevelAuthNoPriv, "MD5/DES at authNoPriv"},
-    {snmp::USMAuthSHA1, snmp::USMPrivDES, snmp::SecLevelNoAuthNoPriv, "SHA1/DES at noAuthNoPriv"},
-};
+// Every authentication protocol alone and with every privacy protocol, and
+// users with more protocols than the message uses.
+std::vector<Pair> AllPairs() {
+    std::vector<Pair> pairs = {
+        {snmp::USMAuthNone, snmp::USMPrivNone, snmp::SecLevelNoAuthNoPriv, "none/none"},
+        {snmp::USMAuthMD5, snmp::USMPrivDES, snmp::SecLevelAuthNoPriv, "MD5/DES at authNoPriv"},
+        {snmp::USMAuthSHA512, snmp::USMPrivAES256C, snmp::SecLevelNoAuthNoPriv,
+         "SHA512/AES256C at noAuthNoPriv"},
+    };
+    for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
+        for (int p = snmp::USMPrivNone; p <= snmp::USMPrivAES256C; ++p) {
+            pairs.push_back(
+                {static_cast<snmp::USMAuthProtocol>(a), static_cast<snmp::USMPrivProtocol>(p),
+                 p == snmp::USMPrivNone ? snmp::SecLevelAuthNoPriv : snmp::SecLevelAuthPriv,
+                 std::to_string(a) + "/" + std::to_string(p)});
+        }
+    }
+    return pairs;
+}
+
+// OpenSSL's digest and the MAC length of an authentication protocol.
+const EVP_MD* DigestOf(snmp::USMAuthProtocol auth, unsigned int& macLength) {
+    switch (auth) {
+        case snmp::USMAuthMD5:
+            macLength = 12;
+            return EVP_md5();
+        case snmp::USMAuthSHA1:
+            macLength = 12;
+            return EVP_sha1();
+        case snmp::USMAuthSHA224:
+            macLength = 16;
+            return EVP_sha224();
+        case snmp::USMAuthSHA256:
+            macLength = 24;
+            return EVP_sha256();
+        case snmp::USMAuthSHA384:
+            macLength = 32;
+            return EVP_sha384();
+        default:
+            macLength = 48;
+            return EVP_sha512();
+    }
+}
 
 // The digest in a datagram recomputed independently with OpenSSL's HMAC.
 void ExpectIndependentDigest(const std::vector<unsigned char>& datagram, const OctetString& digest,
                              const Target& target, snmp::USMAuthProtocol auth) {
-    ASSERT_EQ(digest.Size(), 12U);
+    unsigned int macLength = 0;
+    const EVP_MD* md = DigestOf(auth, macLength);
+    ASSERT_EQ(digest.Size(), macLength);
     auto at =
         std::search(datagram.begin(), datagram.end(), digest.Data(), digest.Data() + digest.Size());
     ASSERT_NE(at, datagram.end());
     std::vector<unsigned char> zeroed = datagram;
     std::fill(zeroed.begin() + (at - datagram.begin()),
-              zeroed.begin() + (at - datagram.begin()) + 12, 0);
+              zeroed.begin() + (at - datagram.begin()) + macLength, 0);
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int macLen = 0;
-    const EVP_MD* md = auth == snmp::USMAuthMD5 ? EVP_md5() : EVP_sha1();
     ASSERT_NE(HMAC(md, target.AuthKey().Data(), static_cast<int>(target.AuthKey().Size()),
                    zeroed.data(), zeroed.size(), mac, &macLen),
               nullptr);
-    EXPECT_EQ(ToHex(mac, 12), ToHex(digest));
+    EXPECT_EQ(ToHex(mac, macLength), ToHex(digest));
 }
 
 TEST(UsmTest, RequestAndResponseRoundTripAtEveryLevelAndProtocolPair) {
-    for (const Pair& pair : kPairs) {
+    for (const Pair& pair : AllPairs()) {
         SCOPED_TRACE(pair.name);
         RecordingLookup manager(snmp::TypeClient);
         RecordingLookup agent(snmp::TypeServer);
@@ -109,7 +143,10 @@ TEST(UsmTest, RequestAndResponseRoundTripAtEveryLevelAndProtocolPair) {
         // The estimate of the agent's clock: learnt just now, less the margin.
         EXPECT_GE(sent.EngineTime(), 4990U);
         EXPECT_LE(sent.EngineTime(), 4992U);
-        EXPECT_EQ(sent.AuthParams().Size(), pair.level >= snmp::SecLevelAuthNoPriv ? 12U : 0U);
+        unsigned int macLength = 0;
+        DigestOf(pair.auth, macLength);
+        EXPECT_EQ(sent.AuthParams().Size(),
+                  pair.level >= snmp::SecLevelAuthNoPriv ? macLength : 0U);
         EXPECT_EQ(sent.PrivParams().Size(), pair.level == snmp::SecLevelAuthPriv ? 8U : 0U);
         if (pair.level >= snmp::SecLevelAuthNoPriv)
             ExpectIndependentDigest(wire, sent.AuthParams(), toAgent, pair.auth);
@@ -511,6 +548,18 @@ TEST(UsmTest, SecurityFailuresRaiseTheirTypes) {
          -1, 203},
         {"protocol mismatch", snmp::USMAuthMD5, snmp::USMPrivNone, snmp::SecLevelAuthNoPriv,
          snmp::USMAuthSHA1, snmp::USMPrivNone, same, same, -1, 203},
+        // Regression guard: a digest of another length never verifies, even
+        // where one MAC could be compared as a prefix of the other.
+        {"48-octet digest for a 24-octet protocol", snmp::USMAuthSHA512, snmp::USMPrivNone,
+         snmp::SecLevelAuthNoPriv, snmp::USMAuthSHA256, snmp::USMPrivNone, same, same, -1, 203},
+        {"24-octet digest for a 48-octet protocol", snmp::USMAuthSHA256, snmp::USMPrivNone,
+         snmp::SecLevelAuthNoPriv, snmp::USMAuthSHA512, snmp::USMPrivNone, same, same, -1, 203},
+        {"AES-256 with an unextended 16-octet key", snmp::USMAuthMD5, snmp::USMPrivAES256,
+         snmp::SecLevelAuthPriv, snmp::USMAuthMD5, snmp::USMPrivAES256,
+         [](Target& t) { t.SetPrivKey(OctetString(t.PrivKey().Data(), 16)); }, same, 20, 0},
+        {"AES-192 receiver privacy key unusable", snmp::USMAuthSHA224, snmp::USMPrivAES192,
+         snmp::SecLevelAuthPriv, snmp::USMAuthSHA224, snmp::USMPrivAES192, same,
+         [](Target& t) { t.SetPrivKey(OctetString(t.PrivKey().Data(), 23)); }, -1, 205},
         {"receiver privacy key unusable", snmp::USMAuthSHA1, snmp::USMPrivDES,
          snmp::SecLevelAuthPriv, snmp::USMAuthSHA1, snmp::USMPrivDES, same,
          [](Target& t) { t.SetPrivKey(Octets("01020304")); }, -1, 205},
@@ -537,26 +586,51 @@ TEST(UsmTest, SecurityFailuresRaiseTheirTypes) {
     }
 }
 
-TEST(UsmTest, WrongPrivacyPasswordFailsAfterTheDigestCheck) {
+TEST(UsmTest, WrongPrivacyKeyFailsAfterTheDigestCheck) {
     // The digest verifies, then the wrongly keyed plaintext is no scoped PDU:
     // type 1 almost always (the garbage could start like a SEQUENCE, and the
     // scoped PDU decoder then fails instead), never success or a USM report.
-    RecordingLookup sender(snmp::TypeServer);
-    RecordingLookup receiver(snmp::TypeServer);
-    Target& from = sender.Add(
-        sectest::MakeTarget("user", snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 5, 1000));
-    Target& to = receiver.Add(
-        sectest::MakeTarget("user", snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 5, 1000));
-    to.SecAttributes()->SetPrivPass("not the privacy password");
-    ASSERT_TRUE(to.CalculateKeys());
-    for (int i = 0; i < 20; ++i) {
-        auto msg = sectest::MakeRequest(from, &sender);
-        const std::vector<unsigned char> wire = sectest::Encode(*msg);
-        const int type = ThrownType([&] { sectest::Decode(wire, &receiver); });
-        EXPECT_NE(type, -1);
-        EXPECT_LT(type, 200);
+    struct Case {
+        const char* name;
+        snmp::USMAuthProtocol auth;
+        snmp::USMPrivProtocol senderPriv;
+        snmp::USMPrivProtocol receiverPriv;
+        const char* receiverPassword;
+    };
+    const Case cases[] = {
+        {"DES, wrong password", snmp::USMAuthSHA1, snmp::USMPrivDES, snmp::USMPrivDES, "other"},
+        {"AES-128, wrong password", snmp::USMAuthSHA256, snmp::USMPrivAES128, snmp::USMPrivAES128,
+         "other"},
+        {"AES-256, wrong password", snmp::USMAuthMD5, snmp::USMPrivAES256, snmp::USMPrivAES256,
+         "other"},
+        // The same password extended the other way gives another key.
+        {"AES-192 against AES-192-C", snmp::USMAuthMD5, snmp::USMPrivAES192, snmp::USMPrivAES192C,
+         nullptr},
+        {"AES-256-C against AES-256", snmp::USMAuthSHA1, snmp::USMPrivAES256C, snmp::USMPrivAES256,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingLookup sender(snmp::TypeServer);
+        RecordingLookup receiver(snmp::TypeServer);
+        Target& from =
+            sender.Add(sectest::MakeTarget("user", c.auth, c.senderPriv, kAgentEngine, 5, 1000));
+        Target& to = receiver.Add(
+            sectest::MakeTarget("user", c.auth, c.receiverPriv, kAgentEngine, 5, 1000));
+        if (c.receiverPassword != nullptr) {
+            to.SecAttributes()->SetPrivPass(c.receiverPassword);
+            ASSERT_TRUE(to.CalculateKeys());
+        }
+        ASSERT_NE(from.PrivKey(), to.PrivKey());
+        for (int i = 0; i < 5; ++i) {
+            auto msg = sectest::MakeRequest(from, &sender);
+            const std::vector<unsigned char> wire = sectest::Encode(*msg);
+            const int type = ThrownType([&] { sectest::Decode(wire, &receiver); });
+            EXPECT_NE(type, -1);
+            EXPECT_LT(type, 200);
+        }
+        ExpectLookupDiscipline(receiver);
     }
-    ExpectLookupDiscipline(receiver);
 }
 
 TEST(UsmTest, CopiesKeepIdentityButNotPerMessageParameters) {
@@ -592,41 +666,49 @@ TEST(UsmTest, CopiesKeepIdentityButNotPerMessageParameters) {
 TEST(UsmTest, ReEncodingAMessageSignsItAfresh) {
     // The same message encoded twice, with a binding added in between, must
     // verify both times: the digest is recomputed, never kept.
-    RecordingLookup manager(snmp::TypeClient);
-    RecordingLookup agent(snmp::TypeServer);
-    Target& t = manager.Add(
-        sectest::MakeTarget("user", snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 5, 5000));
-    agent.Add(
-        sectest::MakeTarget("user", snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 5, 5000));
-    for (snmp::v3SecurityLevel level : {snmp::SecLevelAuthNoPriv, snmp::SecLevelAuthPriv}) {
-        SCOPED_TRACE(level);
-        t.SetSecLevel(level);
-        auto msg = sectest::MakeRequest(t, &manager);
-        const std::vector<unsigned char> first = sectest::Encode(*msg);
-        msg->AddVarBind(*msg->VarBinds().begin());
-        std::vector<unsigned char> second(Message::MaxEnc());
-        auto size = static_cast<unsigned int>(second.size());
-        msg->Encode(second.data(), size, true);
-        second.resize(size);
-        EXPECT_NE(first, second);
-        EXPECT_NO_THROW(sectest::Decode(first, &agent));
-        std::unique_ptr<Message> decoded;
-        ASSERT_NO_THROW(decoded = sectest::Decode(second, &agent));
-        EXPECT_EQ(decoded->VarBinds().size(), 3U);
+    for (const auto& protocols : {std::make_pair(snmp::USMAuthSHA1, snmp::USMPrivDES),
+                                  std::make_pair(snmp::USMAuthSHA384, snmp::USMPrivAES192)}) {
+        RecordingLookup manager(snmp::TypeClient);
+        RecordingLookup agent(snmp::TypeServer);
+        Target& t = manager.Add(
+            sectest::MakeTarget("user", protocols.first, protocols.second, kAgentEngine, 5, 5000));
+        agent.Add(
+            sectest::MakeTarget("user", protocols.first, protocols.second, kAgentEngine, 5, 5000));
+        for (snmp::v3SecurityLevel level : {snmp::SecLevelAuthNoPriv, snmp::SecLevelAuthPriv}) {
+            SCOPED_TRACE(std::to_string(protocols.first) + " level " + std::to_string(level));
+            t.SetSecLevel(level);
+            auto msg = sectest::MakeRequest(t, &manager);
+            const std::vector<unsigned char> first = sectest::Encode(*msg);
+            msg->AddVarBind(*msg->VarBinds().begin());
+            std::vector<unsigned char> second(Message::MaxEnc());
+            auto size = static_cast<unsigned int>(second.size());
+            msg->Encode(second.data(), size, true);
+            second.resize(size);
+            EXPECT_NE(first, second);
+            EXPECT_NO_THROW(sectest::Decode(first, &agent));
+            std::unique_ptr<Message> decoded;
+            ASSERT_NO_THROW(decoded = sectest::Decode(second, &agent));
+            EXPECT_EQ(decoded->VarBinds().size(), 3U);
+        }
     }
 }
 
 TEST(UsmTest, ThreadsShareLookupsAndProtocolCachesSafely) {
     // Several threads encode and decode authenticated, encrypted messages
     // through the same two lookups, as a sender thread, a receive thread and
-    // host threads do.
+    // host threads do; the two users share no algorithm.
+    struct User {
+        const char* name;
+        snmp::USMAuthProtocol auth;
+        snmp::USMPrivProtocol priv;
+    };
+    const User users[] = {{"u1", snmp::USMAuthSHA1, snmp::USMPrivDES},
+                          {"u2", snmp::USMAuthSHA512, snmp::USMPrivAES256C}};
     RecordingLookup manager(snmp::TypeClient);
     RecordingLookup agent(snmp::TypeServer);
-    for (const char* user : {"u1", "u2"}) {
-        manager.Add(
-            sectest::MakeTarget(user, snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 2, 3000));
-        agent.Add(
-            sectest::MakeTarget(user, snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 2, 3000));
+    for (const User& u : users) {
+        manager.Add(sectest::MakeTarget(u.name, u.auth, u.priv, kAgentEngine, 2, 3000));
+        agent.Add(sectest::MakeTarget(u.name, u.auth, u.priv, kAgentEngine, 2, 3000));
     }
     constexpr int kThreads = 4;
     constexpr int kMessages = 20;
@@ -634,8 +716,8 @@ TEST(UsmTest, ThreadsShareLookupsAndProtocolCachesSafely) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
-            Target peer = sectest::MakeTarget(i % 2 == 0 ? "u1" : "u2", snmp::USMAuthSHA1,
-                                              snmp::USMPrivDES, kAgentEngine, 2, 3000);
+            const User& u = users[i % 2];
+            Target peer = sectest::MakeTarget(u.name, u.auth, u.priv, kAgentEngine, 2, 3000);
             for (int m = 0; m < kMessages; ++m) {
                 try {
                     auto msg = sectest::MakeRequest(peer, &manager);
@@ -653,6 +735,40 @@ TEST(UsmTest, ThreadsShareLookupsAndProtocolCachesSafely) {
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
     ExpectLookupDiscipline(manager);
     ExpectLookupDiscipline(agent);
+}
+
+TEST(UsmTest, LongestSecurityParametersFitAndOversizedMessagesAreRefused) {
+    // The largest digest with the longest engine id and user name: the
+    // message still round-trips, and bindings that fill the whole binding
+    // room make the message too big (type 14) instead of overrunning a
+    // buffer sized for the old 12-octet digests.
+    const OctetString engine(std::string(32, '\x81'));
+    const std::string user(32, 'u');
+    RecordingLookup manager(snmp::TypeClient);
+    RecordingLookup agent(snmp::TypeServer);
+    Target& t = manager.Add(
+        sectest::MakeTarget(user, snmp::USMAuthSHA512, snmp::USMPrivAES256C, engine, 5, 5000));
+    agent.Add(
+        sectest::MakeTarget(user, snmp::USMAuthSHA512, snmp::USMPrivAES256C, engine, 5, 5000));
+    for (snmp::v3SecurityLevel level : {snmp::SecLevelAuthNoPriv, snmp::SecLevelAuthPriv}) {
+        SCOPED_TRACE(level);
+        t.SetSecLevel(level);
+        auto msg = sectest::MakeRequest(t, &manager);
+        std::unique_ptr<Message> decoded;
+        ASSERT_NO_THROW(decoded = sectest::Decode(sectest::Encode(*msg), &agent));
+        EXPECT_EQ(decoded->UserName(), user);
+        EXPECT_EQ(decoded->SecAttributes()->AuthParams().Size(), 48U);
+
+        auto big = sectest::MakeRequest(t, &manager);
+        snmp::ObjectId name;
+        name.Set("1.3.6.1.4.1.99999.1");
+        snmp::AsnValue filler(0x04);
+        filler.SetString(OctetString(std::string(Message::MaxEnc() - 128 - 40, 'x')));
+        big->VarBinds().clear();
+        big->AddVarBind(snmp::VarBind(name, filler));
+        EXPECT_EQ(ThrownType([&] { sectest::Encode(*big); }), 14);
+    }
+    ExpectLookupDiscipline(manager);
 }
 
 }  // namespace
