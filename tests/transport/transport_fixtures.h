@@ -139,9 +139,6 @@ public:
     bool WaitOutgoingEmpty() {
         return Wait([&] { return outgoing_.empty(); });
     }
-    bool WaitRequestId(int id) {
-        return Wait([&] { return !received_.empty() && received_.back()->RequestId() == id; });
-    }
     size_t Offered() {
         std::lock_guard<std::mutex> g(lock_);
         return offered_;
