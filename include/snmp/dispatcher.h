@@ -62,6 +62,9 @@ protected:
 
 // The request engine. Obtain one with Create; it is used in this order:
 // Set* calls, AddEndpoint (at least once), Start, traffic, Stop, delete.
+// Deleting a dispatcher takes its receiver out of the host-filter registry;
+// the process-wide watch list is emptied only when the last started
+// dispatcher is deleted, so other dispatchers keep their observers.
 // Operations taking a Message* own it when they return true; on false the
 // caller keeps it (a null message is refused with false). Operations
 // returning a Message* give it to the caller.

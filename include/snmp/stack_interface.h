@@ -35,6 +35,8 @@ public:
     void Init();
     // Forgets every watch (the statistics watch and the host's) and every
     // registered receiver; the next Init registers the statistics watch again.
+    // Dispatchers call Init when they start and Shutdown only when the last
+    // started dispatcher of the process is deleted.
     void Shutdown();
 
     // Adds a receiver (not owned) to those that host filters apply to.
@@ -52,7 +54,8 @@ public:
     // SNMP message (a BER SEQUENCE) is dropped silently unless its source
     // matches one of them. Other datagrams are not filtered: they reach the
     // decoder, which rejects them. Receivers registered later start without
-    // filters, and destroying any dispatcher forgets every registration.
+    // filters; a deleted dispatcher's receiver leaves the registry, and
+    // deleting the last started dispatcher forgets every registration.
     void AddHost(Filter& filter);
     // Removes every host filter equal to `filter` from every registered receiver.
     void RemoveHost(Filter& filter);

@@ -24,9 +24,11 @@
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
+#include "snmp/stack_interface.h"
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
 #include "snmp/usm_attributes.h"
+#include "snmp/watch.h"
 
 namespace snmp {
 namespace {
@@ -222,6 +224,31 @@ TEST_F(DispatcherLoopbackTest, CommunityRequestsAreAnswered) {
         EXPECT_EQ(Bindings(r), c.answer);
     }
     EXPECT_EQ(Imp(client_.get()).OutstandingCount(), 0u);
+}
+
+// Deleting one dispatcher used to empty the process-wide watch list, so the
+// statistics and the host's observers of every other dispatcher went silent.
+TEST_F(DispatcherLoopbackTest, DeletingOneDispatcherNoLongerSilencesTheOthersWatches) {
+    struct Counting : Watch {
+        std::atomic<int> decoded{0};
+        void OnReceive(const Message&) override {}
+        void OnDecode(const Message&) override { ++decoded; }
+        void OnSend(const Message&) override {}
+        void OnExcept(const Message&, const Exception&) override {}
+    } host;
+    StackInterface::Instance()->RegisterWatch(&host);
+    std::unique_ptr<Dispatcher> other(StartDispatcher(TypeClient, 0));
+    ASSERT_TRUE(other);
+    other->Stop();
+    other.reset();
+
+    const unsigned int responsesBefore = SnmpStats::Instance()->InGetResponses();
+    Collector collector;
+    SendGet(client_.get(), serverPort_, &collector);
+    ASSERT_TRUE(collector.WaitFor(1));
+    EXPECT_EQ(host.decoded.load(), 2);  // the request at the agent, the answer here
+    EXPECT_EQ(SnmpStats::Instance()->InGetResponses(), responsesBefore + 1);
+    StackInterface::Instance()->DeregisterWatch(&host);
 }
 
 TEST_F(DispatcherLoopbackTest, TrapsArriveAndInformsAreAnswered) {

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <mutex>
 #include <random>
 
 #include "snmp/asn_value.h"
@@ -55,6 +56,33 @@ const ReportKind* FindReportKind(int errorType) {
     return nullptr;
 }
 
+// The process-wide watch list and receiver registry belong to every running
+// dispatcher at once. Emptying them when one dispatcher goes would silence
+// the statistics and the host's observers of all the others, so only the last
+// started dispatcher to go empties them; each one takes back its own receiver.
+std::mutex& StackUseLock() {
+    static std::mutex lock;
+    return lock;
+}
+int startedDispatchers = 0;  // guarded by StackUseLock()
+
+void JoinStack() {
+    std::lock_guard<std::mutex> guard(StackUseLock());
+    ++startedDispatchers;
+    StackInterface::Instance()->Init();
+}
+
+void LeaveStack(MsgReceiver* receiver, bool started) {
+    std::lock_guard<std::mutex> guard(StackUseLock());
+    StackInterface* stack = StackInterface::Instance();
+    if (receiver != nullptr) {
+        stack->DeregisterReceiver(receiver);
+    }
+    if (started && --startedDispatchers == 0) {
+        stack->Shutdown();
+    }
+}
+
 bool IsTrap(const Message& m) {
     return m.Type() == PduV1Trap || m.Type() == PduV2Trap;
 }
@@ -96,7 +124,7 @@ DispatcherImp::~DispatcherImp() {
     if (receiver_) {
         receiver_->Join();
     }
-    StackInterface::Instance()->Shutdown();
+    LeaveStack(receiver_.get(), started_);
     sender_.reset();
     receiver_.reset();
     msgQueue_.reset();
@@ -154,7 +182,7 @@ bool DispatcherImp::Start() {
         started_ = true;
         running_ = true;
     }
-    StackInterface::Instance()->Init();
+    JoinStack();
     if (sender_) {
         sender_->Start();
     }
