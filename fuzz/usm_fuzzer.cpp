@@ -1,20 +1,24 @@
 // libFuzzer target for the SNMPv3 security processing: arbitrary datagrams are
 // decoded with target lookups that know one user per protocol pair (the users
-// of the net-snmp captures in tests/security/netsnmp), so that the security
-// parameters decoder, the digest check, both time-window rules, engine
-// discovery and DES decryption all see fuzzed input.
+// of the net-snmp captures in tests/security/netsnmp: every authentication
+// protocol, MD5 to SHA-512, alone and with DES and every AES variant), so that
+// the security parameters decoder, the digest check of every MAC length, both
+// time-window rules, engine discovery, the AES key extensions and DES and AES
+// decryption all see fuzzed input.
 //
 // The first input octet selects the mode, the rest is the datagram:
 //   bit 0  recompute the digest: when the datagram is authenticated for a
-//          known user, the harness replaces its 12 digest octets by the right
-//          HMAC, so that mutations get past the digest check;
+//          known user and carries a digest of that user's length, the harness
+//          replaces it by the right HMAC, so that mutations get past the
+//          digest check;
 //   bit 1  decode as the non-authoritative side (a manager receiving a
 //          response or trap) instead of the authoritative one (an agent).
 // A message that decodes is answered at its own level by the agent's side
 // and the answer must pass the manager's security processing.
 //
 // Seeds (fuzz/corpus/usm/): netsnmp_* are the net-snmp captures (requests
-// with mode 0x01, traps with 0x03); request_<user> are our manager's requests
+// with mode 0x01, traps with 0x03; the SHA-2 and AES ones named after their
+// user, e.g. netsnmp_sha256aes192c_get); request_<user> are our manager's requests
 // (0x01); response_<user> and report_<user> the agent's answers at boots 0,
 // time 0 (0x03, 0x02); discovery_probe a request with an empty engine id.
 #include <openssl/evp.h>
@@ -44,20 +48,63 @@ void Require(bool ok) {
 }
 
 struct User {
-    const char* name;
+    std::string name;
     snmp::USMAuthProtocol auth;
     snmp::USMPrivProtocol priv;
-    const char* authPass;
-    const char* privPass;
+    std::string authPass;
+    std::string privPass;
 };
 
-const User kUsers[] = {
-    {"plain", snmp::USMAuthNone, snmp::USMPrivNone, "", ""},
-    {"md5auth", snmp::USMAuthMD5, snmp::USMPrivNone, "md5authpass", ""},
-    {"shaauth", snmp::USMAuthSHA1, snmp::USMPrivNone, "shaauthpass", ""},
-    {"md5des", snmp::USMAuthMD5, snmp::USMPrivDES, "md5authpass", "md5despass"},
-    {"shades", snmp::USMAuthSHA1, snmp::USMPrivDES, "shaauthpass", "shadespass"},
-};
+// The capture script's users: five with passwords of their own, and every
+// other pair named after its protocols (sha256auth, md5aes192c, ...) with
+// passwords "<name>-apass" and "<name>-ppass".
+std::vector<User> Users() {
+    std::vector<User> users = {
+        {"plain", snmp::USMAuthNone, snmp::USMPrivNone, "", ""},
+        {"md5auth", snmp::USMAuthMD5, snmp::USMPrivNone, "md5authpass", ""},
+        {"shaauth", snmp::USMAuthSHA1, snmp::USMPrivNone, "shaauthpass", ""},
+        {"md5des", snmp::USMAuthMD5, snmp::USMPrivDES, "md5authpass", "md5despass"},
+        {"shades", snmp::USMAuthSHA1, snmp::USMPrivDES, "shaauthpass", "shadespass"},
+    };
+    const char* const authLabel[] = {"md5", "sha", "sha224", "sha256", "sha384", "sha512"};
+    const char* const privLabel[] = {"auth",   "des",     "aes",    "aes192",
+                                     "aes256", "aes192c", "aes256c"};
+    for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
+        for (int p = snmp::USMPrivNone; p <= snmp::USMPrivAES256C; ++p) {
+            const std::string name =
+                std::string(authLabel[a - snmp::USMAuthMD5]) + privLabel[p - snmp::USMPrivNone];
+            if (a <= snmp::USMAuthSHA1 && p <= snmp::USMPrivDES) continue;
+            users.push_back({name, static_cast<snmp::USMAuthProtocol>(a),
+                             static_cast<snmp::USMPrivProtocol>(p), name + "-apass",
+                             p == snmp::USMPrivNone ? "" : name + "-ppass"});
+        }
+    }
+    return users;
+}
+
+// OpenSSL's digest and the MAC length of an authentication protocol.
+const EVP_MD* DigestOf(snmp::USMAuthProtocol auth, unsigned int& macLength) {
+    switch (auth) {
+        case snmp::USMAuthMD5:
+            macLength = 12;
+            return EVP_md5();
+        case snmp::USMAuthSHA1:
+            macLength = 12;
+            return EVP_sha1();
+        case snmp::USMAuthSHA224:
+            macLength = 16;
+            return EVP_sha224();
+        case snmp::USMAuthSHA256:
+            macLength = 24;
+            return EVP_sha256();
+        case snmp::USMAuthSHA384:
+            macLength = 32;
+            return EVP_sha384();
+        default:
+            macLength = 48;
+            return EVP_sha512();
+    }
+}
 
 const snmp::OctetString& EngineId() {
     static const snmp::OctetString id(
@@ -70,7 +117,7 @@ const snmp::OctetString& EngineId() {
 class FuzzLookup : public snmp::TargetLookup {
 public:
     explicit FuzzLookup(snmp::Type type) : snmp::TargetLookup(type) {
-        for (const User& u : kUsers) {
+        for (const User& u : Users()) {
             snmp::Target t(brask::IpAddr("127.0.0.1"), 161);
             t.SetVersion(snmp::SnmpVersionV3);
             auto* attributes = new snmp::USMAttributes(u.auth, u.priv);
@@ -152,17 +199,19 @@ void RecomputeDigest(std::vector<unsigned char>& datagram, FuzzLookup& lookup) {
         return;
     }
     const snmp::Target* target = lookup.Find(user);
-    if (target == nullptr || digestLength != 12 || target->AuthKey().Empty()) return;
-    const snmp::USMAuthProtocol protocol = target->SecAttributes()->AuthProtocol();
-    const EVP_MD* md = protocol == snmp::USMAuthMD5 ? EVP_md5() : EVP_sha1();
+    if (target == nullptr || target->AuthKey().Empty()) return;
+    unsigned int expectedLength = 0;
+    const EVP_MD* md = DigestOf(target->SecAttributes()->AuthProtocol(), expectedLength);
+    if (digestLength != expectedLength) return;
     std::fill(datagram.begin() + static_cast<std::ptrdiff_t>(digestOffset),
-              datagram.begin() + static_cast<std::ptrdiff_t>(digestOffset + 12), 0);
+              datagram.begin() + static_cast<std::ptrdiff_t>(digestOffset + digestLength), 0);
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int macLength = 0;
     if (HMAC(md, target->AuthKey().Data(), static_cast<int>(target->AuthKey().Size()),
              datagram.data(), datagram.size(), mac, &macLength) == nullptr)
         return;
-    std::copy(mac, mac + 12, datagram.begin() + static_cast<std::ptrdiff_t>(digestOffset));
+    std::copy(mac, mac + digestLength,
+              datagram.begin() + static_cast<std::ptrdiff_t>(digestOffset));
 }
 
 bool IsSecurityType(int type) {
