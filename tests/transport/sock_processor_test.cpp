@@ -313,23 +313,30 @@ TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagr
     EXPECT_TRUE(allDelivered);
 }
 
-TEST_F(SockProcessorTest, ReceiveQueueBoundDropsAndCountsForTheHost) {
+TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsTheRest) {
     RecordingQueue queue(TypeClient);
     const unsigned short port = Open(queue, 1)[0];
     const int socket = table.begin()->second;
-    MsgReceiver receiver(&table, 0, &queue);
+    MsgReceiver receiver(&table, 100, &queue);
     StackInterface* si = StackInterface::Instance();
     si->RegisterReceiver(&receiver);
     si->SetReceiveQueueLimit(2, 0);
     EXPECT_EQ(receiver.DataQueue().MaxItems(), 2u);
-    // The queue's thread is not running, so nothing drains it.
+    // One byte too long for the buffer: dropped whole, never queued cut short.
+    ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(101, 0x30)));
+    ASSERT_TRUE(testing_support::Readable(socket));
+    EXPECT_FALSE(receiver.ReceiveOne(socket, port));
+    EXPECT_EQ(receiver.DataQueue().Pending(), 0u);
+    // Datagrams that fit exactly; the queue's thread is not running, so
+    // nothing drains the queue.
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        ASSERT_TRUE(peer.SendTo(port, {0x30, 0x00}));
+        ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(100, 0x30)));
         ASSERT_TRUE(testing_support::Readable(socket));
         EXPECT_EQ(receiver.ReceiveOne(socket, port), i < 2);
     }
-    EXPECT_FALSE(receiver.ReceiveOne(socket, port));  // nothing to read: nothing queued
+    // Nothing to read: the read does not block and nothing is queued.
+    EXPECT_FALSE(receiver.ReceiveOne(socket, port));
     EXPECT_EQ(receiver.DataQueue().Pending(), 2u);
     EXPECT_EQ(receiver.DroppedDatagrams(), 3u);
     EXPECT_EQ(si->ReceiveQueueDrops(), 3u);
