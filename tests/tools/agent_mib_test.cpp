@@ -1,4 +1,4 @@
-// Tests of the agent's MIB: SNMPv1 and SNMPv2 error semantics of Get,
+// The agent's MIB: SNMPv1 and SNMPv2 error semantics of Get,
 // GetNext, GetBulk and Set, the size accounting of GetBulk answers, and
 // loading recorded walks.
 #include "agent_mib.h"
@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "snmp/asn.h"
+#include "value_text.h"
 
 namespace zksnmp {
 namespace {
@@ -23,9 +24,7 @@ snmp::ObjectId O(const char* text) {
 
 snmp::VarBindList Names(std::initializer_list<const char*> names) {
     snmp::VarBindList vbs;
-    for (const char* n : names) {
-        vbs.push_back(snmp::VarBind(O(n), snmp::AsnValue()));
-    }
+    for (const char* n : names) vbs.push_back(snmp::VarBind(O(n), snmp::AsnValue()));
     return vbs;
 }
 
@@ -39,6 +38,18 @@ std::string Name(const snmp::VarBind& vb) {
     std::string s;
     vb.Objid().MakeStr(s);
     return s;
+}
+
+std::vector<std::string> NamesOf(const MibAnswer& a) {
+    std::vector<std::string> names;
+    for (const auto& vb : a.vbs) names.push_back(Name(vb));
+    return names;
+}
+
+unsigned int SizeOf(const MibAnswer& a) {
+    unsigned int total = 0;
+    for (const auto& vb : a.vbs) total += EncodedSize(vb);
+    return total;
 }
 
 class AgentMibTest : public ::testing::Test {
@@ -55,20 +66,16 @@ protected:
     unsigned int upTimeReads = 0;
 };
 
-TEST_F(AgentMibTest, GetTellsMissingObjectsFromMissingInstancesInV2AndUsesNoSuchNameInV1) {
+TEST_F(AgentMibTest, GetAndGetNextAnswerMissingNamesByVersion) {
     const snmp::VarBindList request =
-        Names({"1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.5.1", "1.3.6.1.2.1.1.99.0",
+        Names({"1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.5.1", "1.3.6.1.2.1.1.99.0",
                "1.3.6.1.4.1.99999.2.1.1.2.77", "1.3.6.1.2.1.1.5"});
     MibAnswer a = Run(SnmpVersionV2c, snmp::PduGetRequest, request);
     ASSERT_EQ(a.errorStatus, kNoError);
-    ASSERT_EQ(a.vbs.size(), 5U);
     std::vector<unsigned int> types;
-    for (const auto& vb : a.vbs) {
-        types.push_back(vb.Value().Type());
-    }
-    EXPECT_EQ(types, (std::vector<unsigned int>{0x04, 0x81, 0x80, 0x81, 0x80}));
-    EXPECT_EQ(a.vbs.front().Value().String(), snmp::OctetString("name"));
-
+    for (const auto& vb : a.vbs) types.push_back(vb.Value().Type());
+    EXPECT_EQ(types, (std::vector<unsigned int>{0x43, 0x81, 0x80, 0x81, 0x80}));
+    EXPECT_EQ(a.vbs.front().Value().Ticks(), 1U);
     // SNMPv1: the first missing name is the error, and the request's bindings
     // come back unchanged.
     a = Run(SnmpVersionV1, snmp::PduGetRequest, request);
@@ -76,6 +83,18 @@ TEST_F(AgentMibTest, GetTellsMissingObjectsFromMissingInstancesInV2AndUsesNoSuch
     EXPECT_EQ(a.errorIndex, 2);
     ASSERT_EQ(a.vbs.size(), 5U);
     EXPECT_EQ(a.vbs.front().Value().Type(), 0x05U);
+    // Computed values are read on every request.
+    EXPECT_GT(Run(SnmpVersionV2c, snmp::PduGetRequest, request).vbs.front().Value().Ticks(), 1U);
+
+    const snmp::VarBindList pastEnd = Names({"1.3.6.1.2.1.1.9", "1.3.6.1.4.1.99999.9"});
+    a = Run(SnmpVersionV2c, snmp::PduGetNextRequest, pastEnd);
+    ASSERT_EQ(a.vbs.size(), 2U);
+    EXPECT_EQ(Name(a.vbs.front()), ".1.3.6.1.4.1.99999.2.1.1.1.1");
+    EXPECT_EQ(Name(a.vbs.back()), ".1.3.6.1.4.1.99999.9");
+    EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
+    a = Run(SnmpVersionV1, snmp::PduGetNextRequest, pastEnd);
+    EXPECT_EQ(a.errorStatus, kNoSuchName);
+    EXPECT_EQ(a.errorIndex, 2);
 }
 
 TEST_F(AgentMibTest, SnmpV1NeverSeesCounter64) {
@@ -93,39 +112,17 @@ TEST_F(AgentMibTest, SnmpV1NeverSeesCounter64) {
               ".1.3.6.1.4.1.99999.2.1.1.8.1");
 }
 
-TEST_F(AgentMibTest, GetNextPastTheEndIsEndOfMibViewOrNoSuchName) {
-    const snmp::VarBindList request = Names({"1.3.6.1.2.1.1.9", "1.3.6.1.4.1.99999.9"});
-    MibAnswer a = Run(SnmpVersionV2c, snmp::PduGetNextRequest, request);
-    ASSERT_EQ(a.vbs.size(), 2U);
-    EXPECT_EQ(Name(a.vbs.front()), ".1.3.6.1.4.1.99999.2.1.1.1.1");
-    EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
-    EXPECT_EQ(Name(a.vbs.back()), ".1.3.6.1.4.1.99999.9");
-    a = Run(SnmpVersionV1, snmp::PduGetNextRequest, request);
-    EXPECT_EQ(a.errorStatus, kNoSuchName);
-    EXPECT_EQ(a.errorIndex, 2);
-}
-
-TEST_F(AgentMibTest, ComputedValuesAreReadOnEveryRequest) {
-    const snmp::VarBindList request = Names({"1.3.6.1.2.1.1.3.0"});
-    EXPECT_EQ(Run(SnmpVersionV2c, snmp::PduGetRequest, request).vbs.front().Value().Ticks(), 1U);
-    EXPECT_EQ(Run(SnmpVersionV2c, snmp::PduGetRequest, request).vbs.front().Value().Ticks(), 2U);
-}
-
 TEST_F(AgentMibTest, GetBulkRepeatsColumnsInterleavedAndStopsWhenAllHaveEnded) {
     // One non-repeater, then two columns of three rows each.
     const snmp::VarBindList request =
         Names({"1.3.6.1.2.1.1.4", "1.3.6.1.4.1.99999.2.1.1.1", "1.3.6.1.4.1.99999.2.1.1.2"});
     MibAnswer a = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, request, 1, 3);
     ASSERT_EQ(a.errorStatus, kNoError);
-    std::vector<std::string> names;
-    for (const auto& vb : a.vbs) {
-        names.push_back(Name(vb));
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         ".1.3.6.1.2.1.1.4.0", ".1.3.6.1.4.1.99999.2.1.1.1.1",
-                         ".1.3.6.1.4.1.99999.2.1.1.2.1", ".1.3.6.1.4.1.99999.2.1.1.1.2",
-                         ".1.3.6.1.4.1.99999.2.1.1.2.2", ".1.3.6.1.4.1.99999.2.1.1.1.3",
-                         ".1.3.6.1.4.1.99999.2.1.1.2.3"}));
+    EXPECT_EQ(NamesOf(a), (std::vector<std::string>{
+                              ".1.3.6.1.2.1.1.4.0", ".1.3.6.1.4.1.99999.2.1.1.1.1",
+                              ".1.3.6.1.4.1.99999.2.1.1.2.1", ".1.3.6.1.4.1.99999.2.1.1.1.2",
+                              ".1.3.6.1.4.1.99999.2.1.1.2.2", ".1.3.6.1.4.1.99999.2.1.1.1.3",
+                              ".1.3.6.1.4.1.99999.2.1.1.2.3"}));
 
     // Near the end of the MIB: a row of endOfMibView ends the repetitions
     // however many were asked for.
@@ -145,20 +142,13 @@ TEST_F(AgentMibTest, GetBulkRepeatsColumnsInterleavedAndStopsWhenAllHaveEnded) {
 TEST_F(AgentMibTest, GetBulkAnswersFitTheRoomGiven) {
     const snmp::VarBindList request = Names({"1.3.6.1.4.1.99999.2.1.1"});
     const MibAnswer all = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, request, 0, 1000);
-    unsigned int total = 0;
-    for (const auto& vb : all.vbs) {
-        total += EncodedSize(vb);
-    }
+    const unsigned int total = SizeOf(all);
     ASSERT_GT(all.vbs.size(), 20U);
     for (unsigned int room : {total, total - 1, total / 2, 30U}) {
         SCOPED_TRACE(room);
         const MibAnswer a =
             Run(SnmpVersionV2c, snmp::PduGetBulkRequest, request, 0, 1000, true, room);
-        unsigned int used = 0;
-        for (const auto& vb : a.vbs) {
-            used += EncodedSize(vb);
-        }
-        EXPECT_LE(used, room);
+        EXPECT_LE(SizeOf(a), room);
         EXPECT_EQ(a.vbs.size() == all.vbs.size(), room >= total);
         EXPECT_FALSE(a.vbs.empty());
     }
@@ -255,29 +245,25 @@ unsigned int LibrarySize(const snmp::VarBind& vb) {
 
 TEST(EncodedSizeTest, MatchesTheLibraryEncodingAtEveryLengthBoundary) {
     std::vector<snmp::VarBind> cases;
-    for (int i : {0, 127, 128, -128, -129, 32767, 32768, -32768, -32769, 8388607, 8388608, -8388609,
-                  2147483647, -2147483647 - 1}) {
-        snmp::AsnValue v(0x02);
-        v.SetInteger(i);
-        cases.emplace_back(O("1.3.6.1"), v);
+    const auto add = [&](const char* oid, unsigned int type, auto fill) {
+        snmp::AsnValue v(type);
+        fill(v);
+        cases.emplace_back(O(oid), v);
+    };
+    for (int i :
+         {0, 127, 128, -128, -129, 32768, -32769, 8388608, -8388609, 2147483647, -2147483647 - 1}) {
+        add("1.3.6.1", 0x02, [i](snmp::AsnValue& v) { v.SetInteger(i); });
     }
-    for (unsigned int u :
-         {0U, 127U, 128U, 255U, 256U, 32767U, 32768U, 8388608U, 2147483648U, 4294967295U}) {
-        snmp::AsnValue v(0x41);
-        v.SetUnsigned(u);
-        cases.emplace_back(O("1.3.6.1.4.1.4294967295.16384"), v);
+    for (unsigned int u : {0U, 127U, 128U, 255U, 32768U, 8388608U, 2147483648U, 4294967295U}) {
+        add("1.3.6.1.4.1.4294967295.16384", 0x41, [u](snmp::AsnValue& v) { v.SetUnsigned(u); });
     }
     for (unsigned long long u : {0ULL, 128ULL, 1ULL << 32, 1ULL << 63, ~0ULL}) {
-        snmp::AsnValue v(0x46);
-        v.SetCounter64(u);
-        cases.emplace_back(O("1.3.6.1.2.1.31.1.1.1.6.1"), v);
+        add("1.3.6.1.2.1.31.1.1.1.6.1", 0x46, [u](snmp::AsnValue& v) { v.SetCounter64(u); });
     }
     for (size_t len : {0U, 127U, 128U, 255U, 256U, 400U}) {
         cases.emplace_back(O("1.3.6.1.2.1.1.1.0"), Text(std::string(len, 'x')));
     }
-    snmp::AsnValue oid(0x06);
-    oid.SetObjid(O("1.3.6.1.4.1.2097152.268435456.127"));
-    cases.emplace_back(O("0.0"), oid);
+    add("0.0", 0x06, [](snmp::AsnValue& v) { v.SetObjid(O("1.3.6.1.4.1.2097152.268435456.127")); });
     cases.emplace_back(O("2.5.4.3"), snmp::AsnValue(0x05));
     for (const auto& vb : cases) {
         SCOPED_TRACE(Name(vb) + " type " + std::to_string(vb.Value().Type()));
@@ -285,45 +271,50 @@ TEST(EncodedSizeTest, MatchesTheLibraryEncodingAtEveryLengthBoundary) {
     }
 }
 
-TEST(AgentMibDumpTest, LoadsWalkOutputAndOwnFormat) {
+TEST(AgentMibDumpTest, LoadsWalkOutputAndOwnFormatAndNamesTheFirstBadLine) {
     std::istringstream in(
         "# recorded\n"
+        "\n"
         ".1.3.6.1.2.1.1.1.0 = STRING: \"say \\\"hi\\\"\"\n"
         ".1.3.6.1.2.1.1.3.0 = Timeticks: (123456) 0:20:34.56\n"
         ".1.3.6.1.2.1.1.4.0 = \"\"\n"
+        "1.3.6.1.2.1.1.5.0 s router one\n"
         ".1.3.6.1.2.1.2.2.1.8.1 = INTEGER: up(1)\n"
         ".1.3.6.1.6.3.10.2.1.1.0 = Hex-STRING: 80 00 1F 88 80 11 22 33 44 55 66 77 88 99 AA BB \n"
         "CC DD \n"
         "1.3.6.1.4.1.5.0 C 18446744073709551615\n"
         "1.3.6.1.4.1.6.0 a 192.0.2.1\n"
         ".1.3.6.1.4.1.7.0 = No more variables left in this MIB View (It is past the end of the MIB "
-        "tree)\n");
+        "tree)\n"
+        ".1.3.6.1.4.1.8.0 = No Such Object available on this agent at this OID\n");
     AgentMib mib;
     std::string error;
     ASSERT_TRUE(mib.LoadDump(in, error)) << error;
-    EXPECT_EQ(mib.Size(), 7U);
-    snmp::AsnValue v;
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.1.0"), v));
-    EXPECT_EQ(v.String(), snmp::OctetString("say \"hi\""));
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.3.0"), v));
-    EXPECT_EQ(v.Type(), 0x43U);
-    EXPECT_EQ(v.Ticks(), 123456U);
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.4.0"), v));
-    EXPECT_TRUE(v.String().Empty());
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.2.2.1.8.1"), v));
-    EXPECT_EQ(v.Integer(), 1);
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.6.3.10.2.1.1.0"), v));
-    EXPECT_EQ(v.String().Size(), 18U);
-    EXPECT_EQ(v.String()[17], 0xDD);
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.4.1.5.0"), v));
-    EXPECT_EQ(v.Counter64(), ~0ULL);
-    ASSERT_TRUE(mib.Lookup(O("1.3.6.1.4.1.6.0"), v));
-    EXPECT_EQ(v.String()[0], 192);
+    EXPECT_EQ(mib.Size(), 8U);
+    // Walked back, the instances print as they were recorded.
+    const MibAnswer walk =
+        mib.Process(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3"}), 0, 8, false, 100000);
+    std::vector<std::string> printed;
+    for (const auto& vb : walk.vbs) printed.push_back(FormatBinding(vb));
+    EXPECT_EQ(printed, (std::vector<std::string>{
+                           ".1.3.6.1.2.1.1.1.0 = STRING: \"say \\\"hi\\\"\"",
+                           ".1.3.6.1.2.1.1.3.0 = Timeticks: (123456) 0:20:34.56",
+                           ".1.3.6.1.2.1.1.4.0 = STRING: \"\"",
+                           ".1.3.6.1.2.1.1.5.0 = STRING: \"router one\"",
+                           ".1.3.6.1.2.1.2.2.1.8.1 = INTEGER: 1",
+                           ".1.3.6.1.4.1.5.0 = Counter64: 18446744073709551615",
+                           ".1.3.6.1.4.1.6.0 = IpAddress: 192.0.2.1",
+                           ".1.3.6.1.6.3.10.2.1.1.0 = Hex-STRING: 80 00 1f 88 80 11 22 33 44 55 66 "
+                           "77 88 99 aa bb cc dd"}));
 
-    std::istringstream bad("1.3.6.1.1.0 i 1\n1.3.6.1.2.0 i one\n");
-    AgentMib other;
-    EXPECT_FALSE(other.LoadDump(bad, error));
-    EXPECT_EQ(error.rfind("line 2: ", 0), 0U) << error;
+    for (const char* bad : {"1.3.6.1.2.0 i one", "1.3.6.1.2.1.1.5.0", "iso.3.6 = INTEGER: 1",
+                            ".1.3.6.1.2.0 = Float: 1.5"}) {
+        SCOPED_TRACE(bad);
+        std::istringstream lines(std::string("1.3.6.1.1.0 i 1\n") + bad + "\n");
+        AgentMib other;
+        EXPECT_FALSE(other.LoadDump(lines, error));
+        EXPECT_EQ(error.rfind("line 2: ", 0), 0U) << error;
+    }
 }
 
 }  // namespace
