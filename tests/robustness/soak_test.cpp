@@ -147,26 +147,22 @@ public:
             ++tally.dispatchers;
             for (int i = 0; i < 20 && Clock::now() < until; ++i, ++round) {
                 // Answered.
-                int id = Send(d, agent_);
-                if (Wait(id)) {
+                if (Exchange(d)) {
                     ++tally.answered;
                 } else {
-                    d->Cancel(id, true);
                     tally.Fail("raw request unanswered");
                 }
                 // Cancelled at once; its answer, if it comes, is dropped.
                 d->Cancel(Send(d, agent_), true);
                 ++tally.cancelled;
                 // Timed out at a port that never answers, then retried.
-                id = Send(d, silent_);
+                const int id = Send(d, silent_);
                 if (Wait(id, std::chrono::milliseconds(10))) tally.Fail("silent port answered");
                 d->Cancel(id, true);
                 ++tally.timedOut;
-                id = Send(d, agent_);
-                if (Wait(id)) {
+                if (Exchange(d)) {
                     ++tally.answered;
                 } else {
-                    d->Cancel(id, true);
                     tally.Fail("retried raw request unanswered");
                 }
             }
@@ -190,6 +186,18 @@ public:
     }
 
 private:
+    // A request to the agent, resent after a time-out as any host would: a
+    // filter change can drop a datagram for the moment a receiver created
+    // in between holds only the filter of another network.
+    bool Exchange(snmp::Dispatcher* d) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const int id = Send(d, agent_);
+            if (Wait(id, std::chrono::milliseconds(1500))) return true;
+            d->Cancel(id, true);
+        }
+        return false;
+    }
+
     int Send(snmp::Dispatcher* d, snmp::Target& to) {
         auto* msg = new snmp::Message();
         msg->SetTarget(to);
