@@ -1,7 +1,7 @@
 // The sender and receiver tasks over real loopback sockets, driven through a
-// recording routing object: round-robin sending, delivery with the watch
-// order, failures counted and answered, host filters, the queue bound, the
-// tooBig paths and the 64-socket limit.
+// recording stand-in for their dispatcher: round-robin sending, delivery with
+// the watch order, failures counted and answered, host filters, the queue
+// bound, the client's tooBig answer and the 64-socket limit.
 #include "snmp/transport/sock_processor.h"
 
 #include <gtest/gtest.h>
@@ -24,16 +24,12 @@ namespace {
 
 using testing_support::Encoded;
 using testing_support::MakeRequest;
-using testing_support::RecordingQueue;
-using testing_support::RecordingWatch;
-using Names = std::vector<std::string>;
+using testing_support::Recorder;
+using Log = std::vector<std::string>;
 
 class SockProcessorTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Reset();
-        StackInterface::Instance()->RegisterWatch(&watch);
-    }
+    void SetUp() override { Reset(); }
     void TearDown() override {
         Reset();
         for (const auto& e : table) ::close(e.second);
@@ -42,12 +38,17 @@ protected:
         StackInterface::Destroy();
         SnmpStats::Destroy();
     }
-    // Opens `count` loopback sockets into the table; returns all ports in
-    // table order.
-    std::vector<unsigned short> Open(RecordingQueue& queue, int count) {
+    // A recorder of the given mode, registered as a watch, and `sockets`
+    // loopback sockets in the table; returns all ports in table order.
+    std::vector<unsigned short> Use(Type type, int sockets) {
+        rec = std::make_unique<Recorder>(type);
+        StackInterface::Instance()->RegisterWatch(rec.get());
+        return Open(sockets);
+    }
+    std::vector<unsigned short> Open(int count) {
         for (int i = 0; i < count; ++i) {
             brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
-            const int s = queue.GetTransporter()->Open(local, false);
+            const int s = rec->GetTransporter()->Open(local, false);
             EXPECT_GE(s, 0);
             table[local] = s;
         }
@@ -62,21 +63,21 @@ protected:
         if (!peer.Recv(got, from)) return -1;
         return m.Decode(got.data(), static_cast<unsigned int>(got.size())) ? m.RequestId() : -2;
     }
-    RecordingWatch watch;
     EndpointTable table;
     testing_support::Peer peer;
+    std::unique_ptr<Recorder> rec;
 };
 
 TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTurn) {
-    RecordingQueue queue(TypeClient);
-    MsgSender sender(&table, 0, &queue);
-    queue.Push(MakeRequest(peer.Port(), 0xA0, 1));
+    Use(TypeClient, 0);
+    MsgSender sender(&table, 0, rec.get());
+    rec->Push(MakeRequest(peer.Port(), 0xA0, 1));
     sender.Start();
-    ASSERT_TRUE(queue.WaitOutgoingEmpty());
+    ASSERT_TRUE(rec->WaitOutgoingEmpty());
     sender.Lock();  // the dispatcher's way to change the table: waits until the sender sleeps
-    const auto ports = Open(queue, 3);
+    const auto ports = Open(3);
     sender.Unlock();
-    for (int id = 2; id <= 5; ++id) queue.Push(MakeRequest(peer.Port(), 0xA0, id));
+    for (int id = 2; id <= 5; ++id) rec->Push(MakeRequest(peer.Port(), 0xA0, id));
     sender.Wake();
     const std::vector<unsigned short> expectedFrom = {ports[0], ports[1], ports[2], ports[0]};
     for (int id = 2; id <= 5; ++id) {
@@ -87,7 +88,7 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     // A change of the table starts the turn again at the first endpoint.
     sender.Lock();
     sender.Unlock();
-    queue.Push(MakeRequest(peer.Port(), 0xA0, 6));
+    rec->Push(MakeRequest(peer.Port(), 0xA0, 6));
     sender.Wake();
     unsigned short from = 0;
     EXPECT_EQ(NextAtPeer(&from), 6);
@@ -97,26 +98,25 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     sender.Start();  // a stopped task does not start again
     sender.Join();
     EXPECT_FALSE(sender.Running());
-    EXPECT_EQ(watch.Names(), Names(5, "send"));
+    EXPECT_EQ(rec->Log(), Log(5, "send"));
 }
 
 TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     StackInterface::Instance()->Init();
-    RecordingQueue queue(TypeClient);
-    const unsigned short local = Open(queue, 1)[0];
-    MsgReceiver receiver(&table, 0, &queue);
+    const unsigned short local = Use(TypeClient, 1)[0];
+    MsgReceiver receiver(&table, 0, rec.get());
     receiver.Start();
     std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 42));
     const auto bytes = Encoded(*request);
     ASSERT_TRUE(peer.SendTo(local, bytes));
-    ASSERT_TRUE(queue.WaitOffered(1));
-    queue.SetAccept(false);  // refused messages are the receiver's to delete
+    ASSERT_TRUE(rec->WaitOffered(1));
+    rec->SetAccept(false);  // refused messages are the receiver's to delete
     ASSERT_TRUE(peer.SendTo(local, bytes));
-    ASSERT_TRUE(queue.WaitOffered(2));
+    ASSERT_TRUE(rec->WaitOffered(2));
     receiver.Stop();
     receiver.Join();
 
-    const auto got = queue.Received();
+    const auto got = rec->Received();
     ASSERT_EQ(got.size(), 1u);
     const Message& m = *got[0];
     EXPECT_EQ(m.SrcAddr(), brask::IpAddr("127.0.0.1"));
@@ -129,13 +129,12 @@ TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     EXPECT_EQ(std::vector<unsigned char>(m.RawData(), m.RawData() + m.RawSize()), bytes);
     EXPECT_EQ(m.EncBuffer(), nullptr);
 
-    EXPECT_EQ(watch.Names(), (Names{"receive", "decode", "receive", "decode"}));
+    EXPECT_EQ(rec->Log(), (Log{"receive", "decode", "receive", "decode"}));
     // Addresses are set before OnReceive; the type is not decoded yet.
-    EXPECT_EQ(watch.FirstReceive(),
+    EXPECT_EQ(rec->FirstReceive(),
               "pdu 5 from " + std::to_string(peer.Port()) + " to " + std::to_string(local));
     EXPECT_EQ(SnmpStats::Instance()->InPkts(), 2u);
     EXPECT_EQ(SnmpStats::Instance()->InGets(), 2u);
-    EXPECT_TRUE(queue.TestDispatcher().Calls().empty());
 }
 
 // An SNMPv3 GetRequest with msgID `id`, the given msgFlags and an empty
@@ -156,9 +155,8 @@ std::vector<unsigned char> V3Probe(unsigned char id, unsigned char flags) {
 
 TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAReport) {
     StackInterface::Instance()->Init();
-    RecordingQueue queue(TypeServer);
-    const unsigned short local = Open(queue, 1)[0];
-    MsgReceiver receiver(&table, 0, &queue);
+    const unsigned short local = Use(TypeServer, 1)[0];
+    MsgReceiver receiver(&table, 0, rec.get());
     std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 77));
     const auto good = Encoded(*request);
     auto badVersion = good, trailing = good, notSequence = good, badValue = good;
@@ -187,19 +185,15 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     };
     receiver.Start();
     for (const auto& c : cases) ASSERT_TRUE(peer.SendTo(local, c.bytes));
-    ASSERT_TRUE(watch.WaitEvents(2 * std::size(cases)));
+    ASSERT_TRUE(rec->WaitLog(3 * std::size(cases)));
     receiver.Stop();
     receiver.Join();
-
-    const auto names = watch.Names();
-    const auto calls = queue.TestDispatcher().Calls();
-    ASSERT_EQ(names.size(), 2 * std::size(cases));
-    ASSERT_EQ(calls.size(), std::size(cases));
+    const Log log = rec->Log();
+    ASSERT_EQ(log.size(), 3 * std::size(cases));
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        EXPECT_EQ(names[2 * i], "receive");
-        EXPECT_EQ(names[2 * i + 1], cases[i].event);
-        EXPECT_EQ(calls[i], cases[i].call);
+        EXPECT_EQ(Log(log.begin() + 3 * i, log.begin() + 3 * i + 3),
+                  (Log{"receive", cases[i].event, cases[i].call}));
     }
     const SnmpStats* stats = SnmpStats::Instance();
     EXPECT_EQ(stats->InPkts(), 7u);
@@ -207,7 +201,7 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     EXPECT_EQ(stats->InAsnParseErrs(), 3u);
     EXPECT_EQ(stats->InBadCommStrs(), 1u);
     EXPECT_EQ(stats->UnknownEngineId(), 2u);
-    EXPECT_EQ(queue.Offered(), 0u);
+    EXPECT_EQ(rec->Offered(), 0u);
 }
 
 TEST_F(SockProcessorTest, ReportDecision) {
@@ -241,21 +235,20 @@ TEST_F(SockProcessorTest, ReceiverTakesARequestFromNetSnmp) {
     if (std::system("command -v snmpget >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "net-snmp's snmpget is not installed";
     }
-    RecordingQueue queue(TypeClient);
-    const unsigned short local = Open(queue, 1)[0];
-    MsgReceiver receiver(&table, 0, &queue);
+    const unsigned short local = Use(TypeClient, 1)[0];
+    MsgReceiver receiver(&table, 0, rec.get());
     receiver.Start();
     // Nobody answers: snmpget gives up after its one-second time-out.
     const std::string command =
         "snmpget -m '' -v2c -c zkpeer -r 0 -t 1 udp:127.0.0.1:" + std::to_string(local) +
         " .1.3.6.1.2.1.1.5.0 >/dev/null 2>&1";
     std::thread manager([command] { (void)std::system(command.c_str()); });
-    const bool got = queue.WaitOffered(1);
+    const bool got = rec->WaitOffered(1);
     manager.join();
     receiver.Stop();
     receiver.Join();
     ASSERT_TRUE(got);
-    const Message& m = *queue.Received().at(0);
+    const Message& m = *rec->Received().at(0);
     EXPECT_EQ(m.Version(), SnmpVersionV2c);
     EXPECT_EQ(m.Community(), "zkpeer");
     EXPECT_EQ(m.Type(), 0xA0u);
@@ -265,13 +258,12 @@ TEST_F(SockProcessorTest, ReceiverTakesARequestFromNetSnmp) {
     ObjectId sysName;
     sysName.Set("1.3.6.1.2.1.1.5.0");
     EXPECT_EQ(m.VarBinds().front().Objid().Compare(sysName), 0);
-    EXPECT_EQ(watch.Names(), (Names{"receive", "decode"}));
+    EXPECT_EQ(rec->Log(), (Log{"receive", "decode"}));
 }
 
 TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagramsFlow) {
-    RecordingQueue queue(TypeClient);
-    const unsigned short local = Open(queue, 1)[0];
-    MsgReceiver receiver(&table, 0, &queue);
+    const unsigned short local = Use(TypeClient, 1)[0];
+    MsgReceiver receiver(&table, 0, rec.get());
     StackInterface* si = StackInterface::Instance();
     si->RegisterReceiver(&receiver);
     Filter elsewhere(brask::IpAddr("10.0.0.0"), brask::IpAddr("255.0.0.0"));
@@ -283,12 +275,12 @@ TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagr
     ASSERT_TRUE(peer.SendTo(local, bytes));  // filtered out silently
     bytes[0] = 0x31;
     ASSERT_TRUE(peer.SendTo(local, bytes));  // not a sequence: exempt, reaches the decoder
-    ASSERT_TRUE(watch.WaitEvents(2));
+    ASSERT_TRUE(rec->WaitLog(2));
     si->AddHost(loopback);  // admitting the source lets the next one through
     bytes[0] = 0x30;
     ASSERT_TRUE(peer.SendTo(local, bytes));
-    ASSERT_TRUE(queue.WaitOffered(1));
-    EXPECT_EQ(watch.Names(), (Names{"receive", "except 1", "receive", "decode"}));
+    ASSERT_TRUE(rec->WaitOffered(1));
+    EXPECT_EQ(rec->Log(), (Log{"receive", "except 1", "cancel 0 1", "receive", "decode"}));
     si->RemoveHost(elsewhere);
     si->RemoveHost(loopback);
 
@@ -304,7 +296,7 @@ TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagr
     });
     int sent = 0;
     for (int i = 0; i < 100; ++i) sent += peer.SendTo(local, bytes) ? 1 : 0;
-    const bool allDelivered = queue.WaitOffered(1 + static_cast<size_t>(sent));
+    const bool allDelivered = rec->WaitOffered(1 + static_cast<size_t>(sent));
     done = true;
     host.join();
     receiver.Stop();
@@ -314,10 +306,9 @@ TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagr
 }
 
 TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsTheRest) {
-    RecordingQueue queue(TypeClient);
-    const unsigned short port = Open(queue, 1)[0];
+    const unsigned short port = Use(TypeClient, 1)[0];
     const int socket = table.begin()->second;
-    MsgReceiver receiver(&table, 100, &queue);
+    MsgReceiver receiver(&table, 100, rec.get());
     StackInterface* si = StackInterface::Instance();
     si->RegisterReceiver(&receiver);
     si->SetReceiveQueueLimit(2, 0);
@@ -328,7 +319,7 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
     EXPECT_FALSE(receiver.ReceiveOne(socket, port));
     EXPECT_EQ(receiver.DataQueue().Pending(), 0u);
     // Datagrams that fit exactly; the queue's thread is not running, so
-    // nothing drains the queue.
+    // nothing drains the rec->
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(100, 0x30)));
@@ -344,8 +335,8 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
 
     // Receivers registered later get the bound; sizes of 0 and above the
     // maximum mean the maximum.
-    MsgReceiver later(&table, 0, &queue);
-    MsgReceiver huge(&table, Message::MaxMessageSize() + 1, &queue);
+    MsgReceiver later(&table, 0, rec.get());
+    MsgReceiver huge(&table, Message::MaxMessageSize() + 1, rec.get());
     si->RegisterReceiver(&later);
     EXPECT_EQ(later.DataQueue().MaxItems(), 2u);
     EXPECT_EQ(later.BufferSize(), Message::MaxMessageSize());
@@ -357,22 +348,21 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
 }
 
 TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
-    RecordingQueue queue(TypeClient);
-    Open(queue, 1);
-    MsgSender sender(&table, 60, &queue);
+    Use(TypeClient, 1);
+    MsgSender sender(&table, 60, rec.get());
     Message* m = MakeRequest(peer.Port(), 0xA0, 9, SnmpVersionV2c, 5);
     m->SetSrcPort(1234);
-    queue.Push(m);
+    rec->Push(m);
     sender.Start();
-    ASSERT_TRUE(queue.WaitOffered(1));
-    queue.SetAccept(false);  // refused by the dispatcher: the sender deletes it
-    queue.Push(MakeRequest(peer.Port(), 0xA0, 10, SnmpVersionV2c, 5));
+    ASSERT_TRUE(rec->WaitOffered(1));
+    rec->SetAccept(false);  // refused by the dispatcher: the sender deletes it
+    rec->Push(MakeRequest(peer.Port(), 0xA0, 10, SnmpVersionV2c, 5));
     sender.Wake();
-    ASSERT_TRUE(queue.WaitOffered(2));
+    ASSERT_TRUE(rec->WaitOffered(2));
     sender.Stop();
     sender.Join();
 
-    const auto got = queue.Received();
+    const auto got = rec->Received();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0]->Type(), 0xA2u);
     EXPECT_EQ(got[0]->ErrStat(), 1);
@@ -380,23 +370,22 @@ TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
     EXPECT_EQ(got[0]->SrcPort(), peer.Port());
     EXPECT_EQ(got[0]->DstPort(), 1234);
     EXPECT_EQ(got[0]->EncBuffer(), nullptr);  // leaves the sender's encode record behind
-    EXPECT_EQ(watch.Names(), (Names{"except 14", "except 14"}));
+    EXPECT_EQ(rec->Log(), (Log{"except 14", "except 14"}));
 }
 
 TEST_F(SockProcessorTest, OnlyTheFirst64SocketsAreWatched) {
-    RecordingQueue queue(TypeClient);
-    const auto ports = Open(queue, 66);
-    MsgReceiver receiver(&table, 0, &queue);
+    const auto ports = Use(TypeClient, 66);
+    MsgReceiver receiver(&table, 0, rec.get());
     std::unique_ptr<Message> request(MakeRequest(0, 0xA0, 1));
     const auto bytes = Encoded(*request);
     ASSERT_TRUE(peer.SendTo(ports[65], bytes));  // 66th in table order
     ASSERT_TRUE(peer.SendTo(ports[63], bytes));  // 64th
     receiver.Start();
-    ASSERT_TRUE(queue.WaitOffered(1));
+    ASSERT_TRUE(rec->WaitOffered(1));
     receiver.Stop();
     receiver.Join();
-    ASSERT_EQ(queue.Received().size(), 1u);
-    EXPECT_EQ(queue.Received()[0]->DstPort(), ports[63]);
+    ASSERT_EQ(rec->Received().size(), 1u);
+    EXPECT_EQ(rec->Received()[0]->DstPort(), ports[63]);
     // The 66th socket was never read: its datagram still waits there.
     char buf[8];
     EXPECT_GT(::recv(table.rbegin()->second, buf, sizeof(buf), MSG_DONTWAIT), 0);

@@ -1,6 +1,6 @@
-// Test doubles for the transport tests: a dispatcher and a routing object that
-// record what the socket tasks hand them, an observer that records events, a
-// debug-level guard and loopback socket helpers (127.0.0.1 only).
+// Test doubles for the transport tests: a recording stand-in for everything
+// the socket tasks talk to, a debug-level guard and loopback socket helpers
+// (127.0.0.1 only).
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 
@@ -43,14 +43,34 @@ private:
     int saved_;
 };
 
-// A dispatcher of a given mode recording Cancel and SendReport as
-// "cancel <id> <discard>" and "report <id> <error>".
-class RecordingDispatcher : public Dispatcher {
+// The routing object, dispatcher and watch of the socket tasks in one. It
+// feeds the sender from a list, keeps the messages delivered to it (or
+// refuses them after SetAccept(false)), and logs in order the watch events
+// ("receive", "decode", "send", "except <type>") and the dispatcher calls
+// ("cancel <id> <discard>", "report <id> <error>").
+class Recorder : public MsgQueue, public Dispatcher, public Watch {
 public:
-    explicit RecordingDispatcher(Type type) : type_(type) {}
-    std::vector<std::string> Calls() {
+    explicit Recorder(Type type) : type_(type) {}
+    ~Recorder() override {
+        for (Message* m : outgoing_) delete m;
+    }
+
+    void CreateTransporter(Dispatcher::SockType) override {}
+    Transporter* GetTransporter() override { return &transporter_; }
+    Dispatcher* GetDispatcher() override { return this; }
+    bool Receive(Message* msg) override {
         std::lock_guard<std::mutex> g(lock_);
-        return calls_;
+        ++offered_;
+        if (accept_) received_.emplace_back(msg);
+        cv_.notify_all();
+        return accept_;
+    }
+    bool NextToSend(Message** out) override {
+        std::lock_guard<std::mutex> g(lock_);
+        *out = outgoing_.empty() ? nullptr : outgoing_.front();
+        if (*out != nullptr) outgoing_.pop_front();
+        cv_.notify_all();
+        return *out != nullptr;
     }
 
     unsigned int QueueLimit() override { return 0; }
@@ -76,53 +96,22 @@ public:
     bool NextOutgoing(Message**, bool) override { return false; }
     Message* NextResponse() override { return nullptr; }
     bool SendReport(const Message& request, int errorType) override {
-        Record("report " + std::to_string(request.RequestId()) + " " + std::to_string(errorType));
+        Add("report " + std::to_string(request.RequestId()) + " " + std::to_string(errorType));
         return true;
     }
     Message* Cancel(int requestId, bool discard) override {
-        Record("cancel " + std::to_string(requestId) + " " + std::to_string(discard));
+        Add("cancel " + std::to_string(requestId) + " " + std::to_string(discard));
         return nullptr;
     }
 
-private:
-    void Record(const std::string& call) {
-        std::lock_guard<std::mutex> g(lock_);
-        calls_.push_back(call);
+    void OnReceive(const Message& m) override {
+        Add("receive", "pdu " + std::to_string(m.Type()) + " from " + std::to_string(m.SrcPort()) +
+                           " to " + std::to_string(m.DstPort()));
     }
-    Type type_;
-    std::mutex lock_;
-    std::vector<std::string> calls_;
-};
-
-// The routing object: feeds the sender from a list and keeps every message
-// the tasks deliver (or refuses them after SetAccept(false)).
-class RecordingQueue : public MsgQueue {
-public:
-    explicit RecordingQueue(Type type) : dispatcher_(type) {
-        CreateTransporter(Dispatcher::SockTypeUdp);
-    }
-    ~RecordingQueue() override {
-        for (Message* m : outgoing_) delete m;
-    }
-
-    void CreateTransporter(Dispatcher::SockType) override {
-        transporter_ = std::make_unique<UDPTransporter>();
-    }
-    Transporter* GetTransporter() override { return transporter_.get(); }
-    Dispatcher* GetDispatcher() override { return &dispatcher_; }
-    bool Receive(Message* msg) override {
-        std::lock_guard<std::mutex> g(lock_);
-        ++offered_;
-        if (accept_) received_.emplace_back(msg);
-        cv_.notify_all();
-        return accept_;
-    }
-    bool NextToSend(Message** out) override {
-        std::lock_guard<std::mutex> g(lock_);
-        *out = outgoing_.empty() ? nullptr : outgoing_.front();
-        if (*out != nullptr) outgoing_.pop_front();
-        cv_.notify_all();
-        return *out != nullptr;
+    void OnDecode(const Message&) override { Add("decode"); }
+    void OnSend(const Message&) override { Add("send"); }
+    void OnExcept(const Message&, const Exception& e) override {
+        Add("except " + std::to_string(e.Type()));
     }
 
     void Push(Message* msg) {
@@ -133,11 +122,23 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         accept_ = accept;
     }
+    bool WaitLog(size_t n) {
+        return Wait([&] { return log_.size() >= n; });
+    }
     bool WaitOffered(size_t n) {
         return Wait([&] { return offered_ >= n; });
     }
     bool WaitOutgoingEmpty() {
         return Wait([&] { return outgoing_.empty(); });
+    }
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> g(lock_);
+        return log_;
+    }
+    // What the first received message held when it was announced.
+    std::string FirstReceive() {
+        std::lock_guard<std::mutex> g(lock_);
+        return firstReceive_;
     }
     size_t Offered() {
         std::lock_guard<std::mutex> g(lock_);
@@ -150,62 +151,28 @@ public:
         for (const auto& m : received_) v.push_back(m.get());
         return v;
     }
-    RecordingDispatcher& TestDispatcher() { return dispatcher_; }
 
 private:
+    void Add(const std::string& entry, const std::string& receiveDetail = "") {
+        std::lock_guard<std::mutex> g(lock_);
+        if (firstReceive_.empty()) firstReceive_ = receiveDetail;
+        log_.push_back(entry);
+        cv_.notify_all();
+    }
     bool Wait(const std::function<bool()>& done) {
         std::unique_lock<std::mutex> g(lock_);
         return cv_.wait_for(g, std::chrono::milliseconds(kWaitMs), done);
     }
-    RecordingDispatcher dispatcher_;
-    std::unique_ptr<UDPTransporter> transporter_;
+    Type type_;
+    UDPTransporter transporter_;
     std::mutex lock_;
     std::condition_variable cv_;
     std::deque<Message*> outgoing_;
     std::vector<std::unique_ptr<Message>> received_;
+    std::vector<std::string> log_;
+    std::string firstReceive_;
     size_t offered_ = 0;
     bool accept_ = true;
-};
-
-// Records every event by name ("receive", "decode", "send", "except <type>"),
-// and what the first received message held when it was announced.
-class RecordingWatch : public Watch {
-public:
-    void OnReceive(const Message& m) override {
-        Add("receive", "pdu " + std::to_string(m.Type()) + " from " + std::to_string(m.SrcPort()) +
-                           " to " + std::to_string(m.DstPort()));
-    }
-    void OnDecode(const Message&) override { Add("decode"); }
-    void OnSend(const Message&) override { Add("send"); }
-    void OnExcept(const Message&, const Exception& e) override {
-        Add("except " + std::to_string(e.Type()));
-    }
-
-    std::vector<std::string> Names() {
-        std::lock_guard<std::mutex> g(lock_);
-        return events_;
-    }
-    std::string FirstReceive() {
-        std::lock_guard<std::mutex> g(lock_);
-        return firstReceive_;
-    }
-    bool WaitEvents(size_t n) {
-        std::unique_lock<std::mutex> g(lock_);
-        return cv_.wait_for(g, std::chrono::milliseconds(kWaitMs),
-                            [&] { return events_.size() >= n; });
-    }
-
-private:
-    void Add(const std::string& what, const std::string& detail = "") {
-        std::lock_guard<std::mutex> g(lock_);
-        if (firstReceive_.empty()) firstReceive_ = detail;
-        events_.push_back(what);
-        cv_.notify_all();
-    }
-    std::mutex lock_;
-    std::condition_variable cv_;
-    std::vector<std::string> events_;
-    std::string firstReceive_;
 };
 
 // Waits until `fd` is readable.

@@ -28,7 +28,7 @@ TEST_F(StackInterfaceTest, WatchesAreRegisteredOnceAndShutdownForgetsThemAll) {
     StackInterface* si = StackInterface::Instance();
     si->Init();
     si->Init();
-    testing_support::RecordingWatch host;
+    testing_support::Recorder host(TypeClient);
     si->RegisterWatch(&host);
     si->RegisterWatch(&host);
     EXPECT_EQ(si->GetWatches().Size(), 2u);
@@ -37,7 +37,7 @@ TEST_F(StackInterfaceTest, WatchesAreRegisteredOnceAndShutdownForgetsThemAll) {
     // One registration, one count, one event each.
     EXPECT_EQ(SnmpStats::Instance()->InPkts(), 1u);
     EXPECT_EQ(SnmpStats::Instance()->NotInTimeWindow(), 1u);
-    EXPECT_EQ(host.Names(), (std::vector<std::string>{"receive", "except 204"}));
+    EXPECT_EQ(host.Log(), (std::vector<std::string>{"receive", "except 204"}));
     si->DeregisterWatch(&host);  // one removal undoes both registrations
     si->DeregisterWatch(&host);  // not registered: nothing happens
     EXPECT_EQ(si->GetWatches().Size(), 1u);
@@ -52,7 +52,7 @@ TEST_F(StackInterfaceTest, WatchesAreRegisteredOnceAndShutdownForgetsThemAll) {
 }
 
 TEST_F(StackInterfaceTest, HostFiltersReachRegisteredReceiversAndTheCacheFollowsThem) {
-    testing_support::RecordingQueue queue(TypeClient);
+    testing_support::Recorder queue(TypeClient);
     EndpointTable table;
     StackInterface* si = StackInterface::Instance();
     MsgReceiver early(&table, 0, &queue);
