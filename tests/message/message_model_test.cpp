@@ -40,6 +40,12 @@ TEST(MessageModel, NotificationInitPrependsUpTimeAndTrapOid) {
                   "1.3.6.1.2.1.1.3.0 67 4242\n1.3.6.1.6.3.1.1.4.1.0 6 1.3.6.1.6.3.1.1.5.1\n"
                   "1.3.6.1.2.1.1.5.0 4 686f7374\n");
     }
+    // ClearValues keeps the names and makes every value NULL.
+    Message m;
+    m.Init(SnmpVersionV2c, PduV2Trap, Oid("1.3.6.1.6.3.1.1.5.1"), 4242, extra);
+    m.ClearValues();
+    EXPECT_EQ(BindingsText(m),
+              "1.3.6.1.2.1.1.3.0 5 -\n1.3.6.1.6.3.1.1.4.1.0 5 -\n1.3.6.1.2.1.1.5.0 5 -\n");
 }
 
 TEST(MessageModel, SetTargetAndTheRequestIdRules) {
