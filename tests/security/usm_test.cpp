@@ -633,36 +633,6 @@ TEST(UsmTest, WrongPrivacyKeyFailsAfterTheDigestCheck) {
     }
 }
 
-TEST(UsmTest, CopiesKeepIdentityButNotPerMessageParameters) {
-    RecordingLookup lookup(snmp::TypeClient);
-    Target& t = lookup.Add(
-        sectest::MakeTarget("user", snmp::USMAuthMD5, snmp::USMPrivDES, kAgentEngine, 4, 400));
-    auto msg = sectest::MakeRequest(t, &lookup);
-    sectest::Encode(*msg);
-    const snmp::USM& original = *msg->SecAttributes();
-    ASSERT_EQ(original.AuthParams().Size(), 12U);
-    ASSERT_EQ(original.PrivParams().Size(), 8U);
-
-    snmp::USM copy(original);
-    snmp::USM assigned;
-    assigned = original;
-    for (const snmp::USM* u : std::initializer_list<const snmp::USM*>{&copy, &assigned}) {
-        EXPECT_EQ(u->EngineId(), kAgentEngine);
-        EXPECT_EQ(u->EngineBoots(), 4U);
-        EXPECT_EQ(u->EngineTime(), original.EngineTime());
-        EXPECT_EQ(u->UserName(), "user");
-        EXPECT_EQ(ToHex(u->UserNameOctets()), ToHex(OctetString(std::string("user"))));
-        EXPECT_EQ(u->Lookup(), &lookup);
-        EXPECT_TRUE(u->AuthParams().Empty());
-        EXPECT_TRUE(u->PrivParams().Empty());
-        EXPECT_FALSE(u->DigestPending());
-    }
-    snmp::USM fresh;
-    EXPECT_TRUE(fresh.EngineId().Empty());
-    EXPECT_EQ(fresh.EngineBoots(), 0U);
-    EXPECT_EQ(fresh.Lookup(), nullptr);
-}
-
 TEST(UsmTest, ReEncodingAMessageSignsItAfresh) {
     // The same message encoded twice, with a binding added in between, must
     // verify both times: the digest is recomputed, never kept.
