@@ -216,7 +216,8 @@ inline std::string BindingsText(const snmp::Message& m) {
     return os.str();
 }
 
-// Serves one target for every message, counting its calls; `known` false serves none.
+// Serves one target for every message (what the security processing learns is not kept);
+// `known` false serves none.
 class OneTargetLookup : public snmp::TargetLookup {
 public:
     // The default target is the SNMPv3 noAuthNoPriv user "alice" with no engine data yet.
@@ -227,20 +228,9 @@ public:
         attributes->SetUserName("alice");
         target.SetSecAttributes(attributes);
     }
-    snmp::Target* FindTarget(const snmp::Message&) override {
-        ++finds;
-        return known_ ? &target : nullptr;
-    }
-    void UpdateTarget(snmp::Target* updated, const snmp::Message&) override {
-        target.SetEngineId(updated->EngineId());
-        target.SetAuthKey(updated->AuthKey());
-        target.SetPrivKey(updated->PrivKey());
-        target.SetEngineBoots(updated->EngineBoots());
-        target.SetLastEngineTime(updated->LastEngineTime());
-    }
+    snmp::Target* FindTarget(const snmp::Message&) override { return known_ ? &target : nullptr; }
 
     snmp::Target target;
-    int finds = 0;
 
 private:
     bool known_;
