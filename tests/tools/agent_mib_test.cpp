@@ -161,50 +161,41 @@ TEST_F(AgentMibTest, GetBulkAnswersFitTheRoomGiven) {
 TEST_F(AgentMibTest, SetChecksEveryBindingFirstAndAppliesAllOrNone) {
     struct Case {
         const char* name;
-        snmp::SnmpVersion version;
         bool mayWrite;
         const char* oid;
         snmp::AsnValue value;
-        int status;
+        int v2Status, v1Status;
     };
     snmp::AsnValue number(0x02);
     number.SetInteger(1);
+    const std::string longest(255, 'a');
     const Case cases[] = {
-        {"read-only community v2", SnmpVersionV2c, false, "1.3.6.1.2.1.1.4.0", Text("x"),
-         kNoAccess},
-        {"read-only community v1", SnmpVersionV1, false, "1.3.6.1.2.1.1.4.0", Text("x"),
-         kNoSuchName},
-        {"read-only object v2", SnmpVersionV2c, true, "1.3.6.1.2.1.1.1.0", Text("x"), kNotWritable},
-        {"read-only object v1", SnmpVersionV1, true, "1.3.6.1.2.1.1.1.0", Text("x"), kNoSuchName},
-        {"missing object v2", SnmpVersionV2c, true, "1.3.6.1.2.1.1.99.0", Text("x"), kNoCreation},
-        {"wrong type v2", SnmpVersionV2c, true, "1.3.6.1.2.1.1.4.0", number, kWrongType},
-        {"wrong type v1", SnmpVersionV1, true, "1.3.6.1.2.1.1.4.0", number, kBadValue},
-        {"too long v2", SnmpVersionV2c, true, "1.3.6.1.2.1.1.4.0", Text(std::string(256, 'a')),
-         kWrongLength},
-        {"too long v1", SnmpVersionV1, true, "1.3.6.1.2.1.1.4.0", Text(std::string(256, 'a')),
-         kBadValue},
-        {"longest allowed", SnmpVersionV2c, true, "1.3.6.1.2.1.1.4.0", Text(std::string(255, 'a')),
-         kNoError},
+        {"read-only community", false, "1.3.6.1.2.1.1.4.0", Text("x"), kNoAccess, kNoSuchName},
+        {"read-only object", true, "1.3.6.1.2.1.1.1.0", Text("x"), kNotWritable, kNoSuchName},
+        {"missing object", true, "1.3.6.1.2.1.1.99.0", Text("x"), kNoCreation, kNoSuchName},
+        {"wrong type", true, "1.3.6.1.2.1.1.4.0", number, kWrongType, kBadValue},
+        {"too long", true, "1.3.6.1.2.1.1.4.0", Text(longest + "a"), kWrongLength, kBadValue},
+        {"longest allowed", true, "1.3.6.1.2.1.1.4.0", Text(longest), kNoError, kNoError},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        // The failing binding comes second: the first must not be applied.
-        snmp::VarBindList request;
-        request.push_back(snmp::VarBind(O("1.3.6.1.2.1.1.6.0"), Text(c.name)));
-        request.push_back(snmp::VarBind(O(c.oid), c.value));
-        const MibAnswer a = Run(c.version, snmp::PduSetRequest, request, 0, 0, c.mayWrite);
-        EXPECT_EQ(a.errorStatus, c.status);
-        snmp::AsnValue location;
-        ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.6.0"), location));
-        if (c.status == kNoError) {
-            EXPECT_EQ(a.errorIndex, 0);
-            EXPECT_EQ(location.String(), snmp::OctetString(c.name));
-        } else {
-            EXPECT_EQ(a.errorIndex, c.mayWrite ? 2 : 1);
-            EXPECT_NE(location.String(), snmp::OctetString(c.name));
+        for (const auto version : {SnmpVersionV2c, SnmpVersionV1}) {
+            const std::string name =
+                std::string(c.name) + (version == SnmpVersionV1 ? " v1" : " v2");
+            SCOPED_TRACE(name);
+            // The failing binding comes second: the first must not be applied.
+            snmp::VarBindList request;
+            request.push_back(snmp::VarBind(O("1.3.6.1.2.1.1.6.0"), Text(name)));
+            request.push_back(snmp::VarBind(O(c.oid), c.value));
+            const MibAnswer a = Run(version, snmp::PduSetRequest, request, 0, 0, c.mayWrite);
+            const int status = version == SnmpVersionV1 ? c.v1Status : c.v2Status;
+            EXPECT_EQ(a.errorStatus, status);
+            EXPECT_EQ(a.errorIndex, status == kNoError ? 0 : c.mayWrite ? 2 : 1);
+            snmp::AsnValue location;
+            ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.6.0"), location));
+            EXPECT_EQ(location.String() == snmp::OctetString(name), status == kNoError);
+            ASSERT_EQ(a.vbs.size(), 2U);
+            EXPECT_TRUE(a.vbs.back() == request.back());
         }
-        ASSERT_EQ(a.vbs.size(), 2U);
-        EXPECT_TRUE(a.vbs.back() == request.back());
     }
 }
 
