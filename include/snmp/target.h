@@ -89,6 +89,10 @@ public:
     // snmp::TimeStamp() when the engine time was last set; 0 means never.
     unsigned int TimeStamp() const { return timeStamp_; }
 
+    // The localised keys: the auth key is as long as the authentication
+    // hash's output (16 octets for MD5 to 64 for SHA-512); the privacy key
+    // too, or exactly the cipher's key length when an AES-192/256 protocol
+    // had to extend it.
     const OctetString& AuthKey() const { return authKey_; }
     void SetAuthKey(const OctetString& key) { authKey_ = key; }
     const OctetString& PrivKey() const { return privKey_; }
@@ -99,10 +103,12 @@ public:
 
     // Derives the user's keys from the attributes' passwords and localises
     // them to EngineId() with the authentication protocol's hash (the privacy
-    // key too, as RFC 3414 prescribes). Returns false without attributes or
-    // authentication protocol (nothing changes), or when a derivation step
-    // fails (empty password, empty engine id); the auth key may then already
-    // have been replaced.
+    // key too, as RFC 3414 prescribes, then lengthened by the privacy
+    // protocol when its cipher needs more octets than the hash gives).
+    // Returns false without attributes or authentication protocol (nothing
+    // changes), or when a derivation step fails (empty password, empty engine
+    // id); the auth key may then already have been replaced, the privacy key
+    // is replaced only when all of its steps succeed.
     bool CalculateKeys();
 
     // Equal addresses, ports and context names, and then equal user ids when
