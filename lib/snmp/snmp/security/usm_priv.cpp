@@ -48,7 +48,8 @@ T RandomStart() {
     // OpenSSL's generator is unavailable only when the system has no entropy
     // source at all; the salt stays unique within the process either way.
     std::random_device device;
-    for (size_t i = 0; i < sizeof(T); i += 4) value = static_cast<T>(value << 31 << 1 | device());
+    for (size_t i = 0; i < sizeof(T); i += 4)
+        value = static_cast<T>(static_cast<std::uint64_t>(value) << 32 | device());
     return value;
 }
 
