@@ -309,7 +309,9 @@ std::vector<Bytes> Requests(const std::string& kind, const sockaddr_in& agent, i
 // silent 100 ms refills the window (the requests lost are counted).
 int RunLoad(const std::string& peer, const std::string& kind, int window, double seconds) {
     const sockaddr_in agent = Address(peer);
-    const std::vector<Bytes> requests = Requests(kind, agent, 2 * window);
+    // Request ids are not reused while an agent may still hold the earlier request: a server
+    // refuses a request whose id it is still handling, and the window would shrink.
+    const std::vector<Bytes> requests = Requests(kind, agent, 4096);
     const int fd = ClientSocket(agent);
     SetReceiveTimeout(fd, 100);
     unsigned char buf[65536];
