@@ -100,7 +100,9 @@ TEST(ValueTextTest, TypedValuesAcceptTheirRangeAndRejectBeyondIt) {
                 snmp::AsnValue v;
                 std::string error;
                 EXPECT_EQ(ParseTypedValue(c.type, text, v, error), ok) << error;
-                if (ok) EXPECT_EQ(v.Type(), c.tag);
+                if (ok) {
+                    EXPECT_EQ(v.Type(), c.tag);
+                }
                 EXPECT_EQ(error.empty(), ok);
             }
         }
