@@ -79,7 +79,7 @@ int ClientSocket(const sockaddr_in& peer) {
 }
 
 void SetReceiveTimeout(int fd, int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    timeval tv{ms / 1000, (ms % 1000) * 1000L};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
@@ -182,7 +182,7 @@ int RunResponder(const std::string& local) {
     vbs.push_back(snmp::VarBind(oid, ticks));
     // The varbind list of a pre-encoded response: the last element of its PDU.
     const Bytes tmpl = zkbench::Encode(zkbench::V2cMessage(snmp::PduResponse, vbs, 1));
-    Tlv msg, ver, comm, pdu, id, st, ix, list;
+    Tlv msg, ver, comm, pdu, id, st, ix;
     const unsigned char* p = tmpl.data();
     ReadTlv(p, tmpl.size(), msg);
     p += msg.header;
@@ -524,7 +524,7 @@ struct NetSnmpClient {
         FD_ZERO(&readable);
         timeval tv{0, 0};
         snmp_sess_select_info(session, &fds, &readable, &tv, &block);
-        tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000L};
         if (select(fds, &readable, nullptr, nullptr, &tv) > 0) snmp_sess_read(session, &readable);
     }
 };
