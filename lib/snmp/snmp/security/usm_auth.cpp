@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "snmp/message.h"
 #include "snmp/security/crypto_cache.h"
@@ -117,16 +118,22 @@ bool USMAuth::PasswordToKey(const std::string& password, OctetString& key) {
     if (md == nullptr) return false;
     if (mdCtx_ == nullptr && (mdCtx_ = EVP_MD_CTX_new()) == nullptr) return false;
     if (EVP_DigestInit_ex2(mdCtx_, md, nullptr) != 1) return false;
-    unsigned char chunk[kExpansionChunk];
-    size_t index = 0;
-    for (unsigned int count = 0; count < kExpansionLength; count += kExpansionChunk) {
-        for (unsigned char& octet : chunk) {
-            octet = static_cast<unsigned char>(password[index % password.size()]);
-            ++index;
-        }
-        if (EVP_DigestUpdate(mdCtx_, chunk, sizeof chunk) != 1) return false;
+    // The password is repeated once into a window one chunk longer than
+    // itself; each chunk of the expansion is then a slice of that window, so
+    // no octet is computed twice and the cost is the digest's own.
+    const size_t length = password.size();
+    std::vector<unsigned char> window(kExpansionChunk + length);
+    for (size_t i = 0; i < window.size(); ++i) {
+        window[i] = static_cast<unsigned char>(password[i % length]);
     }
-    OPENSSL_cleanse(chunk, sizeof chunk);
+    size_t offset = 0;
+    bool hashed = true;
+    for (unsigned int count = 0; hashed && count < kExpansionLength; count += kExpansionChunk) {
+        hashed = EVP_DigestUpdate(mdCtx_, window.data() + offset, kExpansionChunk) == 1;
+        offset = (offset + kExpansionChunk) % length;
+    }
+    OPENSSL_cleanse(window.data(), window.size());
+    if (!hashed) return false;
     unsigned char result[EVP_MAX_MD_SIZE];
     unsigned int resultLen = 0;
     if (EVP_DigestFinal_ex(mdCtx_, result, &resultLen) != 1 || resultLen < keyLength_) return false;
