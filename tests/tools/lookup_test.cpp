@@ -39,6 +39,8 @@ protected:
         m.SetUserName(user);
         m.SetEngineId(engineId);
         m.SetType(type);
+        m.SetReportable(type != snmp::PduV2Trap && type != snmp::PduResponse &&
+                        type != snmp::PduReport);
         return m;
     }
 
@@ -78,7 +80,7 @@ TEST_F(LocalUserLookupTest, KnownUsersGetTheLocalEngineAndItsClockUnknownOnesOnl
 
 TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirClock) {
     const snmp::OctetString sender = Hex("80001f888011223344");
-    snmp::Message m = Msg("bob", sender);
+    snmp::Message m = Msg("bob", sender, snmp::PduV2Trap);
     // msgSecurityParameters: engine id, boots 7, time 1234, user, auth, priv.
     m.SetSecurityParams(
         Hex("302204098000"
@@ -98,6 +100,23 @@ TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirCl
     ASSERT_NE(local, nullptr);
     EXPECT_NE(local->AuthKey(), foreignKey);
     EXPECT_EQ(local->EngineBoots(), 3U);
+}
+
+// Requests naming another engine used to be given keys localised to that
+// engine and the clock they carried: a request captured at another agent with
+// the same credentials was answered here, and each made-up engine id cost a
+// key derivation. Only traps may name their own engine.
+TEST_F(LocalUserLookupTest, RequestsNamingAnotherEngineNoLongerGetItsKeys) {
+    const snmp::OctetString other = Hex("80001f888011223344");
+    for (unsigned int type : {static_cast<unsigned int>(snmp::PduGetRequest),
+                              static_cast<unsigned int>(snmp::PduSetRequest),
+                              static_cast<unsigned int>(snmp::PduInformRequest)}) {
+        SCOPED_TRACE(type);
+        snmp::Target* t = lookup.FindTarget(Msg("bob", other, type));
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->EngineId(), engine);
+        EXPECT_EQ(t->EngineBoots(), 3U);
+    }
 }
 
 }  // namespace

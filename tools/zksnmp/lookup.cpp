@@ -178,8 +178,16 @@ snmp::Target* LocalUserLookup::FindTarget(const snmp::Message& msg) {
         anonymous_.SetEngineTime(engineTime_());
         return &anonymous_;
     }
+    // Only the sender of an unconfirmed message (a trap) is its
+    // authoritative engine. A reportable message - a request or an inform -
+    // naming another engine is checked against the local keys, so it fails:
+    // accepting it would answer requests captured at another agent with the
+    // same credentials, outside any time window, and let every made-up
+    // engine id cost a key derivation. The PDU type is not decoded yet when
+    // the security processing asks, so the reportable flag decides.
     const snmp::OctetString& engine = msg.EngineId();
-    if (!engine.Empty() && engine != engineId_ && msg.Type() != snmp::PduReport) {
+    if (!engine.Empty() && engine != engineId_ && !msg.Reportable() &&
+        msg.Type() != snmp::PduReport) {
         return ForeignEngine(msg, user->second);
     }
     snmp::Target* t = local_[name].get();

@@ -8,7 +8,9 @@
 
 #include "brask/ip_addr.h"
 #include "options.h"
+#include "snmp/exception.h"
 #include "snmp/init.h"
+#include "snmp/snmp_stats.h"
 #include "value_text.h"
 
 namespace zksnmp {
@@ -247,6 +249,10 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
     if (version != snmp::SnmpVersionV3) {
         const int access = CommunityAccess(request->Community());
         if (access == 0) {
+            // The library counts only communities it cannot parse; which
+            // communities are known is the agent's business, so it counts these.
+            snmp::SnmpStats::Instance()->OnExcept(*request,
+                                                  snmp::Exception(9, "unknown community"));
             dispatcher->Cancel(id, true);
             return;
         }
@@ -266,7 +272,8 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
     }
     // Leave the message and security headers their room: up to about 100
     // octets for SNMPv3 with privacy, a few for a community message.
-    unsigned int room = snmp::Message::_maxvbenc - (version == snmp::SnmpVersionV3 ? 110 : 20);
+    const unsigned int headers = version == snmp::SnmpVersionV3 ? 110 : 20;
+    unsigned int room = snmp::Message::_maxvbenc > headers ? snmp::Message::_maxvbenc - headers : 0;
     if (version == snmp::SnmpVersionV3 && request->MsgMaxSize() > 0 &&
         static_cast<unsigned int>(request->MsgMaxSize()) < snmp::Message::MaxMessageSize()) {
         const unsigned int limit = static_cast<unsigned int>(request->MsgMaxSize());
