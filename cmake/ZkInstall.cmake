@@ -17,6 +17,9 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZorKalSnmpConfigVersion.c
 install(FILES ${PROJECT_BINARY_DIR}/ZorKalSnmpConfig.cmake
   ${PROJECT_BINARY_DIR}/ZorKalSnmpConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ZorKalSnmp)
+# The .pc file finds its prefix from where it lies, so an install moved or
+# made with `cmake --install --prefix` still points at its own headers.
+file(RELATIVE_PATH ZK_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ZorKalSnmp.pc.in
   ${PROJECT_BINARY_DIR}/ZorKalSnmp.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ZorKalSnmp.pc
