@@ -21,61 +21,26 @@
 // authentication), "md5auth" and "shaauth" (authentication only), "md5des"
 // and "shades" (with privacy); the passwords are those of the seeds in
 // corpus/dispatcher_server, so their SNMPv3 datagrams work here as well.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <memory>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include "../tools/zksnmp/server.h"
-#include "snmp/asn.h"
-#include "snmp/dispatcher/dispatcher_imp.h"
-#include "snmp/dispatcher/server.h"
-#include "snmp/exception.h"
+#include "fuzz_support.h"
+#include "snmp/dispatcher.h"
 #include "snmp/init.h"
 #include "snmp/message.h"
 #include "snmp/target.h"
-#include "snmp/transport/sock_processor.h"
-#include "snmp/usm_attributes.h"
 
 namespace {
 
-// A broken contract: crash so that the fuzzer keeps the input.
-void Require(bool ok) {
-    if (!ok) std::abort();
-}
-
-snmp::OctetString EngineId() {
-    return snmp::OctetString(
-        std::string("\x80\x00\x1f\x88\x80\xaa\xbb\xcc\xdd\x00\x11\x22\x33", 13));
-}
+using zkfuzz::Require;
 
 std::vector<zksnmp::UserSpec> Users() {
-    struct Spec {
-        const char* name;
-        snmp::USMAuthProtocol auth;
-        const char* authPass;
-        snmp::USMPrivProtocol priv;
-        const char* privPass;
-    };
-    static const Spec kSpecs[] = {
-        {"plain", snmp::USMAuthNone, "", snmp::USMPrivNone, ""},
-        {"md5auth", snmp::USMAuthMD5, "md5authpass", snmp::USMPrivNone, ""},
-        {"shaauth", snmp::USMAuthSHA1, "shaauthpass", snmp::USMPrivNone, ""},
-        {"md5des", snmp::USMAuthMD5, "md5authpass", snmp::USMPrivDES, "md5despass"},
-        {"shades", snmp::USMAuthSHA1, "shaauthpass", snmp::USMPrivDES, "shadespass"},
-    };
     std::vector<zksnmp::UserSpec> users;
-    for (const Spec& s : kSpecs) {
+    for (const zkfuzz::User& s : zkfuzz::SeedUsers()) {
         zksnmp::UserSpec u;
         u.name = s.name;
         u.auth = s.auth;
@@ -92,7 +57,7 @@ zksnmp::ServerOptions Options() {
     o.roCommunities = {"public"};
     o.rwCommunities = {"private"};
     o.users = Users();
-    o.engineId = EngineId();
+    o.engineId = zkfuzz::EngineId();
     o.rows = 10;
     return o;
 }
@@ -105,79 +70,22 @@ public:
     snmp::ServerRequestor* Requestor() { return this; }
 };
 
-// The authentication key and digest of each user with authentication,
-// localised to the agent's engine.
-struct AuthKey {
-    const EVP_MD* md;
-    snmp::OctetString key;
-};
+std::unique_ptr<Agent> NewAgent() {
+    Require(snmp::Init());
+    return std::make_unique<Agent>();
+}
 
-std::map<std::string, AuthKey> AuthKeys() {
-    std::map<std::string, AuthKey> keys;
-    for (const zksnmp::UserSpec& u : Users()) {
+// The users with authentication, with their keys localised to the agent's
+// engine, for the digest repair.
+zkfuzz::UserTable AuthUsers() {
+    zkfuzz::UserTable users;
+    for (const zkfuzz::User& u : zkfuzz::SeedUsers()) {
         if (u.auth == snmp::USMAuthNone) continue;
-        snmp::Target t;
-        t.SetVersion(snmp::SnmpVersionV3);
-        t.SetSecAttributes(zksnmp::MakeAttributes(u));
-        t.SetEngineId(EngineId());
-        Require(t.CalculateKeys());
-        keys[u.name] = AuthKey{u.auth == snmp::USMAuthMD5 ? EVP_md5() : EVP_sha1(), t.AuthKey()};
+        auto target = std::make_unique<snmp::Target>();
+        target->SetEngineId(zkfuzz::EngineId());
+        users.Add(u, std::move(target));
     }
-    return keys;
-}
-
-unsigned int Header(const unsigned char*& p, unsigned int& left, unsigned int tag) {
-    unsigned int type = 0;
-    unsigned int length = 0;
-    AsnDecodeType(p, left, type);
-    if (type != tag) throw CAsnException("unexpected tag");
-    AsnDecodeLength(p, left, length);
-    return length;
-}
-
-void Skip(const unsigned char*& p, unsigned int& left, unsigned int n) {
-    if (n > left) throw CAsnException("cut");
-    p += n;
-    left -= n;
-}
-
-// Writes the right digest into an SNMPv3 datagram of a user with
-// authentication: the HMAC over the whole datagram with the digest zeroed.
-void RecomputeDigest(std::vector<unsigned char>& datagram,
-                     const std::map<std::string, AuthKey>& keys) {
-    const unsigned char* p = datagram.data();
-    auto left = static_cast<unsigned int>(datagram.size());
-    std::string user;
-    size_t digestAt = 0;
-    unsigned int digestLength = 0;
-    try {
-        Header(p, left, 0x30);                 // message
-        Skip(p, left, Header(p, left, 0x02));  // msgVersion
-        Skip(p, left, Header(p, left, 0x30));  // msgGlobalData
-        Header(p, left, 0x04);                 // msgSecurityParameters
-        Header(p, left, 0x30);                 // UsmSecurityParameters
-        Skip(p, left, Header(p, left, 0x04));  // engine id
-        Skip(p, left, Header(p, left, 0x02));  // boots
-        Skip(p, left, Header(p, left, 0x02));  // time
-        const unsigned int nameLength = Header(p, left, 0x04);
-        user.assign(reinterpret_cast<const char*>(p), std::min(nameLength, left));
-        Skip(p, left, nameLength);
-        digestLength = Header(p, left, 0x04);
-        digestAt = static_cast<size_t>(p - datagram.data());
-        Skip(p, left, digestLength);
-    } catch (const EAsnException&) {
-        return;
-    }
-    auto it = keys.find(user);
-    if (it == keys.end() || digestLength != 12) return;
-    std::fill_n(datagram.begin() + static_cast<std::ptrdiff_t>(digestAt), 12, 0);
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int macLength = 0;
-    const snmp::OctetString& key = it->second.key;
-    if (HMAC(it->second.md, key.Data(), static_cast<int>(key.Size()), datagram.data(),
-             datagram.size(), mac, &macLength) == nullptr)
-        return;
-    std::copy(mac, mac + 12, datagram.begin() + static_cast<std::ptrdiff_t>(digestAt));
+    return users;
 }
 
 // What the agent holds and must keep whatever it is sent: the number of
@@ -225,30 +133,16 @@ void RequireUnchanged(zksnmp::AgentMib& mib, const MibImage& image) {
 struct Rig {
     Rig()
         : lookup(
-              EngineId(), 1, [] { return 1000u; }, Users()),
-          keys(AuthKeys()) {
-        Require(snmp::Init());
-        agent = std::make_unique<Agent>();
-        dispatcher = std::make_unique<snmp::DispatcherImp>(snmp::TypeServer, 0, 0);
-        dispatcher->SetTargetLookup(&lookup);
-        dispatcher->SetServerRequestor(agent->Requestor());
-        Require(dispatcher->Start());
-        server = std::make_unique<snmp::Server>(dispatcher.get());
-        receiver = std::make_unique<snmp::MsgReceiver>(&endpoints, 0, server.get());
-        encode = snmp::Message::AllocEnc();
-        buffer.resize(snmp::Message::MaxMessageSize());
-        image = Snapshot(agent->Mib());
-    }
+              zkfuzz::EngineId(), 1, [] { return 1000u; }, Users()),
+          keys(AuthUsers()),
+          agent(NewAgent()),
+          stack(snmp::TypeServer, &lookup, agent->Requestor()),
+          image(Snapshot(agent->Mib())) {}
 
     zksnmp::LocalUserLookup lookup;
-    std::map<std::string, AuthKey> keys;
+    zkfuzz::UserTable keys;
     std::unique_ptr<Agent> agent;
-    snmp::EndpointTable endpoints;
-    std::unique_ptr<snmp::DispatcherImp> dispatcher;
-    std::unique_ptr<snmp::Server> server;
-    std::unique_ptr<snmp::MsgReceiver> receiver;
-    snmp::MsgEncBuf* encode = nullptr;
-    std::string buffer;
+    zkfuzz::Stack stack;
     MibImage image;
 };
 
@@ -256,41 +150,16 @@ struct Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Rig* rig = new Rig();
-    if (size < 1 || size - 1 > rig->buffer.size()) return 0;  // the receiver reads no more
+    if (size < 1 || size - 1 > rig->stack.buffer.size()) return 0;  // the receiver reads no more
     std::vector<unsigned char> datagram(data + 1, data + size);
-    if ((data[0] & 0x01) != 0) RecomputeDigest(datagram, rig->keys);
+    if ((data[0] & 0x01) != 0) zkfuzz::RecomputeDigest(datagram, rig->keys);
 
-    snmp::UdpDataItem item;
-    item.length = static_cast<int>(datagram.size());
-    item.data = new unsigned char[datagram.size()];
-    std::copy(datagram.begin(), datagram.end(), item.data);
-    item.from.sin_family = AF_INET;
-    item.from.sin_port = htons(40000);
-    item.from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    item.localPort = 161;
-    item.consumer = rig->receiver.get();
-    rig->receiver->OnUdpData(item);
-    delete[] item.data;
-
+    rig->stack.Deliver(datagram.data(), datagram.size(), 40000, 161);
     // The sender's part: every ready answer and Report leaves, in id order.
-    int last = 0;
-    bool first = true;
-    while (snmp::Message* out = rig->dispatcher->NextResponse()) {
-        Require(first || out->RequestId() > last);
-        first = false;
-        last = out->RequestId();
-        out->SetEnc(rig->encode);
-        unsigned int length = static_cast<unsigned int>(rig->buffer.size());
-        try {
-            out->Encode(reinterpret_cast<unsigned char*>(&rig->buffer[0]), length, false);
-        } catch (const snmp::Exception&) {
-            // Not encodable: the sender drops it.
-        }
-        delete out;
-    }
+    rig->stack.SendResponses();
     // The agent answered or dropped the request at once: nothing waits.
-    Require(rig->dispatcher->OutstandingCount() == 0);
-    Require(rig->dispatcher->SendQueueSize() == 0);
+    Require(rig->stack.dispatcher->OutstandingCount() == 0);
+    Require(rig->stack.dispatcher->SendQueueSize() == 0);
     RequireUnchanged(rig->agent->Mib(), rig->image);
     return 0;
 }
