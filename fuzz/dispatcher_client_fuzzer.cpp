@@ -10,13 +10,25 @@
 // harness plays the sender, encoding whatever the dispatcher queued (resent
 // SNMPv3 requests included), and ends the four requests again.
 //
+// The first input octet selects the mode, the rest is the datagram:
+//   bit 0  recompute the digest: when the datagram is an SNMPv3 message of one
+//          of the manager's users with authentication, the harness writes the
+//          right HMAC (with the manager's key for that user) into its digest,
+//          so that mutated responses and Reports get past the digest check
+//          and reach response matching and the discovery handlers.
+//
 // The manager knows the users "plain", "md5auth", "md5des" and "shades" of
 // engine 80001f8880aabbccdd00112233 (the engine of the seeds in
 // corpus/dispatcher_client), with boots and time 0, and keeps nothing it learns.
+// The seeds carry their mode octet: 0x01 on the authenticated SNMPv3 answers
+// (the *_altered ones have a changed value or error status and a stale digest
+// that only the repair makes valid), 0x00 on the others, v3_report_wrong_digest
+// included.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "brask/ip_addr.h"
 #include "fuzz_support.h"
@@ -44,6 +56,8 @@ public:
     snmp::Target* FindTarget(const snmp::Message& msg) override {
         return users_.Find(msg.UserName());
     }
+
+    const zkfuzz::UserTable& Table() const { return users_; }
 
 private:
     zkfuzz::UserTable users_;
@@ -120,13 +134,15 @@ struct Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Rig* rig = new Rig();
-    if (size > rig->stack.buffer.size()) return 0;  // the receiver could not have read it
+    if (size < 1 || size - 1 > rig->stack.buffer.size()) return 0;  // the receiver reads no more
+    std::vector<unsigned char> datagram(data + 1, data + size);
+    if ((data[0] & 0x01) != 0) zkfuzz::RecomputeDigest(datagram, rig->lookup.Table());
 
     rig->Arm();
     rig->SendAll();
 
     const int before = rig->collector.delivered;
-    rig->stack.Deliver(data, size, 161, 40000);
+    rig->stack.Deliver(datagram.data(), datagram.size(), 161, 40000);
     Require(rig->collector.delivered - before <= 1);  // one datagram, at most one answer
 
     rig->SendAll();
