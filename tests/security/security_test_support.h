@@ -3,13 +3,18 @@
 #ifndef TESTS_SECURITY_SECURITY_TEST_SUPPORT_H
 #define TESTS_SECURITY_SECURITY_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/octet_string.h"
 #include "snmp/target.h"
@@ -42,6 +47,52 @@ inline std::string ToHex(const unsigned char* data, size_t size) {
 
 inline std::string ToHex(const snmp::OctetString& s) {
     return ToHex(s.Data(), s.Size());
+}
+
+// OpenSSL's one-shot digest of `data`, in hex.
+inline std::string Hash(const EVP_MD* md, const std::string& data) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(data.data(), data.size(), out, &length, md, nullptr) != 1) return "failed";
+    return ToHex(out, length);
+}
+
+// Every authentication protocol with OpenSSL's digest and its key and MAC
+// lengths.
+struct AuthProtocol {
+    snmp::USMAuthProtocol id;
+    const char* name;
+    const EVP_MD* (*md)();
+    unsigned int keyLength;
+    unsigned int macLength;
+};
+
+inline const std::vector<AuthProtocol>& AuthProtocols() {
+    static const std::vector<AuthProtocol> all = {
+        {snmp::USMAuthMD5, "MD5", EVP_md5, 16, 12},
+        {snmp::USMAuthSHA1, "SHA1", EVP_sha1, 20, 12},
+        {snmp::USMAuthSHA224, "SHA224", EVP_sha224, 28, 16},
+        {snmp::USMAuthSHA256, "SHA256", EVP_sha256, 32, 24},
+        {snmp::USMAuthSHA384, "SHA384", EVP_sha384, 48, 32},
+        {snmp::USMAuthSHA512, "SHA512", EVP_sha512, 64, 48},
+    };
+    return all;
+}
+
+inline const AuthProtocol& AuthProtocolOf(snmp::USMAuthProtocol id) {
+    for (const AuthProtocol& p : AuthProtocols())
+        if (p.id == id) return p;
+    throw std::invalid_argument("no such authentication protocol");
+}
+
+// Runs `f` and returns the snmp::Exception type it throws, or -1.
+inline int ThrownType(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const snmp::Exception& e) {
+        return e.Type();
+    }
+    return -1;
 }
 
 // A lookup holding targets by user name, counting every use the library makes
@@ -103,6 +154,14 @@ private:
     std::map<std::string, std::unique_ptr<snmp::Target>> targets_;
     snmp::Target* first_ = nullptr;
 };
+
+// The lookup was used as the library promises: every lock released, the
+// target found under the lock, updates made without it.
+inline void ExpectLookupDiscipline(const RecordingLookup& lookup) {
+    EXPECT_EQ(lookup.locks, lookup.unlocks);
+    EXPECT_EQ(lookup.findsUnlocked, 0);
+    EXPECT_EQ(lookup.updatesLocked, 0);
+}
 
 // RFC 3414 appendix A.3's engine id and password.
 inline const snmp::OctetString& RfcEngineId() {

@@ -231,25 +231,6 @@ TEST(UsmPrivTest, AesIvTakesTheReceivedEngineClock) {
     }
 }
 
-TEST(UsmPrivTest, AnyDesKeyIsAcceptedWeakOnesIncluded) {
-    // Keys come from a hash: parity bits and weak keys are not the sender's
-    // choice, so no key may be refused.
-    for (const char* hex : {"0101010101010101a1a2a3a4a5a6a7a8", "fefefefefefefefe0000000000000000",
-                            "00000000000000000000000000000000"}) {
-        SCOPED_TRACE(hex);
-        const OctetString key = Octets(hex);
-        const std::vector<unsigned char> plain = Sequence(30);
-        PlainMessage pm(plain, 2);
-        snmp::PrivDES des;
-        OctetString salt;
-        ASSERT_TRUE(des.Encrypt(key, pm.msg(), salt));
-        std::vector<unsigned char> datagram = pm.Element();
-        auto size = static_cast<unsigned int>(datagram.size());
-        ASSERT_TRUE(des.Decrypt(key, salt, datagram.data(), size, 0));
-        EXPECT_EQ(std::vector<unsigned char>(datagram.begin(), datagram.begin() + size), plain);
-    }
-}
-
 TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
     const std::vector<unsigned char> plain = Sequence(10);
     for (const Protocol& p : Protocols()) {
@@ -302,149 +283,108 @@ TEST(UsmPrivTest, SaltCountersAreUniqueAcrossThreads) {
     EXPECT_EQ(allAes.size(), static_cast<size_t>(kThreads * kPerThread));
 }
 
-TEST(UsmPrivTest, PreconditionsFailWithoutTouchingTheData) {
-    const std::vector<unsigned char> plain = Sequence(20);
+TEST(UsmPrivTest, DecryptRejectsBadInputWithoutReadingPastItOrGrowingTheSize) {
+    // Regressions among these: the element's length was trusted, so a short
+    // datagram made the decryption read past its end; and a plaintext
+    // starting with a SEQUENCE header claiming more than was decrypted made
+    // the message length grow past the datagram.
+    enum Outcome { kRefused, kThrows, kType1 };
+    std::vector<unsigned char> overclaiming = {0x30, 0x7F};
+    overclaiming.resize(16, 0x11);
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
         auto priv = p.make();
-        PlainMessage pm(plain, 1);
-        const OctetString shortKey(kKey.Data(), p.keyLength - 1);
-        OctetString salt = Octets("aa");
-        EXPECT_FALSE(priv->Encrypt(shortKey, pm.msg(), salt));
-        EXPECT_EQ(sectest::ToHex(salt), "aa");
-        EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
-
-        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
-        const std::vector<unsigned char> element = pm.Element();
-        std::vector<unsigned char> datagram = element;
-        auto size = static_cast<unsigned int>(datagram.size());
-        EXPECT_FALSE(Decrypt(*priv, shortKey, salt, datagram, size, 0));
-        EXPECT_FALSE(Decrypt(*priv, kKey, OctetString(salt.Data(), 7), datagram, size, 0));
-        EXPECT_FALSE(Decrypt(*priv, kKey, salt, datagram, size, size));
-        EXPECT_EQ(size, element.size());
-        EXPECT_EQ(datagram, element);
-    }
-}
-
-TEST(UsmPrivTest, DecryptRejectsBadFraming) {
-    const std::vector<unsigned char> plain = Sequence(22);  // 24 octets in all
-    for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
-        auto priv = p.make();
-        PlainMessage pm(plain, 1);
+        const auto encrypt = [&priv](const std::vector<unsigned char>& plain, OctetString& salt) {
+            PlainMessage pm(plain, 1);
+            EXPECT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
+            return pm.Element();
+        };
         OctetString salt;
-        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
-        const std::vector<unsigned char> element = pm.Element();  // 04 len <24 or 32 octets>
-        {
-            SCOPED_TRACE("one octet cut off the end");
-            std::vector<unsigned char> d = element;
-            d[1] = static_cast<unsigned char>(d[1] - 1);
-            d.pop_back();
-            auto size = static_cast<unsigned int>(d.size());
+        const std::vector<unsigned char> element = encrypt(Sequence(20), salt);
+        OctetString overSalt;
+        const std::vector<unsigned char> over = encrypt(overclaiming, overSalt);
+        const auto cut = [&element](long n) {
+            return std::vector<unsigned char>(element.begin(), element.end() - n);
+        };
+        std::vector<unsigned char> shortened = cut(1);
+        shortened[1] = static_cast<unsigned char>(shortened[1] - 1);
+        std::vector<unsigned char> notOctets = element;
+        notOctets[0] = 0x30;
+        OctetString wrongKey = kKey;
+        wrongKey[0] ^= 0x80;  // beyond DES parity: a different key
+        wrongKey[9] ^= 0x01;  // and a different DES IV
+        struct Case {
+            const char* name;
+            std::vector<unsigned char> data;
+            OctetString key;
+            OctetString salt;
+            unsigned int offset;
+            Outcome outcome;
+        };
+        const Case cases[] = {
+            {"key too short", element, OctetString(kKey.Data(), p.keyLength - 1), salt, 0,
+             kRefused},
+            {"salt of 7 octets", element, kKey, OctetString(salt.Data(), 7), 0, kRefused},
+            {"offset at the end", element, kKey, salt, static_cast<unsigned int>(element.size()),
+             kRefused},
+            {"1 octet missing", cut(1), kKey, salt, 0, kRefused},
+            {"8 octets missing", cut(8), kKey, salt, 0, kRefused},
+            {"21 octets missing", cut(21), kKey, salt, 0, kRefused},
+            {"long-form length claiming far more",
+             {0x04, 0x82, 0xFF, 0xF8, 0x00, 0x00},
+             kKey,
+             salt,
+             0,
+             kRefused},
             // CBC needs whole blocks; CFB takes any length, and the scoped
             // PDU then no longer fits what was decrypted.
-            if (p.padded) {
-                EXPECT_FALSE(Decrypt(*priv, kKey, salt, d, size, 0));
-            } else {
-                EXPECT_THROW(Decrypt(*priv, kKey, salt, d, size, 0), snmp::Exception);
-            }
-            EXPECT_EQ(size, d.size());
-        }
-        {
-            SCOPED_TRACE("not an OCTET STRING");
-            std::vector<unsigned char> d = element;
-            d[0] = 0x30;
-            auto size = static_cast<unsigned int>(d.size());
-            try {
-                Decrypt(*priv, kKey, salt, d, size, 0);
-                ADD_FAILURE() << "no exception";
-            } catch (const snmp::Exception& e) {
-                EXPECT_EQ(e.Type(), 1);
-            }
-        }
-        {
-            SCOPED_TRACE("wrong key: the plaintext is no SEQUENCE");
-            std::vector<unsigned char> d = element;
-            auto size = static_cast<unsigned int>(d.size());
-            OctetString wrong = kKey;
-            wrong[0] ^= 0x80;  // beyond DES parity: a different key
-            wrong[9] ^= 0x01;  // and a different DES IV
-            try {
-                Decrypt(*priv, wrong, salt, d, size, 0);
-                ADD_FAILURE() << "no exception";
-            } catch (const snmp::Exception& e) {
-                EXPECT_EQ(e.Type(), 1);
-            }
-            EXPECT_EQ(size, d.size());
-        }
-    }
-}
-
-TEST(UsmPrivTest, ClaimedLengthBeyondTheDatagramFailsWithoutReadingPastIt) {
-    // Regression: the element's length was trusted, so a short datagram made
-    // the decryption read past its end.
-    const std::vector<unsigned char> plain = Sequence(20);
-    for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
-        auto priv = p.make();
-        PlainMessage pm(plain, 1);
-        OctetString salt;
-        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
-        const std::vector<unsigned char> element = pm.Element();
-        for (size_t cut : {1UL, 8UL, 21UL}) {
-            SCOPED_TRACE(cut);
-            // An exactly sized heap block, so that a read past it is caught by
-            // the address sanitizer.
-            const size_t length = element.size() - cut;
+            {"element one octet shorter", shortened, kKey, salt, 0, p.padded ? kRefused : kThrows},
+            {"not an OCTET STRING", notOctets, kKey, salt, 0, kType1},
+            {"wrong key: the plaintext is no SEQUENCE", element, wrongKey, salt, 0, kType1},
+            {"decrypted SEQUENCE claiming more than the plaintext", over, kKey, overSalt, 0,
+             kType1},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            // An exactly sized heap block, so that the address sanitizer
+            // catches a read past it.
+            const size_t length = c.data.size();
             auto d = std::make_unique<unsigned char[]>(length);
-            std::memcpy(d.get(), element.data(), length);
+            std::memcpy(d.get(), c.data.data(), length);
             auto size = static_cast<unsigned int>(length);
-            EXPECT_FALSE(priv->Decrypt(kKey, salt, 1, 1234, d.get(), size, 0));
+            bool result = false;
+            const int type = sectest::ThrownType(
+                [&] { result = priv->Decrypt(c.key, c.salt, 1, 1234, d.get(), size, c.offset); });
+            EXPECT_FALSE(result);
             EXPECT_EQ(size, length);
+            if (c.outcome == kRefused) {
+                EXPECT_EQ(type, -1);
+                EXPECT_EQ(std::vector<unsigned char>(d.get(), d.get() + length), c.data);
+            } else {
+                EXPECT_NE(type, -1);
+                if (c.outcome == kType1) EXPECT_EQ(type, 1);
+            }
         }
-        // A long-form length claiming far more than there is.
-        std::vector<unsigned char> d = {0x04, 0x82, 0xFF, 0xF8, 0x00, 0x00};
-        auto size = static_cast<unsigned int>(d.size());
-        EXPECT_FALSE(Decrypt(*priv, kKey, salt, d, size, 0));
     }
 }
 
-TEST(UsmPrivTest, DecryptedSequenceLongerThanThePlaintextIsRejected) {
-    // Regression: a (wrongly keyed) plaintext starting with a SEQUENCE header
-    // that claims more than was decrypted made the message length grow past
-    // the datagram.
-    std::vector<unsigned char> plain = {0x30, 0x7F};
-    plain.resize(16, 0x11);
-    for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
-        auto priv = p.make();
-        PlainMessage pm(plain, 1);
-        OctetString salt;
-        ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
-        std::vector<unsigned char> d = pm.Element();
-        auto size = static_cast<unsigned int>(d.size());
-        try {
-            Decrypt(*priv, kKey, salt, d, size, 0, 1, 1234);
-            ADD_FAILURE() << "no exception";
-        } catch (const snmp::Exception& e) {
-            EXPECT_EQ(e.Type(), 1);
-        }
-        EXPECT_EQ(size, d.size());
-    }
-}
-
-TEST(UsmPrivTest, EncryptRefusesCiphertextThatWouldOverrunItsBuffer) {
+TEST(UsmPrivTest, EncryptRefusesShortKeysAndCiphertextThatWouldOverrunItsBuffer) {
     // The ciphertext goes 5 octets into a buffer of MaxEnc() octets; a
     // plaintext that passes the message-size test but not that room must
     // be refused rather than written past the buffer.
     const unsigned int maxEnc = snmp::Message::MaxEnc();
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
-        const std::vector<unsigned char> plain(maxEnc - (p.padded ? 8 : 2), 0x42);
-        PlainMessage pm(plain, 1);
-        OctetString salt;
-        EXPECT_FALSE(p.make()->Encrypt(kKey, pm.msg(), salt));
-        EXPECT_EQ(pm.buf().varBinds.length, pm.varBindsLength());
+        PlainMessage small(Sequence(20), 1);
+        OctetString salt = Octets("aa");
+        EXPECT_FALSE(
+            p.make()->Encrypt(OctetString(kKey.Data(), p.keyLength - 1), small.msg(), salt));
+        EXPECT_EQ(sectest::ToHex(salt), "aa");
+        EXPECT_EQ(small.buf().varBinds.length, small.varBindsLength());
+
+        PlainMessage big(std::vector<unsigned char>(maxEnc - (p.padded ? 8 : 2), 0x42), 1);
+        EXPECT_FALSE(p.make()->Encrypt(kKey, big.msg(), salt));
+        EXPECT_EQ(big.buf().varBinds.length, big.varBindsLength());
     }
 }
 

@@ -25,32 +25,16 @@
 
 namespace {
 
+using sectest::ExpectLookupDiscipline;
 using sectest::Octets;
 using sectest::RecordingLookup;
+using sectest::ThrownType;
 using sectest::ToHex;
 using snmp::Message;
 using snmp::OctetString;
 using snmp::Target;
 
 const OctetString kAgentEngine = Octets("80001f8880aabbccdd0011223344");
-
-// Runs `f` and returns the snmp::Exception type it throws, or -1.
-int ThrownType(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const snmp::Exception& e) {
-        return e.Type();
-    }
-    return -1;
-}
-
-// The lookup was used as the library promises: every lock released, the
-// target found under the lock, updates made without it.
-void ExpectLookupDiscipline(const RecordingLookup& lookup) {
-    EXPECT_EQ(lookup.locks, lookup.unlocks);
-    EXPECT_EQ(lookup.findsUnlocked, 0);
-    EXPECT_EQ(lookup.updatesLocked, 0);
-}
 
 struct Pair {
     snmp::USMAuthProtocol auth;
@@ -79,35 +63,11 @@ std::vector<Pair> AllPairs() {
     return pairs;
 }
 
-// OpenSSL's digest and the MAC length of an authentication protocol.
-const EVP_MD* DigestOf(snmp::USMAuthProtocol auth, unsigned int& macLength) {
-    switch (auth) {
-        case snmp::USMAuthMD5:
-            macLength = 12;
-            return EVP_md5();
-        case snmp::USMAuthSHA1:
-            macLength = 12;
-            return EVP_sha1();
-        case snmp::USMAuthSHA224:
-            macLength = 16;
-            return EVP_sha224();
-        case snmp::USMAuthSHA256:
-            macLength = 24;
-            return EVP_sha256();
-        case snmp::USMAuthSHA384:
-            macLength = 32;
-            return EVP_sha384();
-        default:
-            macLength = 48;
-            return EVP_sha512();
-    }
-}
-
 // The digest in a datagram recomputed independently with OpenSSL's HMAC.
 void ExpectIndependentDigest(const std::vector<unsigned char>& datagram, const OctetString& digest,
                              const Target& target, snmp::USMAuthProtocol auth) {
-    unsigned int macLength = 0;
-    const EVP_MD* md = DigestOf(auth, macLength);
+    const unsigned int macLength = sectest::AuthProtocolOf(auth).macLength;
+    const EVP_MD* md = sectest::AuthProtocolOf(auth).md();
     ASSERT_EQ(digest.Size(), macLength);
     auto at =
         std::search(datagram.begin(), datagram.end(), digest.Data(), digest.Data() + digest.Size());
@@ -143,10 +103,9 @@ TEST(UsmTest, RequestAndResponseRoundTripAtEveryLevelAndProtocolPair) {
         // The estimate of the agent's clock: learnt just now, less the margin.
         EXPECT_GE(sent.EngineTime(), 4990U);
         EXPECT_LE(sent.EngineTime(), 4992U);
-        unsigned int macLength = 0;
-        DigestOf(pair.auth, macLength);
-        EXPECT_EQ(sent.AuthParams().Size(),
-                  pair.level >= snmp::SecLevelAuthNoPriv ? macLength : 0U);
+        EXPECT_EQ(sent.AuthParams().Size(), pair.level >= snmp::SecLevelAuthNoPriv
+                                                ? sectest::AuthProtocolOf(pair.auth).macLength
+                                                : 0U);
         EXPECT_EQ(sent.PrivParams().Size(), pair.level == snmp::SecLevelAuthPriv ? 8U : 0U);
         if (pair.level >= snmp::SecLevelAuthNoPriv)
             ExpectIndependentDigest(wire, sent.AuthParams(), toAgent, pair.auth);
@@ -183,26 +142,6 @@ TEST(UsmTest, RequestAndResponseRoundTripAtEveryLevelAndProtocolPair) {
         EXPECT_TRUE(manager.updates.empty());
         EXPECT_TRUE(agent.updates.empty());
     }
-}
-
-TEST(UsmTest, EveryEncryptedMessageCarriesANewSalt) {
-    // Regression: every message was encrypted by a fresh object whose salt
-    // counter came from rand() just reseeded with the time, so messages of
-    // the same second shared a salt (and so a DES IV).
-    RecordingLookup manager(snmp::TypeClient);
-    Target& t = manager.Add(
-        sectest::MakeTarget("user", snmp::USMAuthSHA1, snmp::USMPrivDES, kAgentEngine, 1, 10));
-    std::vector<std::string> salts;
-    std::vector<std::vector<unsigned char>> wires;
-    for (int i = 0; i < 5; ++i) {
-        auto msg = sectest::MakeRequest(t, &manager);
-        wires.push_back(sectest::Encode(*msg));
-        salts.push_back(ToHex(msg->SecAttributes()->PrivParams()));
-    }
-    std::sort(salts.begin(), salts.end());
-    EXPECT_EQ(std::unique(salts.begin(), salts.end()), salts.end());
-    // Identical plaintexts therefore encrypt differently.
-    EXPECT_NE(wires[0], wires[1]);
 }
 
 TEST(UsmTest, DiscoveryLearnsTheEngineAndLocalisesTheKeys) {
@@ -599,10 +538,6 @@ TEST(UsmTest, WrongPrivacyKeyFailsAfterTheDigestCheck) {
     };
     const Case cases[] = {
         {"DES, wrong password", snmp::USMAuthSHA1, snmp::USMPrivDES, snmp::USMPrivDES, "other"},
-        {"AES-128, wrong password", snmp::USMAuthSHA256, snmp::USMPrivAES128, snmp::USMPrivAES128,
-         "other"},
-        {"AES-256, wrong password", snmp::USMAuthMD5, snmp::USMPrivAES256, snmp::USMPrivAES256,
-         "other"},
         // The same password extended the other way gives another key.
         {"AES-192 against AES-192-C", snmp::USMAuthMD5, snmp::USMPrivAES192, snmp::USMPrivAES192C,
          nullptr},
