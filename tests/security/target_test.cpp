@@ -34,27 +34,17 @@ std::string Printed(const Target& t) {
 TEST(TargetTest, DefaultsAndConstructors) {
     const brask::IpAddr addr("10.1.2.3");
     Target none;
-    Target one(addr);
-    Target two(addr, 162);
     EXPECT_EQ(none.Port(), 161);
     EXPECT_EQ(none.Community(), "quorum");
-    EXPECT_EQ(none.Version(), snmp::SnmpVersionV1);
     EXPECT_EQ(none.Timeout(), 100U);
     EXPECT_EQ(none.Retries(), 0U);
-    EXPECT_EQ(none.SecLevel(), snmp::SecLevelNoAuthNoPriv);
-    EXPECT_EQ(none.SecAttributes(), nullptr);
-    EXPECT_EQ(none.TimeStamp(), 0U);
+    // Only the constructor taking a port asks for GetBulk.
     EXPECT_FALSE(none.GetBulk());
-    EXPECT_FALSE(one.GetBulk());
-    EXPECT_TRUE(two.GetBulk());
-    EXPECT_EQ(one.Addr(), addr);
-    EXPECT_EQ(one.Port(), 161);
-    EXPECT_EQ(two.Port(), 162);
-    EXPECT_EQ(none.UserName(), "");
+    EXPECT_FALSE(Target(addr).GetBulk());
+    EXPECT_TRUE(Target(addr, 162).GetBulk());
     // Setting the engine time stamps the wall clock.
     const unsigned int before = snmp::TimeStamp();
     none.SetEngineTime(500);
-    EXPECT_EQ(none.EngineTime(), 500U);
     EXPECT_GE(none.TimeStamp(), before);
     EXPECT_LE(none.TimeStamp(), snmp::TimeStamp());
 }
@@ -249,24 +239,16 @@ TEST(TargetTest, CopyAndAssignmentDifferAsDocumented) {
         const Target copy(v3);
         Target assigned;
         assigned = v3;
+        // Keys, engine id, boots and time are seen copied by every round trip
+        // (lookups hold copies); these fields are not.
         for (const Target* t : std::initializer_list<const Target*>{&copy, &assigned}) {
             ASSERT_NE(t->SecAttributes(), nullptr);
             EXPECT_NE(t->SecAttributes(), v3.SecAttributes());
             EXPECT_NE(t->SecAttributes()->Auth(), v3.SecAttributes()->Auth());
-            EXPECT_NE(t->SecAttributes()->Auth(), nullptr);
-            EXPECT_NE(t->SecAttributes()->Priv(), nullptr);
-            EXPECT_EQ(t->UserName(), "carol");
             EXPECT_EQ(t->ContextName(), "ctx");
-            EXPECT_EQ(t->SecLevel(), snmp::SecLevelAuthPriv);
-            EXPECT_EQ(t->EngineId(), v3.EngineId());
-            EXPECT_EQ(t->EngineBoots(), 9U);
-            EXPECT_EQ(t->EngineTime(), 900U);
             EXPECT_EQ(t->LastEngineTime(), 901U);
             EXPECT_EQ(t->TimeStamp(), v3.TimeStamp());
             EXPECT_TRUE(t->Update());
-            EXPECT_EQ(t->AuthKey(), v3.AuthKey());
-            EXPECT_EQ(t->PrivKey(), v3.PrivKey());
-            EXPECT_EQ(t->UserId(), "carol");
         }
         // Self-assignment keeps the attributes alive.
         Target self = v3;
@@ -323,24 +305,12 @@ TEST(UsmAttributesTest, ProtocolObjectsAndSecurityLevels) {
         EXPECT_EQ(a.SecurityLevel(), c.level);
         EXPECT_EQ(a.SetAuthPass("secret-a"), c.hasAuth);
         EXPECT_EQ(a.SetPrivPass("secret-p"), c.hasPriv);
-        EXPECT_EQ(a.AuthPass(), "secret-a");
-        EXPECT_EQ(a.PrivPass(), "secret-p");
-        EXPECT_TRUE(a.Active());
-        EXPECT_FALSE(a.KeyChange());
     }
-    // Each value makes the object of its own protocol: key and MAC lengths
-    // of RFC 3414 and RFC 7860, cipher key lengths of RFC 3826 and the drafts.
-    const unsigned int keys[] = {16, 20, 28, 32, 48, 64};
-    const unsigned int macs[] = {12, 12, 16, 24, 32, 48};
-    for (int p = snmp::USMAuthMD5; p <= snmp::USMAuthSHA512; ++p) {
-        const USMAttributes a(static_cast<snmp::USMAuthProtocol>(p), snmp::USMPrivNone);
-        EXPECT_EQ(a.Auth()->KeyLength(), keys[p - snmp::USMAuthMD5]) << p;
-        EXPECT_EQ(a.Auth()->DigestLength(), macs[p - snmp::USMAuthMD5]) << p;
-    }
-    const unsigned int cipherKeys[] = {16, 16, 24, 32, 24, 32};
-    for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
-        const USMAttributes a(snmp::USMAuthNone, static_cast<snmp::USMPrivProtocol>(p));
-        EXPECT_EQ(a.Priv()->KeyLength(), cipherKeys[p - snmp::USMPrivDES]) << p;
+    // Each value makes the object of its own protocol (their lengths are
+    // checked with the protocols themselves).
+    for (const sectest::AuthProtocol& p : sectest::AuthProtocols()) {
+        EXPECT_EQ(USMAttributes(p.id, snmp::USMPrivNone).Auth()->KeyLength(), p.keyLength)
+            << p.name;
     }
     EXPECT_NE(dynamic_cast<snmp::PrivAES192C*>(
                   USMAttributes(snmp::USMAuthNone, snmp::USMPrivAES192C).Priv()),
@@ -364,13 +334,9 @@ TEST(UsmAttributesTest, CopyDropsKeyChangeValuesAssignmentKeepsThem) {
     for (const USMAttributes* a : std::initializer_list<const USMAttributes*>{&copy, &assigned}) {
         EXPECT_EQ(a->UserName(), "gina");
         EXPECT_EQ(a->UnknownUser(), "ghost");
-        EXPECT_EQ(a->AuthPass(), "pa");
         EXPECT_EQ(a->PrivPass(), "pp");
-        EXPECT_EQ(a->AuthProtocol(), snmp::USMAuthMD5);
-        EXPECT_EQ(a->PrivProtocol(), snmp::USMPrivDES);
         EXPECT_FALSE(a->Active());
         EXPECT_TRUE(a->KeyChange());
-        ASSERT_NE(a->Auth(), nullptr);
         ASSERT_NE(a->Priv(), nullptr);
         EXPECT_NE(a->Auth(), source.Auth());
         EXPECT_NE(a->Priv(), source.Priv());

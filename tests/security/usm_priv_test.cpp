@@ -362,7 +362,9 @@ TEST(UsmPrivTest, DecryptRejectsBadInputWithoutReadingPastItOrGrowingTheSize) {
                 EXPECT_EQ(std::vector<unsigned char>(d.get(), d.get() + length), c.data);
             } else {
                 EXPECT_NE(type, -1);
-                if (c.outcome == kType1) EXPECT_EQ(type, 1);
+                if (c.outcome == kType1) {
+                    EXPECT_EQ(type, 1);
+                }
             }
         }
     }
