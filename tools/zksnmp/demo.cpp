@@ -226,9 +226,16 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     if (sec.version == snmp::SnmpVersionV1) {
         return;
     }
+    // The receiver is the authoritative engine of an inform: this session
+    // discovers it, as a manager discovers an agent.
+    ClientSession& informer = NewSession(keep, notifyOptions);
+    if (!informer.Open(error)) {
+        table.Row("inform", sec.label, false, error, 0);
+        return;
+    }
     snmp::Message shape;
     shape.Init(sec.version, snmp::PduInformRequest, trapOid, snmp::UpTime(), snmp::VarBindList());
-    response = notifier.Request(snmp::PduInformRequest, shape.VarBinds(), error, &ms);
+    response = informer.Request(snmp::PduInformRequest, shape.VarBinds(), error, &ms);
     const bool acked = response && response->ErrStat() == 0;
     table.Row("inform", sec.label, acked, acked ? "acknowledged" : error, ms);
 }
