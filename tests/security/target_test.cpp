@@ -239,12 +239,17 @@ TEST(TargetTest, CopyAndAssignmentDifferAsDocumented) {
         const Target copy(v3);
         Target assigned;
         assigned = v3;
-        // Keys, engine id, boots and time are seen copied by every round trip
-        // (lookups hold copies); these fields are not.
         for (const Target* t : std::initializer_list<const Target*>{&copy, &assigned}) {
             ASSERT_NE(t->SecAttributes(), nullptr);
             EXPECT_NE(t->SecAttributes(), v3.SecAttributes());
             EXPECT_NE(t->SecAttributes()->Auth(), v3.SecAttributes()->Auth());
+            EXPECT_EQ(t->UserId(), "carol");
+            EXPECT_EQ(t->SecLevel(), snmp::SecLevelAuthPriv);
+            EXPECT_EQ(t->EngineId(), v3.EngineId());
+            EXPECT_EQ(t->EngineBoots(), 9U);
+            EXPECT_EQ(t->EngineTime(), 900U);
+            EXPECT_EQ(t->AuthKey(), v3.AuthKey());
+            EXPECT_EQ(t->PrivKey(), v3.PrivKey());
             EXPECT_EQ(t->ContextName(), "ctx");
             EXPECT_EQ(t->LastEngineTime(), 901U);
             EXPECT_EQ(t->TimeStamp(), v3.TimeStamp());
@@ -305,6 +310,7 @@ TEST(UsmAttributesTest, ProtocolObjectsAndSecurityLevels) {
         EXPECT_EQ(a.SecurityLevel(), c.level);
         EXPECT_EQ(a.SetAuthPass("secret-a"), c.hasAuth);
         EXPECT_EQ(a.SetPrivPass("secret-p"), c.hasPriv);
+        EXPECT_TRUE(a.Active());
     }
     // Each value makes the object of its own protocol (their lengths are
     // checked with the protocols themselves).
@@ -334,9 +340,13 @@ TEST(UsmAttributesTest, CopyDropsKeyChangeValuesAssignmentKeepsThem) {
     for (const USMAttributes* a : std::initializer_list<const USMAttributes*>{&copy, &assigned}) {
         EXPECT_EQ(a->UserName(), "gina");
         EXPECT_EQ(a->UnknownUser(), "ghost");
+        EXPECT_EQ(a->AuthPass(), "pa");
         EXPECT_EQ(a->PrivPass(), "pp");
+        EXPECT_EQ(a->AuthProtocol(), snmp::USMAuthMD5);
+        EXPECT_EQ(a->PrivProtocol(), snmp::USMPrivDES);
         EXPECT_FALSE(a->Active());
         EXPECT_TRUE(a->KeyChange());
+        ASSERT_NE(a->Auth(), nullptr);
         ASSERT_NE(a->Priv(), nullptr);
         EXPECT_NE(a->Auth(), source.Auth());
         EXPECT_NE(a->Priv(), source.Priv());
