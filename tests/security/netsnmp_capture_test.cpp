@@ -117,13 +117,9 @@ int DecodeType(const Case& c, RecordingLookup& lookup, std::unique_ptr<Message>*
     const std::vector<unsigned char> datagram = sectest::FromHex(c["hex"]);
     auto msg = std::make_unique<Message>();
     msg->InitSecurity(&lookup);
-    int type = -1;
-    try {
-        msg->Decode(datagram.data(), static_cast<unsigned int>(datagram.size()));
-    } catch (const snmp::Exception& e) {
-        type = e.Type();
-    }
-    EXPECT_EQ(lookup.locks, lookup.unlocks);
+    const int type = sectest::ThrownType(
+        [&] { msg->Decode(datagram.data(), static_cast<unsigned int>(datagram.size())); });
+    sectest::ExpectLookupDiscipline(lookup);
     if (out != nullptr) *out = std::move(msg);
     return type;
 }

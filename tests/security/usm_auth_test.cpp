@@ -20,13 +20,12 @@ using sectest::ToHex;
 using snmp::OctetString;
 
 struct Protocol {
-    const char* name;
+    const sectest::AuthProtocol& info;
     std::unique_ptr<snmp::USMAuth> (*make)();
-    const EVP_MD* (*md)();
-    unsigned int keyLength;
-    unsigned int digestLength;
     const char* ku;         // "maplesyrup" through password-to-key
     const char* localized;  // ... localised to engine 00..02
+    const char* name() const { return info.name; }
+    const EVP_MD* md() const { return info.md(); }
 };
 
 template <typename T>
@@ -37,23 +36,26 @@ std::unique_ptr<snmp::USMAuth> Make() {
 // MD5 and SHA-1: RFC 3414 A.3. SHA-2: the same inputs through Python's
 // hashlib, an implementation independent of ours and of OpenSSL's EVP.
 std::vector<Protocol> Protocols() {
+    const auto info = [](snmp::USMAuthProtocol id) -> const sectest::AuthProtocol& {
+        return sectest::AuthProtocolOf(id);
+    };
     return {
-        {"MD5", Make<snmp::AuthMD5>, EVP_md5, 16, 12, "9faf3283884e92834ebc9847d8edd963",
+        {info(snmp::USMAuthMD5), Make<snmp::AuthMD5>, "9faf3283884e92834ebc9847d8edd963",
          "526f5eed9fcce26f8964c2930787d82b"},
-        {"SHA1", Make<snmp::AuthSHA1>, EVP_sha1, 20, 12, "9fb5cc0381497b3793528939ff788d5d79145211",
+        {info(snmp::USMAuthSHA1), Make<snmp::AuthSHA1>, "9fb5cc0381497b3793528939ff788d5d79145211",
          "6695febc9288e36282235fc7151f128497b38f3f"},
-        {"SHA224", Make<snmp::AuthSHA224>, EVP_sha224, 28, 16,
+        {info(snmp::USMAuthSHA224), Make<snmp::AuthSHA224>,
          "282a5867ee9aac639ad59df9572c7d3ac0fbc13a905b6df07dbbf00b",
          "0bd8827c6e29f8065e08e09237f177e410f69b90e1782be682075674"},
-        {"SHA256", Make<snmp::AuthSHA256>, EVP_sha256, 32, 24,
+        {info(snmp::USMAuthSHA256), Make<snmp::AuthSHA256>,
          "ab51014d1e077f6017df2b12bee5f5aa72993177e9bb569c4dff5a4ca0b4afac",
          "8982e0e549e866db361a6b625d84cccc11162d453ee8ce3a6445c2d6776f0f8b"},
-        {"SHA384", Make<snmp::AuthSHA384>, EVP_sha384, 48, 32,
+        {info(snmp::USMAuthSHA384), Make<snmp::AuthSHA384>,
          "e06eccdf2c68a06ed034723c9c26e0db3b669e1e2efed49150b55377a2e98f383c86fb836857444654b287c9"
          "3f51ff64",
          "3b298f16164a11184279d5432bf169e2d2a48307de02b3d3f7e2b4f36eb6f0455a53689a3937eea07319a633"
          "d2ccba78"},
-        {"SHA512", Make<snmp::AuthSHA512>, EVP_sha512, 64, 48,
+        {info(snmp::USMAuthSHA512), Make<snmp::AuthSHA512>,
          "7e4396de5aadc77be853819b98c9406265b3a9c37cc3176569847a4e4f6fba63dd3a73d04924d31a63f95a60"
          "1f9385af6be4ed1b37f87d040f7c6ed6f8d38a91",
          "22a5a36cedfcc085807a128d7bc6c2382167ad6c0dbc5fdff856740f3d84c099ad1ea87a8db096714d9788bd"
@@ -63,10 +65,10 @@ std::vector<Protocol> Protocols() {
 
 TEST(UsmAuthTest, ReproducesPasswordToKeyAndLocalisationVectors) {
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         auto auth = p.make();
-        EXPECT_EQ(auth->KeyLength(), p.keyLength);
-        EXPECT_EQ(auth->DigestLength(), p.digestLength);
+        EXPECT_EQ(auth->KeyLength(), p.info.keyLength);
+        EXPECT_EQ(auth->DigestLength(), p.info.macLength);
         OctetString ku;
         ASSERT_TRUE(auth->PasswordToKey("maplesyrup", ku));
         EXPECT_EQ(ToHex(ku), p.ku);
@@ -82,7 +84,7 @@ TEST(UsmAuthTest, ReproducesPasswordToKeyAndLocalisationVectors) {
 
 TEST(UsmAuthTest, OneCharacterPasswordIsRepeatedOverOneMebibyte) {
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         OctetString key;
         ASSERT_TRUE(p.make()->PasswordToKey("x", key));
         EXPECT_EQ(ToHex(key), sectest::Hash(p.md(), std::string(1048576, 'x')));
@@ -91,28 +93,28 @@ TEST(UsmAuthTest, OneCharacterPasswordIsRepeatedOverOneMebibyte) {
 
 TEST(UsmAuthTest, PreconditionFailuresLeaveOutputsUnchanged) {
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         auto auth = p.make();
         OctetString out = Octets("abcdef");
         EXPECT_FALSE(auth->PasswordToKey("", out));
         EXPECT_EQ(ToHex(out), "abcdef");
 
-        const OctetString shortKey(std::string(p.keyLength - 1, 'k'));
-        const OctetString longKey(std::string(p.keyLength + 1, 'k'));
-        const OctetString goodKey(std::string(p.keyLength, 'k'));
+        const OctetString shortKey(std::string(p.info.keyLength - 1, 'k'));
+        const OctetString longKey(std::string(p.info.keyLength + 1, 'k'));
+        const OctetString goodKey(std::string(p.info.keyLength, 'k'));
         EXPECT_FALSE(auth->LocalizeKey(sectest::RfcEngineId(), shortKey, out));
         EXPECT_FALSE(auth->LocalizeKey(sectest::RfcEngineId(), longKey, out));
         EXPECT_FALSE(auth->LocalizeKey(OctetString(), goodKey, out));
         EXPECT_EQ(ToHex(out), "abcdef");
 
         std::vector<unsigned char> buffer(80, 0xAB);
-        EXPECT_FALSE(auth->VerifyDigest(shortKey, OctetString(std::string(p.digestLength, 'd')),
+        EXPECT_FALSE(auth->VerifyDigest(shortKey, OctetString(std::string(p.info.macLength, 'd')),
                                         buffer.data(), 80, 10));
         EXPECT_EQ(buffer, std::vector<unsigned char>(80, 0xAB));
 
         // Key change needs at least `len` octets of key.
         const unsigned char random[32] = {};
-        EXPECT_FALSE(auth->KeyChangeDigest(shortKey, out, random, p.keyLength));
+        EXPECT_FALSE(auth->KeyChangeDigest(shortKey, out, random, p.info.keyLength));
         EXPECT_EQ(ToHex(out), "abcdef");
     }
 }
@@ -121,25 +123,26 @@ TEST(UsmAuthTest, LocalizeKeyHashesEngineIdsOfAnyLength) {
     // Regression: a fixed working buffer of 2 x L + 32 octets overflowed for
     // engine ids longer than 32 octets. The whole id must be hashed.
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         auto auth = p.make();
-        const OctetString key(std::string(p.keyLength, 'k'));
+        const OctetString key(std::string(p.info.keyLength, 'k'));
         for (unsigned int length : {1U, 32U, 33U, 200U, 5000U}) {
             SCOPED_TRACE(length);
             std::string id(length, '\x5a');
             OctetString localized;
             ASSERT_TRUE(auth->LocalizeKey(OctetString(id), key, localized));
-            EXPECT_EQ(ToHex(localized), sectest::Hash(p.md(), std::string(p.keyLength, 'k') + id +
-                                                                  std::string(p.keyLength, 'k')));
+            EXPECT_EQ(ToHex(localized),
+                      sectest::Hash(p.md(), std::string(p.info.keyLength, 'k') + id +
+                                                std::string(p.info.keyLength, 'k')));
         }
     }
 }
 
 TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         auto auth = p.make();
-        const unsigned int n = p.digestLength;
+        const unsigned int n = p.info.macLength;
         const OctetString key = Octets(p.localized);
         std::vector<unsigned char> msg(128);
         for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<unsigned char>(i * 7 + 1);
@@ -188,13 +191,13 @@ TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
 
 TEST(UsmAuthTest, KeyChangeDigestAndDigestHashTheirInputsInOrder) {
     for (const Protocol& p : Protocols()) {
-        SCOPED_TRACE(p.name);
+        SCOPED_TRACE(p.name());
         auto auth = p.make();
         const auto expect = [&p](const std::string& joined) {
             return sectest::Hash(p.md(), joined);
         };
-        const OctetString key(std::string(p.keyLength, 'K'));
-        const std::string random(p.keyLength, 'R');
+        const OctetString key(std::string(p.info.keyLength, 'K'));
+        const std::string random(p.info.keyLength, 'R');
         const auto* r = reinterpret_cast<const unsigned char*>(random.data());
         OctetString digest = Octets("00");
         ASSERT_TRUE(auth->KeyChangeDigest(key, digest, r, 8));
@@ -203,7 +206,7 @@ TEST(UsmAuthTest, KeyChangeDigestAndDigestHashTheirInputsInOrder) {
         ASSERT_TRUE(auth->Digest(OctetString(std::string(3, 'K')), r, 5, digest));
         EXPECT_EQ(ToHex(digest), expect("KKKRRRRR"));
         ASSERT_TRUE(auth->Digest(key, nullptr, 0, digest));
-        EXPECT_EQ(ToHex(digest), expect(std::string(p.keyLength, 'K')));
+        EXPECT_EQ(ToHex(digest), expect(std::string(p.info.keyLength, 'K')));
         EXPECT_FALSE(auth->Digest(key, nullptr, 1, digest));
     }
 }
