@@ -6,27 +6,12 @@
 
 #include "snmp/message.h"
 #include "snmp/snmp_stats.h"
-#include "snmp/transport/udp_transporter.h"
 
 namespace snmp {
 
-Client::Client(Dispatcher* dispatcher) : dispatcher_(dispatcher) {}
+Client::Client(Dispatcher* dispatcher) : RoutingQueue(dispatcher) {}
 
 Client::~Client() = default;
-
-void Client::CreateTransporter(Dispatcher::SockType sockType) {
-    if (sockType == Dispatcher::SockTypeUdp && !transporter_) {
-        transporter_ = std::make_unique<UDPTransporter>();
-    }
-}
-
-Transporter* Client::GetTransporter() {
-    return transporter_.get();
-}
-
-Dispatcher* Client::GetDispatcher() {
-    return dispatcher_;
-}
 
 bool Client::Receive(Message* msg) {
     if (msg->Version() == SnmpVersionV3 && msg->Type() == PduReport && !msg->VarBinds().empty()) {

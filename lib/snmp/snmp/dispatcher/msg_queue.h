@@ -4,12 +4,15 @@
 #ifndef SNMP_DISPATCHER_MSG_QUEUE_H
 #define SNMP_DISPATCHER_MSG_QUEUE_H
 
+#include <memory>
+
 #include "snmp/dispatcher.h"
 
 namespace snmp {
 
 class Message;
 class Transporter;
+class UDPTransporter;
 
 class MsgQueue {
 public:
@@ -31,6 +34,26 @@ public:
     virtual bool NextToSend(Message** out) = 0;
 
     virtual ~MsgQueue() = default;
+};
+
+// What both routing modes (Client, Server) share: the dispatcher that owns
+// them and the transport they create for it.
+class RoutingQueue : public MsgQueue {
+public:
+    // For SockTypeUdp a UDPTransporter, once; any other kind creates none.
+    void CreateTransporter(Dispatcher::SockType sockType) override;
+    Transporter* GetTransporter() override;
+    Dispatcher* GetDispatcher() override;
+
+protected:
+    // `dispatcher` owns this object and is not owned by it.
+    explicit RoutingQueue(Dispatcher* dispatcher);
+    ~RoutingQueue() override;
+
+    Dispatcher* const dispatcher_;
+
+private:
+    std::unique_ptr<UDPTransporter> transporter_;
 };
 
 }  // namespace snmp
