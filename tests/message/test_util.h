@@ -216,6 +216,13 @@ inline std::string BindingsText(const snmp::Message& m) {
     return os.str();
 }
 
+// Bindings from a cases file in the notation of BindingsText.
+inline std::string BindingsText(const std::vector<CaseBinding>& bindings) {
+    std::ostringstream os;
+    for (const CaseBinding& b : bindings) os << b.oid << " " << b.tag << " " << b.value << "\n";
+    return os.str();
+}
+
 // Serves one target for every message (what the security processing learns is not kept);
 // `known` false serves none.
 class OneTargetLookup : public snmp::TargetLookup {
