@@ -119,6 +119,10 @@ public:
     bool operator<(const Target& other) const;
 
 private:
+    // The SNMPv3 engine fields and keys, which copy and assignment both take
+    // from a version-3 source.
+    void CopyEngineState(const Target& other);
+
     brask::IpAddr addr_;
     unsigned short port_ = 161;
     std::string community_ = "quorum";

@@ -26,15 +26,7 @@ Target::Target(const Target& other)
     secLevel_ = other.secLevel_;
     if (other.attributes_) attributes_ = std::make_unique<USMAttributes>(*other.attributes_);
     contextName_ = other.contextName_;
-    engineId_ = other.engineId_;
-    userId_ = other.userId_;
-    engineBoots_ = other.engineBoots_;
-    engineTime_ = other.engineTime_;
-    lastEngineTime_ = other.lastEngineTime_;
-    timeStamp_ = other.timeStamp_;
-    update_ = other.update_;
-    authKey_ = other.authKey_;
-    privKey_ = other.privKey_;
+    CopyEngineState(other);
 }
 
 Target& Target::operator=(const Target& other) {
@@ -49,6 +41,16 @@ Target& Target::operator=(const Target& other) {
     contextName_ = other.contextName_;
     if (version_ != SnmpVersionV3) return *this;
     secLevel_ = other.secLevel_;
+    CopyEngineState(other);
+    if (attributes_.get() != other.attributes_.get()) {
+        attributes_.reset(other.attributes_ ? new USMAttributes(*other.attributes_) : nullptr);
+    }
+    return *this;
+}
+
+Target::~Target() = default;
+
+void Target::CopyEngineState(const Target& other) {
     engineId_ = other.engineId_;
     userId_ = other.userId_;
     engineBoots_ = other.engineBoots_;
@@ -58,13 +60,7 @@ Target& Target::operator=(const Target& other) {
     update_ = other.update_;
     authKey_ = other.authKey_;
     privKey_ = other.privKey_;
-    if (attributes_.get() != other.attributes_.get()) {
-        attributes_.reset(other.attributes_ ? new USMAttributes(*other.attributes_) : nullptr);
-    }
-    return *this;
 }
-
-Target::~Target() = default;
 
 void Target::SetSecAttributes(USMAttributes* attributes) {
     // Handing the target the object it already owns must not delete it.
