@@ -537,6 +537,22 @@ TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     ASSERT_TRUE(collector.WaitFor(1));
 }
 
+TEST_F(DispatcherLoopbackTest, StopWithoutTrafficReturnsAtOnceInsteadOfAfterTheReceiversWait) {
+    // A receiver that noticed Stop only when a wait of a quarter second ended
+    // would pass one round in three at most; six rounds in a row it cannot.
+    for (Type type : {TypeClient, TypeServer}) {
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(std::to_string(type) + " round " + std::to_string(round));
+            std::unique_ptr<Dispatcher> d(StartDispatcher(type, 0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // settle into the wait
+            const auto t0 = std::chrono::steady_clock::now();
+            d->Stop();
+            d.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+        }
+    }
+}
+
 TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndClosesItsSockets) {
     unsigned short port = 0;
     std::unique_ptr<Dispatcher> forgotten(StartDispatcher(TypeServer, 0, &port));
