@@ -24,6 +24,7 @@
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
+#include "snmp/socket_buffers.h"
 #include "snmp/stack_interface.h"
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
@@ -551,6 +552,37 @@ TEST_F(DispatcherLoopbackTest, StopWithoutTrafficReturnsAtOnceInsteadOfAfterTheR
             EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
         }
     }
+}
+
+TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZeroKeepsTheDefault) {
+    std::unique_ptr<Dispatcher> d(
+        Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp));
+    brask::IpEndpoint first(brask::IpAddr("127.0.0.1"), 0);
+    ASSERT_TRUE(d->AddEndpoint(first, false));
+    unsigned int defaultSend = 0, defaultReceive = 0;
+    ASSERT_TRUE(SocketBufferSizes(*d, first, defaultSend, defaultReceive));
+
+    constexpr unsigned int kWanted = 8u << 20;
+    EXPECT_FALSE(SetSocketBufferSizes(*d, 0, (1u << 30) + 1));
+    ASSERT_TRUE(SetSocketBufferSizes(*d, 0, kWanted));
+    brask::IpEndpoint later(brask::IpAddr("127.0.0.1"), 0);
+    ASSERT_TRUE(d->AddEndpoint(later, false));
+    for (const brask::IpEndpoint* e : {&first, &later}) {
+        SCOPED_TRACE(e->Port());
+        unsigned int send = 0, receive = 0;
+        ASSERT_TRUE(SocketBufferSizes(*d, *e, send, receive));
+        EXPECT_EQ(send, defaultSend);
+        // Only a privileged process may pass the system's limit.
+        if (::geteuid() == 0) {
+            EXPECT_GE(receive, kWanted);
+        } else {
+            EXPECT_GE(receive, defaultReceive);
+        }
+    }
+    unsigned int untouched = 7;
+    brask::IpEndpoint closed(brask::IpAddr("127.0.0.1"), 1);
+    EXPECT_FALSE(SocketBufferSizes(*d, closed, untouched, untouched));
+    EXPECT_EQ(untouched, 7u);
 }
 
 TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndClosesItsSockets) {
