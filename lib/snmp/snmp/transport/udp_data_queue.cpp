@@ -55,6 +55,14 @@ size_t CUdpDataQueue::Pending() {
     return n;
 }
 
+bool CUdpDataQueue::Idle() {
+    if (__Velmar_Debug_Level >= 4 || running_.load() == 0) return false;
+    thread_.VTLock();
+    const bool idle = items_->empty() && !processing_;
+    thread_.VTUnLock();
+    return idle;
+}
+
 bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
     thread_.VTLock();
@@ -71,9 +79,11 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
     }
     items_->push_back(item);
     itemBytes_ += bytes;
+    thread_.VTUnLock();
+    // Signalled after the unlock, so that the woken thread does not at once
+    // block on the mutex this thread still holds.
     thread_.VTSignal();
     LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - signalled thread");
-    thread_.VTUnLock();
     return true;
 }
 
@@ -94,10 +104,12 @@ void CUdpDataQueue::UdpDataLoop() {
             std::list<UdpDataItem>* batch = items_;
             items_ = new std::list<UdpDataItem>();
             itemBytes_ = 0;
+            processing_ = true;
             thread_.VTUnLock();
             ProcessUdpDataQueue(*batch);
             delete batch;
             thread_.VTLock();
+            processing_ = false;
             // Records added during the batch are taken at once; the signal they
             // left only makes the next wait return immediately.
             continue;

@@ -73,6 +73,11 @@ public:
     unsigned long long Dropped() const { return dropped_.load(); }
     // Number of records waiting (not yet taken as a batch).
     size_t Pending();
+    // True while the thread runs, holds no record and is not processing a
+    // batch: a record the single adder processes itself instead of adding
+    // then keeps its place in arrival order. Always false at debug level 4
+    // and above, where every record must pass AddItem's log lines.
+    bool Idle();
 
     const std::string& Name() const { return name_; }
 
@@ -87,6 +92,7 @@ private:
     // Guarded by thread_'s mutex.
     std::list<UdpDataItem>* items_;
     size_t itemBytes_ = 0;
+    bool processing_ = false;  // a batch is being handed to its consumers
     std::atomic<size_t> maxItems_{kDefaultMaxItems};
     std::atomic<size_t> maxBytes_{kDefaultMaxBytes};
     std::atomic<unsigned long long> dropped_{0};
