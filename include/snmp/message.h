@@ -319,6 +319,9 @@ private:
     void DecodeObjid(const unsigned char*& p, unsigned int& left, ObjectId& out);
 
     std::vector<unsigned char> raw_;
+    // The SNMPv3 security processing's working copy of the datagram, kept so
+    // that decoding again reuses its storage.
+    std::vector<unsigned char> work_;
     brask::IpAddr srcAddr_;
     brask::IpAddr dstAddr_;
     unsigned short srcPort_ = 0;

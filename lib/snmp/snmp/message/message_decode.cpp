@@ -56,9 +56,6 @@ bool Message::Decode(const unsigned char* data, unsigned int size) {
     }
     AllocDecodeBuf(EnsureEnc());
 
-    // The SNMPv3 security processing zeroes the digest and decrypts in place; it works on this
-    // copy so that RawData() keeps the bytes as received.
-    std::vector<unsigned char> work;
     try {
         const unsigned char* p = raw_.data();
         unsigned int left = size;
@@ -88,15 +85,17 @@ bool Message::Decode(const unsigned char* data, unsigned int size) {
             securityParams_.Set(enc_->decodeBuf, n);
             const auto pduOffset = static_cast<unsigned int>(p - raw_.data());
 
-            work = raw_;
+            // The security processing zeroes the digest and decrypts in place; it works on a
+            // copy so that RawData() keeps the bytes as received.
+            work_.assign(raw_.begin(), raw_.end());
             unsigned int workSize = size;
-            security_->ProcessIncoming(*this, work.data(), workSize, paramsOffset, pduOffset);
+            security_->ProcessIncoming(*this, work_.data(), workSize, paramsOffset, pduOffset);
             if (workSize < size) {
                 // Decryption removed the encryptedPDU header and the padding.
                 if (size - workSize > left) throw Exception(5, "scoped PDU length mismatch");
                 left -= size - workSize;
             }
-            p = work.data() + pduOffset;
+            p = work_.data() + pduOffset;
             DecodeV3Context(p, left);
         } else {
             throw Exception(2, "unsupported SNMP version");
