@@ -91,12 +91,12 @@ EVP_CIPHER_CTX* USMPriv::Ready(Keyed& side, bool encrypt, const unsigned char* k
                         : EVP_CipherInit_ex2(side.ctx, cipher_, key, iv, enc, nullptr);
     side.keyed = false;
     if (ok != 1) return nullptr;
-    std::copy(key, key + cipherKeyLength_, side.key);
-    side.keyed = true;
     // CBC padding is not checked on the way in: RFC 3414 leaves its content
     // to the sender, and the scoped PDU's own length tells where the
-    // plaintext ends.
-    if (!encrypt) EVP_CIPHER_CTX_set_padding(side.ctx, 0);
+    // plaintext ends. A new IV keeps the setting.
+    if (!same && !encrypt && EVP_CIPHER_CTX_set_padding(side.ctx, 0) != 1) return nullptr;
+    std::copy(key, key + cipherKeyLength_, side.key);
+    side.keyed = true;
     return side.ctx;
 }
 
