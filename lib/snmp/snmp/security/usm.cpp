@@ -2,6 +2,8 @@
 // parameters on the wire, engine discovery, time windows, digests and privacy.
 #include "snmp/security/usm.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -110,7 +112,11 @@ USM& USM::operator=(const USM& other) {
     return *this;
 }
 
-USM::~USM() = default;
+USM::~USM() {
+    // The keys copied from the target go with the message.
+    OPENSSL_cleanse(peer_.authKey.Data(), peer_.authKey.Size());
+    OPENSSL_cleanse(peer_.privKey.Data(), peer_.privKey.Size());
+}
 
 void USM::SetUserName(const std::string& name) {
     userName_ = name;
