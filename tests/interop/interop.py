@@ -201,7 +201,7 @@ class ZkServer:
                 spec += ":%s:%s" % (auth, apass)
                 if priv:
                     spec += ":%s:%s" % (priv, ppass)
-            users += ["--rw-user", spec]
+            users += ["--rw-user" if self.command == "agent" else "--user", spec]
         args = [ZKSNMP, self.command, "--listen", "127.0.0.1:0", "--community", COMMUNITY_RO] + users
         if self.command == "agent":
             args += ["--rw-community", COMMUNITY_RW, "--engine-id", OUR_AGENT_ENGINE_ID,

@@ -290,12 +290,14 @@ snmp::v3SecurityLevel AgentServer::MinLevel(const std::string& user) const {
     if (level != options_.minLevels.end()) {
         return level->second;
     }
+    // The last spec of a name is the one the user lookup keeps.
+    snmp::v3SecurityLevel lowest = snmp::SecLevelAuthPriv;
     for (const UserSpec& u : options_.users) {
         if (u.name == user) {
-            return LevelOf(u);
+            lowest = LevelOf(u);
         }
     }
-    return snmp::SecLevelAuthPriv;
+    return lowest;
 }
 
 void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
