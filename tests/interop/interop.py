@@ -6,6 +6,7 @@ Every cell of the matrix is one test, named peer_direction_operation_version
 [_security], e.g. netsnmp_agent_get_v3_SHA_DES:
   netsnmp_agent_*    zksnmp as manager against net-snmp's snmpd
   netsnmp_manager_*  net-snmp's tools as managers against `zksnmp agent`
+  netsnmp_access_*   net-snmp's tools against `zksnmp agent` and snmpd with the same access rules
   netsnmp_listen_*   net-snmp's snmptrap/snmpinform to `zksnmp listen`
   netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
   pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
@@ -200,7 +201,7 @@ class ZkServer:
                 spec += ":%s:%s" % (auth, apass)
                 if priv:
                     spec += ":%s:%s" % (priv, ppass)
-            users += ["--user", spec]
+            users += ["--rw-user" if self.command == "agent" else "--user", spec]
         args = [ZKSNMP, self.command, "--listen", "127.0.0.1:0", "--community", COMMUNITY_RO] + users
         if self.command == "agent":
             args += ["--rw-community", COMMUNITY_RW, "--engine-id", OUR_AGENT_ENGINE_ID,
@@ -593,6 +594,131 @@ def zksnmp_alone(op, sec):
         check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
 
 
+# ---- Access control: our agent and snmpd configured alike, asked alike --------------------------
+
+# Users: (auth, auth password, priv, priv password, read-write, lowest level); a view for some
+# users and one community. The same principals in snmpd's words and in zksnmp agent options.
+ACCESS_USERS = {
+    "privuser": ("SHA", "privauthpass", "AES", "privprivpass", True, "priv"),
+    "authuser": ("SHA", "authauthpass", None, None, True, "auth"),
+    "rouser": ("SHA", "roauthpass", "AES", "roprivpass", False, "priv"),
+    "viewuser": ("SHA", "viewauthpass", None, None, True, "auth"),
+    "lowuser": ("SHA", "lowauthpass", "AES", "lowprivpass", True, "auth"),
+}
+ACCESS_VIEW = [".1.3.6.1.2.1.1.5", ".1.3.6.1.6.3.10.2.1.1"]  # sysName, snmpEngineID
+VIEWED = {"viewuser", "viewed"}
+LEVELS = {"noauth": "noAuthNoPriv", "auth": "authNoPriv", "priv": "authPriv"}
+
+
+def access_netsnmp_conf():
+    lines = ["view sysname included %s" % root for root in ACCESS_VIEW]
+    lines += ["rocommunity %s 127.0.0.1" % COMMUNITY_RO, "rwcommunity viewed 127.0.0.1 -V sysname"]
+    for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
+        lines.append("createUser %s %s %s" % (name, auth, apass) + (" %s %s" % (priv, ppass) if priv else ""))
+        lines.append("%s %s %s" % ("rwuser" if rw else "rouser", name, level) +
+                     (" -V sysname" if name in VIEWED else ""))
+    return lines
+
+
+def access_zksnmp_args():
+    view = sum((["--view", root] for root in ACCESS_VIEW), [])
+    args = ["--rw-community", "viewed"] + view
+    for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
+        spec = "%s:%s:%s" % (name, auth, apass) + (":%s:%s" % (priv, ppass) if priv else "")
+        args += ["--rw-user" if rw else "--user", spec]
+        if LEVELS[level] != ("authPriv" if priv else "authNoPriv"):
+            args += ["--level", LEVELS[level]]
+        if name in VIEWED:
+            args += view
+    return args
+
+
+def access_sec(who, level=None, privpass=None):
+    """net-snmp tool options: a community ("v1:public") or a user at a level."""
+    if ":" in who:
+        version, community = who.split(":")
+        return ["-v", version[1:], "-c", community]
+    auth, apass, priv, ppass = ACCESS_USERS[who][:4]
+    level = level or ("authPriv" if priv else "authNoPriv")
+    args = ["-v", "3", "-u", who, "-l", level]
+    if level != "noAuthNoPriv":
+        args += ["-a", auth, "-A", apass]
+    if level == "authPriv":
+        args += ["-x", "AES", "-X", privpass or ppass]
+    return args
+
+
+def outcome(rc, out, err):
+    """What a tool run shows, without the values (the agents' data differ)."""
+    lines = []
+    for line in (out + err).splitlines():
+        line = line.strip()
+        if not line or line.startswith("Created directory"):  # net-snmp's first run in a workdir
+            continue
+        if line.startswith(".") and " = " in line:
+            oid, _, rest = line.partition(" = ")
+            word = rest.partition(":")[0] if not rest.startswith("No ") else rest
+            lines.append("%s = %s" % (oid, word))
+        else:
+            lines.append(line.rstrip("."))
+    return rc, lines
+
+
+# Cell -> [(tool, security, operands, refused)]: each run must end alike against both agents,
+# and be refused (an error, or an exception value for a binding) exactly when `refused` says,
+# so that no case passes by both agents answering something else; a walk names the instances
+# it must find instead.
+SYSNAME, SYSDESCR, SYSCONTACT = "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.4.0"
+ACCESS_CASES = {
+    "below_level": [("snmpget", access_sec("privuser", "authNoPriv"), [SYSNAME], True),
+                    ("snmpset", access_sec("privuser", "authNoPriv"), [SYSNAME, "s", "x"], True),
+                    ("snmpgetnext", access_sec("authuser", "noAuthNoPriv"), [SYSNAME], True)],
+    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME],
+                           True)],
+    "readonly_set": [("snmpset", access_sec("rouser"), [SYSNAME, "s", "x"], True),
+                     ("snmpset", access_sec("v2c:public"), [SYSNAME, "s", "x"], True),
+                     ("snmpset", access_sec("v1:public"), [SYSNAME, "s", "x"], True)],
+    "view_get": [("snmpget", access_sec(who), [SYSNAME, SYSDESCR], True)
+                 for who in ("v1:viewed", "v2c:viewed", "viewuser")],
+    "view_walk": [("snmpwalk", access_sec(who), [".1"], [".1.3.6.1.2.1.1.5.0", ".1.3.6.1.6.3.10.2.1.1.0"])
+                  for who in ("v1:viewed", "v2c:viewed", "viewuser")] +
+                 [("snmpgetnext", access_sec(who), [".1.3.6.1.6.3.10.2.1.1.0"], True)
+                  for who in ("v1:viewed", "v2c:viewed", "viewuser")],
+    "view_set": [("snmpset", access_sec(who), [oid, "s", "x"], oid == SYSCONTACT)
+                 for who in ("v1:viewed", "v2c:viewed", "viewuser") for oid in (SYSCONTACT, SYSNAME)],
+    "allowed": [("snmpget", access_sec("privuser"), [SYSNAME], False),
+                ("snmpget", access_sec("authuser"), [SYSNAME], False),
+                ("snmpget", access_sec("lowuser", "authNoPriv"), [SYSNAME], False),
+                ("snmpset", access_sec("lowuser", "authNoPriv"), [SYSNAME, "s", "x"], False),
+                ("snmpset", access_sec("lowuser"), [SYSNAME, "s", "x"], False)],
+}
+
+
+def netsnmp_access(op, sec):
+    workdir, env = client_env()
+    try:
+        with NetSnmpAgent(access_netsnmp_conf()) as theirs, \
+                ZkServer("agent", access_zksnmp_args()) as ours:
+            for tool, security, operands, refused in ACCESS_CASES[op]:
+                what = "%s %s %s" % (tool, " ".join(security), " ".join(operands))
+                results = []
+                for agent in (theirs, ours):
+                    args = ["-On", "-t", "1", "-r", "1"] + security + [agent.address] + operands
+                    results.append(outcome(*run_netsnmp(tool, args, env)))
+                check(results[0] == results[1], "%s: snmpd %s, zksnmp agent %s" % (what, results[0], results[1]))
+                rc, lines = results[0]
+                if isinstance(refused, list):
+                    found = [l.partition(" = ")[0] for l in lines if " = " in l and " = No " not in l]
+                    check(rc == 0 and found == refused, "%s: found %s" % (what, lines))
+                    continue
+                failed = rc != 0 or any(word in l for l in lines
+                                        for word in ("Error", "No Such", "No more variables"))
+                check(failed == refused, "%s: %s where %s was expected: %s" % (
+                    what, "refused" if failed else "answered", "refusal" if refused else "an answer", lines))
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
 # ---- The matrix ----------------------------------------------------------------------------------
 
 def cells():
@@ -636,6 +762,8 @@ def cells():
     for sec in ("v2c", "v3_SHA_DES"):
         for op in ("get", "walk", "set"):
             out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)
+    for case in ACCESS_CASES:
+        out["netsnmp_access_%s" % case] = (netsnmp_access, case, None)
     out["zksnmp_manager_timeout_v2c"] = (zksnmp_alone, "timeout", "v2c")
     out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
     out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")

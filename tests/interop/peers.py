@@ -182,13 +182,24 @@ class _Peer:
 
 class NetSnmpAgent(_Peer):
     """net-snmp's snmpd with read-only and read-write communities and the USERS
-    (each read-write over STABLE_VIEW)."""
+    (each read-write over STABLE_VIEW), or with `access`: configuration lines
+    of views, communities and users in their place."""
     program = "snmpd"
+
+    def __init__(self, access=None):
+        super().__init__()
+        self.access = access
 
     def start(self):
         conf = os.path.join(self.workdir, "snmpd.conf")
         lines = ["agentAddress udp:%s" % self.address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
+        if self.access is not None:
+            with open(conf, "w") as f:
+                f.write("\n".join(lines + self.access) + "\n")
+            self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile],
+                        "NET-SNMP version")
+            return
         lines += ["view zkview %s %s" % entry for entry in STABLE_VIEW]
         lines += ["rocommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RO,
                   "rwcommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RW]

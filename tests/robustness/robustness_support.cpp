@@ -69,6 +69,7 @@ zksnmp::ServerOptions AgentOptions() {
     o.roCommunities = {"public"};
     o.rwCommunities = {"private"};
     o.users = AgentUsers();
+    for (const zksnmp::UserSpec& u : o.users) o.rwUsers.insert(u.name);
     o.engineId = AgentEngineId();
     o.rows = 20;
     return o;

@@ -301,6 +301,7 @@ int RunDemo(const std::vector<std::string>& args) {
     for (const auto& s : matrix) {
         if (s.version == snmp::SnmpVersionV3) {
             server.users.push_back(s.user);
+            server.rwUsers.insert(s.user.name);
         }
     }
     std::string error;

@@ -102,7 +102,7 @@ bool ClientSession::Open(std::string& error) {
         return false;
     }
     dispatcher_->SetTargetLookup(lookup_.get());
-    brask::IpEndpoint local(brask::IpAddr(0U), 0);
+    brask::IpEndpoint local(brask::IpAddr(options_.localAddr), 0);
     if (!dispatcher_->AddEndpoint(local, false)) {
         error = "cannot open a local UDP socket";
         return false;
