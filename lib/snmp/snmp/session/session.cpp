@@ -1155,6 +1155,7 @@ void Session::Impl::StartTrap(TargetState& t, const std::shared_ptr<Op>& op, Mes
             }
         }
         trap->InitSecurity(this);
+        trap->SetReportable(false);
         idTarget[id] = op->target;
     }
     Unlock();
