@@ -185,6 +185,10 @@ class NetSnmpAgent(_Peer):
     (each read-write over STABLE_VIEW)."""
     program = "snmpd"
 
+    def __init__(self, extra=()):
+        super().__init__()
+        self.extra = list(extra)  # further snmpd.conf lines
+
     def start(self):
         conf = os.path.join(self.workdir, "snmpd.conf")
         lines = ["agentAddress udp:%s" % self.address,
@@ -196,6 +200,7 @@ class NetSnmpAgent(_Peer):
             lines.append(create_user_line(name))
             lines.append("rwuser %s %s -V zkview" % (
                 name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        lines += self.extra
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         # -C: no system configuration; -Lf: log to our file.
@@ -223,6 +228,7 @@ class NetSnmpTrapReceiver(_Peer):
             lines.append(create_user_line(name))
             lines.append("authUser log %s %s" % (
                 name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        lines += self.extra
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile, "-On", "-n",

@@ -20,7 +20,8 @@ int RunWalk(const std::vector<std::string>& args);
 int RunSet(const std::vector<std::string>& args);
 int RunTrap(const std::vector<std::string>& args);
 int RunInform(const std::vector<std::string>& args);
-// usm passwd: KeyChange of an SNMPv3 user on an agent (usm_command.cpp).
+// table, usm passwd (session_commands.cpp).
+int RunTable(const std::vector<std::string>& args);
 int RunUsm(const std::vector<std::string>& args);
 
 // How a walk ended.

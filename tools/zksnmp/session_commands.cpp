@@ -1,9 +1,12 @@
-// `zksnmp usm passwd`: changes an SNMPv3 user's passwords on an agent with
-// the KeyChange objects of RFC 3414, in the manner of the usual snmpusm.
+// The commands that are one library-session operation each: `zksnmp table`
+// (a table's columns as rows) and `zksnmp usm passwd` (an SNMPv3 user's
+// passwords changed with the KeyChange objects of RFC 3414, in the manner of
+// the usual snmpusm).
 #include <iostream>
 
 #include "commands.h"
 #include "snmp/session.h"
+#include "value_text.h"
 
 namespace zksnmp {
 
@@ -19,6 +22,60 @@ int UsmFail(const std::string& message) {
 }
 
 }  // namespace
+
+int RunTable(const std::vector<std::string>& args) {
+    ClientOptions options;
+    std::vector<std::string> operands;
+    std::string error;
+    if (!ParseClientArgs(args, 161, options, operands, error)) {
+        if (error == "help") {
+            std::cout << "usage: zksnmp table [options] AGENT ENTRY-OID [COLUMN...]\n"
+                      << ClientOptionsHelp()
+                      << "  --bulk             walk with GetBulk (-Cr repetitions)\n"
+                         "Prints one line per row: the index, then COLUMN=value for each column\n"
+                         "(all columns found when none is given).\n";
+            return 0;
+        }
+        std::cerr << "zksnmp table: " << error << std::endl;
+        return 1;
+    }
+    snmp::ObjectId entry;
+    if (operands.empty() || !ParseOid(operands[0], entry)) {
+        std::cerr << "zksnmp table: expected ENTRY-OID [COLUMN...]" << std::endl;
+        return 1;
+    }
+    std::vector<unsigned int> columns;
+    for (size_t i = 1; i < operands.size(); ++i) {
+        unsigned long long n = 0;
+        if (!ParseUnsigned(operands[i], 0xFFFFFFFFULL, n)) {
+            std::cerr << "zksnmp table: bad column '" << operands[i] << "'" << std::endl;
+            return 1;
+        }
+        columns.push_back(static_cast<unsigned int>(n));
+    }
+    ClientSession session(options);
+    snmp::SessionResult r;
+    if (!session.Open(error) ||
+        !session.Run([&](snmp::Session& s,
+                         snmp::Session::TargetId id) { return s.GetTable(id, entry, columns); },
+                     r, error)) {
+        std::cerr << "zksnmp table: " << error << std::endl;
+        return 1;
+    }
+    if (r.errorStatus != 0) {
+        std::cerr << "zksnmp table: Error in packet: " << ErrorStatusName(r.errorStatus)
+                  << std::endl;
+        return 1;
+    }
+    for (const snmp::SessionRow& row : r.rows) {
+        std::string line = OidText(row.index);
+        for (size_t i = 0; i < row.cells.size(); ++i) {
+            line += " " + std::to_string(r.columns[i]) + "=" + ValueText(row.cells[i]);
+        }
+        std::cout << line << '\n';
+    }
+    return 0;
+}
 
 int RunUsm(const std::vector<std::string>& args) {
     ClientOptions options;
