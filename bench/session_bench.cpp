@@ -2,15 +2,18 @@
 // net-snmp's asynchronous session API doing the same (one net-snmp session
 // per target), for bench/run. Each round sends one Get of the OIDs to every
 // target and waits for all answers; the figure is answered Gets per CPU
-// second of this process.
+// second of this process. At most WINDOW Gets are in flight at once, as a
+// poller paces itself so that the agent's socket does not overflow.
 //
-//   zkbench_session ours|netsnmp HOST:PORT TARGETS OIDS ROUNDS
+//   zkbench_session ours|netsnmp HOST:PORT TARGETS OIDS ROUNDS WINDOW
 #include <sys/resource.h>
 #include <sys/select.h>
 
 #include <condition_variable>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,7 +48,8 @@ void Print(long answered, long failed, double cpu) {
                 answered, failed, cpu, cpu > 0 ? static_cast<double>(answered) / cpu : 0.0);
 }
 
-int RunOurs(const std::string& host, unsigned short port, int targets, int oidCount, int rounds) {
+int RunOurs(const std::string& host, unsigned short port, int targets, int oidCount, int rounds,
+            size_t window) {
     snmp::Session session;
     if (!session.Ready()) return 1;
     std::vector<snmp::Session::TargetId> ids;
@@ -70,13 +74,27 @@ int RunOurs(const std::string& host, unsigned short port, int targets, int oidCo
         std::mutex mu;
         std::condition_variable done;
         size_t left = ids.size();
-        for (auto id : ids) {
-            session.AsyncGet(id, oids, [&](const snmp::SessionResult& result) {
+        size_t next = 0;
+        // Each answer starts the next target's Get; the last thing it does is
+        // count itself, since the round's state ends with the last answer.
+        std::function<void(size_t)> issue = [&](size_t i) {
+            session.AsyncGet(ids[i], oids, [&](const snmp::SessionResult& result) {
+                size_t following = ids.size();
+                {
+                    std::lock_guard<std::mutex> guard(mu);
+                    (result.Ok() && result.vbs.size() == oids.size() ? answered : failed) += 1;
+                    if (next < ids.size()) following = next++;
+                }
+                if (following < ids.size()) issue(following);
                 std::lock_guard<std::mutex> guard(mu);
-                (result.Ok() && result.vbs.size() == oids.size() ? answered : failed) += 1;
                 if (--left == 0) done.notify_one();
             });
+        };
+        {
+            std::lock_guard<std::mutex> guard(mu);
+            next = std::min(window, ids.size());
         }
+        for (size_t w = 0; w < std::min(window, ids.size()); ++w) issue(w);
         std::unique_lock<std::mutex> lock(mu);
         done.wait(lock, [&] { return left == 0; });
     }
@@ -91,7 +109,12 @@ struct NetSnmpPoll {
     long failed = 0;
     long left = 0;
     size_t oids = 0;
+    size_t next = 0;  // the next session of the round to send to
+    std::vector<netsnmp_session*> sessions;
+    std::vector<std::vector<oid>> names;
 };
+
+void SendNext(NetSnmpPoll& p);
 
 int Answered(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic) {
     auto* p = static_cast<NetSnmpPoll*>(magic);
@@ -101,11 +124,24 @@ int Answered(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic
     }
     (count == p->oids ? p->answered : p->failed) += 1;
     --p->left;
+    SendNext(*p);
     return 1;
 }
 
+void SendNext(NetSnmpPoll& p) {
+    if (p.next == p.sessions.size()) return;
+    netsnmp_session* s = p.sessions[p.next++];
+    netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+    for (const auto& arcs : p.names) snmp_add_null_var(pdu, arcs.data(), arcs.size());
+    if (snmp_async_send(s, pdu, Answered, &p) == 0) {
+        snmp_free_pdu(pdu);
+        ++p.failed;
+        --p.left;
+    }
+}
+
 int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oidCount,
-               int rounds) {
+               int rounds, size_t window) {
     zkbench::NetSnmpInit();
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
@@ -114,7 +150,7 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
     NetSnmpPoll poll;
     std::string peername = "udp:" + host + ":" + std::to_string(port);
     static char community[] = "public";
-    std::vector<netsnmp_session*> sessions;
+    std::vector<netsnmp_session*>& sessions = poll.sessions;
     for (int i = 0; i < targets; ++i) {
         netsnmp_session s;
         snmp_sess_init(&s);
@@ -133,7 +169,7 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
         }
         sessions.push_back(open);
     }
-    std::vector<std::vector<oid>> names;
+    std::vector<std::vector<oid>>& names = poll.names;
     for (const std::string& n : Names(oidCount)) {
         std::vector<oid> arcs;
         for (size_t at = 0; at < n.size();) {
@@ -146,16 +182,9 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
     poll.oids = names.size();
     const double cpu0 = CpuSeconds();
     for (int r = 0; r < rounds; ++r) {
-        for (netsnmp_session* s : sessions) {
-            netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
-            for (const auto& arcs : names) snmp_add_null_var(pdu, arcs.data(), arcs.size());
-            if (snmp_async_send(s, pdu, Answered, &poll) == 0) {
-                snmp_free_pdu(pdu);
-                ++poll.failed;
-            } else {
-                ++poll.left;
-            }
-        }
+        poll.next = 0;
+        poll.left = static_cast<long>(sessions.size());
+        for (size_t w = 0; w < window; ++w) SendNext(poll);
         // The usual loop of the asynchronous API: select over every session.
         while (poll.left > 0) {
             int fds = 0;
@@ -182,8 +211,9 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: zkbench_session ours|netsnmp HOST:PORT TARGETS OIDS ROUNDS\n");
+    if (argc != 7) {
+        std::fprintf(stderr,
+                     "usage: zkbench_session ours|netsnmp HOST:PORT TARGETS OIDS ROUNDS WINDOW\n");
         return 2;
     }
     const std::string who = argv[1];
@@ -194,14 +224,15 @@ int main(int argc, char** argv) {
     const int targets = std::atoi(argv[3]);
     const int oids = std::atoi(argv[4]);
     const int rounds = std::atoi(argv[5]);
+    const auto window = static_cast<size_t>(std::atoi(argv[6]));
     int rc = 2;
     if (who == "ours") {
         snmp::Init();
-        rc = RunOurs(host, port, targets, oids, rounds);
+        rc = RunOurs(host, port, targets, oids, rounds, window);
         snmp::Shutdown();
     } else if (who == "netsnmp") {
 #ifdef ZK_HAVE_NETSNMP
-        rc = RunNetSnmp(host, port, targets, oids, rounds);
+        rc = RunNetSnmp(host, port, targets, oids, rounds, window);
 #else
         std::fprintf(stderr, "net-snmp (libsnmp-dev) not found: skipped\n");
         rc = 3;

@@ -385,10 +385,12 @@ void Session::Impl::ArmTimer(Exchange& ex) {
 
 Message* Session::Impl::BuildMessage(TargetState& t, Exchange& ex, bool& discover) {
     auto* msg = new Message();
-    Lock();
+    // Only the security processing changes a target, and only an SNMPv3 one.
+    const bool v3 = t.version == SnmpVersionV3;
+    if (v3) Lock();
     msg->SetTarget(t.conf.target);
-    discover = t.conf.target.Version() == SnmpVersionV3 && t.conf.target.EngineId().Empty();
-    Unlock();
+    discover = v3 && t.conf.target.EngineId().Empty();
+    if (v3) Unlock();
     msg->SetType(ex.pdu);
     msg->VarBinds() = ex.vbs;
     msg->SetRequestId(ex.id);
@@ -539,7 +541,9 @@ void Session::Impl::AnswerSimple(Exchange& ex, const Message& msg, Work& work) {
     TargetState& t = *FindState(op->target);
     const unsigned int pdu = ex.pdu;
     const size_t offset = ex.offset;
-    VarBindList asked = ex.vbs;
+    // Kept only for a tooBig answer, which sends them again.
+    VarBindList asked;
+    if (msg.ErrStat() == kTooBig) asked = std::move(ex.vbs);
     EndExchange(ex, work, false);
     --op->partsLeft;
     if (msg.ErrStat() == kTooBig) {
@@ -571,12 +575,16 @@ void Session::Impl::AnswerSimple(Exchange& ex, const Message& msg, Work& work) {
         CompleteOp(op, std::move(r), work);
         return;
     }
-    op->parts[offset] = msg.VarBinds();
-    if (op->partsLeft != 0) return;
     SessionResult r;
+    if (op->partsLeft == 0 && op->parts.empty()) {
+        r.vbs = msg.VarBinds();  // the common case: one part
+    } else {
+        op->parts[offset] = msg.VarBinds();
+        if (op->partsLeft != 0) return;
+        for (auto& part : op->parts) r.vbs.splice(r.vbs.end(), part.second);
+    }
     r.status = SessionStatus::Ok;
     r.attempts = op->result.attempts;
-    for (auto& part : op->parts) r.vbs.splice(r.vbs.end(), part.second);
     CompleteOp(op, std::move(r), work);
 }
 
@@ -996,19 +1004,19 @@ void Session::Impl::Submit(TargetId id, std::shared_ptr<Op> op) {
             const bool v1 = t->version == SnmpVersionV1;
             switch (op->kind) {
                 case OpKind::Get:
-                    NewPart(*t, op, PduGetRequest, op->vbs, 0, work);
+                    NewPart(*t, op, PduGetRequest, std::move(op->vbs), 0, work);
                     break;
                 case OpKind::GetNext:
-                    NewPart(*t, op, PduGetNextRequest, op->vbs, 0, work);
+                    NewPart(*t, op, PduGetNextRequest, std::move(op->vbs), 0, work);
                     break;
                 case OpKind::GetBulk:
-                    NewPart(*t, op, PduGetBulkRequest, op->vbs, 0, work);
+                    NewPart(*t, op, PduGetBulkRequest, std::move(op->vbs), 0, work);
                     break;
                 case OpKind::Set:
-                    NewPart(*t, op, PduSetRequest, op->vbs, 0, work);
+                    NewPart(*t, op, PduSetRequest, std::move(op->vbs), 0, work);
                     break;
                 case OpKind::Inform:
-                    NewPart(*t, op, PduInformRequest, op->vbs, 0, work);
+                    NewPart(*t, op, PduInformRequest, std::move(op->vbs), 0, work);
                     break;
                 case OpKind::Walk:
                 case OpKind::Table:
