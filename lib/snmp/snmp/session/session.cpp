@@ -218,10 +218,10 @@ struct Session::Impl : public Requestor, public Watch, public TargetLookup {
     Message* BuildMessage(TargetState& t, Exchange& ex, bool& discover);
     void EndExchange(Exchange& ex, Work& work, bool cancel);
     void CompleteOp(const std::shared_ptr<Op>& op, SessionResult result, Work& work);
-    void Answer(Exchange& ex, const Message& msg, Work& work);
-    void AnswerSimple(Exchange& ex, const Message& msg, Work& work);
-    void AnswerWalk(Exchange& ex, const Message& msg, Work& work);
-    void AnswerKeyChange(Exchange& ex, const Message& msg, Work& work);
+    void Answer(Exchange& ex, Message& msg, Work& work);
+    void AnswerSimple(Exchange& ex, Message& msg, Work& work);
+    void AnswerWalk(Exchange& ex, Message& msg, Work& work);
+    void AnswerKeyChange(Exchange& ex, Message& msg, Work& work);
     void NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Work& work);
     void NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
                  VarBindList vbs, size_t offset, Work& work);
@@ -479,7 +479,7 @@ void Session::Impl::CompleteOp(const std::shared_ptr<Op>& op, SessionResult resu
 
 // ---- Answers ------------------------------------------------------------------------------------
 
-void Session::Impl::Answer(Exchange& ex, const Message& msg, Work& work) {
+void Session::Impl::Answer(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     const unsigned int attempts = ex.attempts;
     if (msg.Type() == PduReport) {
@@ -536,7 +536,7 @@ void Session::Impl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsig
     StartExchange(t, std::move(ex), work);
 }
 
-void Session::Impl::AnswerSimple(Exchange& ex, const Message& msg, Work& work) {
+void Session::Impl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const unsigned int pdu = ex.pdu;
@@ -576,10 +576,11 @@ void Session::Impl::AnswerSimple(Exchange& ex, const Message& msg, Work& work) {
         return;
     }
     SessionResult r;
+    // The answer is ours (OnResponse owns it): its bindings are taken, not copied.
     if (op->partsLeft == 0 && op->parts.empty()) {
-        r.vbs = msg.VarBinds();  // the common case: one part
+        r.vbs = std::move(msg.VarBinds());  // the common case: one part
     } else {
-        op->parts[offset] = msg.VarBinds();
+        op->parts[offset] = std::move(msg.VarBinds());
         if (op->partsLeft != 0) return;
         for (auto& part : op->parts) r.vbs.splice(r.vbs.end(), part.second);
     }
@@ -640,7 +641,7 @@ void Session::Impl::NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, 
     StartExchange(t, std::move(ex), work);
 }
 
-void Session::Impl::AnswerWalk(Exchange& ex, const Message& msg, Work& work) {
+void Session::Impl::AnswerWalk(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const bool v1 = t.version == SnmpVersionV1;
@@ -853,7 +854,10 @@ void Session::Impl::OnDecode(const Message& msg) {
                 t.conf.target.SetLastEngineTime(0);
                 Unlock();
             }
-            if (fail) Answer(ex, msg, work);
+            if (fail) {
+                Message report(msg);
+                Answer(ex, report, work);
+            }
             if (fail) work.actions.push_back({Action::Cancel, msg.MsgId(), nullptr, false});
         }
     }
@@ -1116,7 +1120,7 @@ bool Session::Impl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
     return true;
 }
 
-void Session::Impl::AnswerKeyChange(Exchange& ex, const Message& msg, Work& work) {
+void Session::Impl::AnswerKeyChange(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const bool probe = ex.pdu == PduGetRequest;
