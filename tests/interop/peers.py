@@ -228,7 +228,6 @@ class NetSnmpTrapReceiver(_Peer):
             lines.append(create_user_line(name))
             lines.append("authUser log %s %s" % (
                 name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
-        lines += self.extra
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile, "-On", "-n",
