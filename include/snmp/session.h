@@ -21,6 +21,7 @@
 namespace snmp {
 
 class Dispatcher;
+struct SessionImpl;
 
 // How a request ended.
 enum class SessionStatus : int {
@@ -239,10 +240,8 @@ public:
     std::future<SessionResult> AsyncChangeKeys(TargetId id, const SessionKeyChange& change);
     SessionResult ChangeKeys(TargetId id, const SessionKeyChange& change);
 
-    struct Impl;
-
 private:
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<SessionImpl> impl_;
 };
 
 }  // namespace snmp

@@ -200,8 +200,11 @@ struct Work {
 
 using namespace session_internal;
 
-struct Session::Impl : public Requestor, public Watch, public TargetLookup {
-    Impl() : TargetLookup(TypeClient) {}
+// The session's state; hidden from the library's exports.
+struct SessionImpl : public Requestor, public Watch, public TargetLookup {
+    using TargetId = Session::TargetId;
+    using Options = Session::Options;
+    SessionImpl() : TargetLookup(TypeClient) {}
 
     // ---- Set-up ----
     bool Open(const Options& options);
@@ -276,7 +279,7 @@ struct Session::Impl : public Requestor, public Watch, public TargetLookup {
 
 // ---- Set-up -----------------------------------------------------------------------------------
 
-bool Session::Impl::Open(const Options& options) {
+bool SessionImpl::Open(const Options& options) {
     localEngineId = options.localEngineId.Empty() ? RandomEngineId() : options.localEngineId;
     if (dispatcher == nullptr) {
         dispatcher = Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp);
@@ -310,7 +313,7 @@ bool Session::Impl::Open(const Options& options) {
     return true;
 }
 
-void Session::Impl::Close() {
+void SessionImpl::Close() {
     {
         std::lock_guard<std::mutex> guard(mu);
         closing = true;
@@ -350,26 +353,26 @@ void Session::Impl::Close() {
     for (Completion& c : work.completions) c.cb(c.result);
 }
 
-bool Session::Impl::Enter() {
+bool SessionImpl::Enter() {
     std::lock_guard<std::mutex> gate(gateMu);
     if (gateClosed) return false;
     ++entered;
     return true;
 }
 
-void Session::Impl::Leave() {
+void SessionImpl::Leave() {
     std::lock_guard<std::mutex> gate(gateMu);
     if (--entered == 0 && gateClosed) gateCv.notify_all();
 }
 
 // ---- Helpers under mu ---------------------------------------------------------------------------
 
-TargetState* Session::Impl::FindState(int target) {
+TargetState* SessionImpl::FindState(int target) {
     auto it = targets.find(target);
     return it == targets.end() ? nullptr : it->second.get();
 }
 
-int Session::Impl::NewId() {
+int SessionImpl::NewId() {
     for (;;) {
         const int id = nextId;
         nextId = nextId == 2147483647 ? 1 : nextId + 1;
@@ -377,13 +380,13 @@ int Session::Impl::NewId() {
     }
 }
 
-void Session::Impl::ArmTimer(Exchange& ex) {
+void SessionImpl::ArmTimer(Exchange& ex) {
     const bool earliest = timers.empty() || ex.deadline < timers.begin()->first;
     timers.emplace(ex.deadline, ex.id);
     if (earliest) timerCv.notify_one();
 }
 
-Message* Session::Impl::BuildMessage(TargetState& t, Exchange& ex, bool& discover) {
+Message* SessionImpl::BuildMessage(TargetState& t, Exchange& ex, bool& discover) {
     auto* msg = new Message();
     // Only the security processing changes a target, and only an SNMPv3 one.
     const bool v3 = t.version == SnmpVersionV3;
@@ -401,7 +404,7 @@ Message* Session::Impl::BuildMessage(TargetState& t, Exchange& ex, bool& discove
     return msg;
 }
 
-void Session::Impl::Launch(TargetState& t, Exchange& ex, Work& work) {
+void SessionImpl::Launch(TargetState& t, Exchange& ex, Work& work) {
     ex.started = true;
     ++t.inFlight;
     ++ex.attempts;
@@ -414,7 +417,7 @@ void Session::Impl::Launch(TargetState& t, Exchange& ex, Work& work) {
     work.actions.push_back({Action::Send, ex.id, msg, discover});
 }
 
-void Session::Impl::StartExchange(TargetState& t, std::unique_ptr<Exchange> ex, Work& work) {
+void SessionImpl::StartExchange(TargetState& t, std::unique_ptr<Exchange> ex, Work& work) {
     ex->id = NewId();
     ex->attemptsLeft = t.conf.retries;
     ex->op->exchanges.push_back(ex->id);
@@ -433,7 +436,7 @@ void Session::Impl::StartExchange(TargetState& t, std::unique_ptr<Exchange> ex, 
     }
 }
 
-void Session::Impl::EndExchange(Exchange& ex, Work& work, bool cancel) {
+void SessionImpl::EndExchange(Exchange& ex, Work& work, bool cancel) {
     const int id = ex.id;
     std::shared_ptr<Op> op = ex.op;
     TargetState* t = FindState(op->target);
@@ -465,7 +468,7 @@ void Session::Impl::EndExchange(Exchange& ex, Work& work, bool cancel) {
     }
 }
 
-void Session::Impl::CompleteOp(const std::shared_ptr<Op>& op, SessionResult result, Work& work) {
+void SessionImpl::CompleteOp(const std::shared_ptr<Op>& op, SessionResult result, Work& work) {
     if (op->done) return;
     op->done = true;
     const std::vector<int> left = op->exchanges;
@@ -479,7 +482,7 @@ void Session::Impl::CompleteOp(const std::shared_ptr<Op>& op, SessionResult resu
 
 // ---- Answers ------------------------------------------------------------------------------------
 
-void Session::Impl::Answer(Exchange& ex, Message& msg, Work& work) {
+void SessionImpl::Answer(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     const unsigned int attempts = ex.attempts;
     if (msg.Type() == PduReport) {
@@ -523,7 +526,7 @@ void Session::Impl::Answer(Exchange& ex, Message& msg, Work& work) {
     }
 }
 
-void Session::Impl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
+void SessionImpl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
                             VarBindList vbs, size_t offset, Work& work) {
     auto ex = std::make_unique<Exchange>();
     ex->op = op;
@@ -536,7 +539,7 @@ void Session::Impl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsig
     StartExchange(t, std::move(ex), work);
 }
 
-void Session::Impl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
+void SessionImpl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const unsigned int pdu = ex.pdu;
@@ -589,7 +592,7 @@ void Session::Impl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
     CompleteOp(op, std::move(r), work);
 }
 
-void Session::Impl::NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Work& work) {
+void SessionImpl::NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Work& work) {
     op->step.clear();
     VarBindList vbs;
     for (size_t i = 0; i < op->roots.size(); ++i) {
@@ -641,7 +644,7 @@ void Session::Impl::NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, 
     StartExchange(t, std::move(ex), work);
 }
 
-void Session::Impl::AnswerWalk(Exchange& ex, Message& msg, Work& work) {
+void SessionImpl::AnswerWalk(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const bool v1 = t.version == SnmpVersionV1;
@@ -708,7 +711,7 @@ void Session::Impl::AnswerWalk(Exchange& ex, Message& msg, Work& work) {
 
 // ---- Timer --------------------------------------------------------------------------------------
 
-void Session::Impl::Expire(Work& work) {
+void SessionImpl::Expire(Work& work) {
     const Clock::time_point now = Clock::now();
     while (!timers.empty() && timers.begin()->first <= now) {
         const int id = timers.begin()->second;
@@ -731,7 +734,7 @@ void Session::Impl::Expire(Work& work) {
     }
 }
 
-void Session::Impl::TimerLoop() {
+void SessionImpl::TimerLoop() {
     std::unique_lock<std::mutex> lock(mu);
     while (!closing) {
         if (timers.empty()) {
@@ -753,7 +756,7 @@ void Session::Impl::TimerLoop() {
 
 // ---- Running deferred work ----------------------------------------------------------------------
 
-void Session::Impl::Finish(Work& work) {
+void SessionImpl::Finish(Work& work) {
     for (Action& a : work.actions) {
         if (a.kind == Action::Cancel) {
             delete dispatcher->Cancel(a.id, true);
@@ -808,7 +811,7 @@ void Session::Impl::Finish(Work& work) {
 
 // ---- Library callbacks --------------------------------------------------------------------------
 
-void Session::Impl::OnResponse(Dispatcher*, Message* response) {
+void SessionImpl::OnResponse(Dispatcher*, Message* response) {
     std::unique_ptr<Message> msg(response);
     if (!Enter()) return;
     Work work;
@@ -821,7 +824,7 @@ void Session::Impl::OnResponse(Dispatcher*, Message* response) {
     Leave();
 }
 
-void Session::Impl::OnDecode(const Message& msg) {
+void SessionImpl::OnDecode(const Message& msg) {
     // Time-window Reports are resent by the dispatcher itself; they are
     // counted here so that an agent whose clock cannot be followed ends the
     // request instead of keeping it in a loop until it times out.
@@ -865,7 +868,7 @@ void Session::Impl::OnDecode(const Message& msg) {
     Leave();
 }
 
-void Session::Impl::OnSend(const Message& msg) {
+void SessionImpl::OnSend(const Message& msg) {
     if (msg.Type() != PduV1Trap && msg.Type() != PduV2Trap) return;
     if (!Enter()) return;
     Work work;
@@ -886,7 +889,7 @@ void Session::Impl::OnSend(const Message& msg) {
     Leave();
 }
 
-void Session::Impl::OnExcept(const Message& msg, const snmp::Exception& e) {
+void SessionImpl::OnExcept(const Message& msg, const snmp::Exception& e) {
     // tooBig on sending comes back as a local tooBig answer.
     if (e.Type() == 14 || !Enter()) return;
     Work work;
@@ -921,7 +924,7 @@ void Session::Impl::OnExcept(const Message& msg, const snmp::Exception& e) {
     Leave();
 }
 
-Target* Session::Impl::FindTarget(const Message& msg) {
+Target* SessionImpl::FindTarget(const Message& msg) {
     // Called with the lookup lock held.
     auto it = idTarget.find(msg.MsgId());
     if (it != idTarget.end()) {
@@ -940,7 +943,7 @@ Target* Session::Impl::FindTarget(const Message& msg) {
     return nullptr;
 }
 
-void Session::Impl::UpdateTarget(Target* target, const Message& msg) {
+void SessionImpl::UpdateTarget(Target* target, const Message& msg) {
     if (!Enter()) return;
     Lock();
     if (Target* stored = FindTarget(msg)) {
@@ -957,7 +960,7 @@ void Session::Impl::UpdateTarget(Target* target, const Message& msg) {
 
 // ---- Host operations ----------------------------------------------------------------------------
 
-void Session::Impl::Submit(TargetId id, std::shared_ptr<Op> op) {
+void SessionImpl::Submit(TargetId id, std::shared_ptr<Op> op) {
     Work work;
     {
         std::lock_guard<std::mutex> guard(mu);
@@ -1055,7 +1058,7 @@ void Session::Impl::Submit(TargetId id, std::shared_ptr<Op> op) {
     Finish(work);
 }
 
-bool Session::Impl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
+bool SessionImpl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
                                  std::string& error, Work& work) {
     const SessionKeyChange& c = op->change;
     Lock();
@@ -1120,7 +1123,7 @@ bool Session::Impl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
     return true;
 }
 
-void Session::Impl::AnswerKeyChange(Exchange& ex, Message& msg, Work& work) {
+void SessionImpl::AnswerKeyChange(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
     const bool probe = ex.pdu == PduGetRequest;
@@ -1150,7 +1153,7 @@ void Session::Impl::AnswerKeyChange(Exchange& ex, Message& msg, Work& work) {
     CompleteOp(op, std::move(r), work);
 }
 
-void Session::Impl::StartTrap(TargetState& t, const std::shared_ptr<Op>& op, Message* trap,
+void SessionImpl::StartTrap(TargetState& t, const std::shared_ptr<Op>& op, Message* trap,
                               Work& work) {
     const int id = NewId();
     Lock();
@@ -1220,11 +1223,11 @@ SessionResult Blocking(const std::function<void(Session::Callback)>& start) {
 
 Session::Session() : Session(Options()) {}
 
-Session::Session(const Options& options) : impl_(std::make_unique<Impl>()) {
+Session::Session(const Options& options) : impl_(std::make_unique<SessionImpl>()) {
     impl_->Open(options);
 }
 
-Session::Session(Dispatcher* dispatcher) : impl_(std::make_unique<Impl>()) {
+Session::Session(Dispatcher* dispatcher) : impl_(std::make_unique<SessionImpl>()) {
     impl_->dispatcher = dispatcher;
     if (dispatcher == nullptr || dispatcher->GetType() != TypeClient) {
         impl_->error = "a client-mode dispatcher is needed";
@@ -1424,7 +1427,7 @@ SessionResult Session::Inform(TargetId id, const ObjectId& trapOid, unsigned int
 
 namespace {
 
-void SubmitTrap(Session::Impl& impl, Session::TargetId id, std::unique_ptr<Message> trap,
+void SubmitTrap(SessionImpl& impl, Session::TargetId id, std::unique_ptr<Message> trap,
                 Session::Callback cb, bool v1Trap);
 
 }  // namespace
@@ -1451,7 +1454,7 @@ SessionResult Session::Trap(TargetId id, const Message& v1Trap) {
 
 namespace {
 
-void SubmitTrap(Session::Impl& impl, Session::TargetId id, std::unique_ptr<Message> trap,
+void SubmitTrap(SessionImpl& impl, Session::TargetId id, std::unique_ptr<Message> trap,
                 Session::Callback cb, bool v1Trap) {
     Work work;
     {
