@@ -49,7 +49,7 @@ const char* const kPass = "tester-password";
 
 // The agent's users: one MD5 user at its engine, with a clock and boots the
 // test may change.
-class AgentLookup : public TargetLookup {
+class AgentLookup final : public TargetLookup {
 public:
     AgentLookup() : TargetLookup(TypeServer) {
         user_.SetVersion(SnmpVersionV3);
@@ -87,7 +87,7 @@ private:
 // answers each request id once, that long after it came; `maxBindings`
 // answers tooBig when more bindings would go back; `loop` makes GetNext give
 // back the name it was asked for.
-class Agent : public ServerRequestor {
+class Agent final : public ServerRequestor {
 public:
     std::atomic<bool> silent{false};
     std::atomic<bool> loop{false};
