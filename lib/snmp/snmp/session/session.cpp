@@ -233,6 +233,12 @@ struct SessionImpl : public Requestor, public Watch, public TargetLookup {
     void Expire(Work& work);
     void StartTrap(TargetState& t, const std::shared_ptr<Op>& op, Message* trap, Work& work);
     void ArmTimer(Exchange& ex);
+    // Drops the message id's entry of the SNMPv3 lookup.
+    void ForgetId(int id) {
+        Lock();
+        idTarget.erase(id);
+        Unlock();
+    }
     TargetState* FindState(int target);
 
     // ---- Library threads ----
@@ -447,11 +453,7 @@ void SessionImpl::EndExchange(Exchange& ex, Work& work, bool cancel) {
     auto& ids = op->exchanges;
     ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
     const bool started = ex.started;
-    if (t != nullptr && t->version == SnmpVersionV3) {
-        Lock();
-        idTarget.erase(id);
-        Unlock();
-    }
+    if (t != nullptr && t->version == SnmpVersionV3) ForgetId(id);
     exchanges.erase(id);  // `ex` is gone from here on
     if (t == nullptr) return;
     if (started) {
@@ -879,6 +881,7 @@ void SessionImpl::OnSend(const Message& msg) {
         if (t != nullptr && msg.DstPort() == t->port && msg.DstAddr() == t->addr) {
             std::shared_ptr<Op> op = it->second;
             traps.erase(it);
+            ForgetId(msg.RequestId());
             SessionResult r;
             r.status = SessionStatus::Ok;
             r.attempts = 1;
@@ -901,6 +904,7 @@ void SessionImpl::OnExcept(const Message& msg, const snmp::Exception& e) {
         if (trap != traps.end() && (msg.Type() == PduV1Trap || msg.Type() == PduV2Trap)) {
             std::shared_ptr<Op> op = trap->second;
             traps.erase(trap);
+            ForgetId(id);
             SessionResult r = Failure(SessionStatus::EncodeError, e.Descr());
             r.exceptionType = e.Type();
             CompleteOp(op, std::move(r), work);
@@ -1285,7 +1289,12 @@ bool Session::RemoveTarget(TargetId id) {
             impl_->CompleteOp(op, Failure(SessionStatus::Refused, "the target was removed"), work);
         }
         for (auto it = impl_->traps.begin(); it != impl_->traps.end();) {
-            it = it->second->target == id ? impl_->traps.erase(it) : std::next(it);
+            if (it->second->target != id) {
+                ++it;
+                continue;
+            }
+            impl_->ForgetId(it->first);
+            it = impl_->traps.erase(it);
         }
         impl_->Lock();
         impl_->targets.erase(id);
