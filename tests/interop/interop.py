@@ -293,6 +293,76 @@ def netsnmp_agent(op, sec):
                     netsnmp_json_like(tool, sec_args(sec) + [addr, instance], env), op + " of an instance")
 
 
+# ---- The library session against snmpd: tables and key change ---------------------------------
+
+TABLE_VIEW = ["view zkview included .1.3.6.1.2.1.2.2", "view zkview included .1.3.6.1.2.1.25.4.2"]
+
+
+def zk_table(args):
+    """Rows of `zksnmp table`: {index: {column: value text}}."""
+    rc, out, err = run_zksnmp(["table"] + args)
+    check(rc == 0, "zksnmp table %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
+    rows = {}
+    for line in out.splitlines():
+        index, *cells = line.split(" ", 1)
+        rows[index] = dict(re.findall(r"(\d+)=(\S+)", cells[0] if cells else ""))
+    return rows
+
+
+def session_tables(op, sec):
+    with NetSnmpAgent(TABLE_VIEW) as agent:
+        env, addr = agent.env, agent.address
+        for bulk in ([], ["--bulk", "-Cr", "4"]):
+            # ifTable: the walk matches net-snmp's binding for binding (counters by type only).
+            ours = zk_json(["walk"] + bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2"])
+            theirs = netsnmp_json_like("snmpwalk", sec_args(sec) + [addr, "1.3.6.1.2.1.2.2"], env)
+            compare(ours, theirs, "ifTable walk", ignore=volatile)
+            rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2.1", "1", "3"])
+            indexes = [b[0].rsplit(".", 1)[1] for b in theirs if b[0].startswith(".1.3.6.1.2.1.2.2.1.1.")]
+            check(sorted(rows) == sorted("." + i for i in indexes), "ifTable rows %s, net-snmp %s" % (sorted(rows), indexes))
+            for index, cells in rows.items():
+                check(cells.get("1") == index[1:] and "3" in cells, "ifTable row %s: %s" % (index, cells))
+            # hrSWRunTable changes as processes come and go: every row is
+            # consistent in itself and snmpd's own row is there.
+            rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.25.4.2.1", "1", "2"])
+            check(len(rows) > 1, "only %d hrSWRunTable rows" % len(rows))
+            for index, cells in rows.items():
+                check(cells.get("1") == index[1:], "hrSWRunTable row %s: %s" % (index, cells))
+            check(any(c.get("2") == '"snmpd"' for c in rows.values()), "no snmpd row: %s" % rows)
+
+
+def session_keychange(op, sec):
+    """A user created on snmpd (cloned from shades by net-snmp's snmpusm: snmpd
+    refuses KeyChange writes to users of its configuration file) has its
+    passwords changed by `zksnmp usm passwd`: polls with the new ones work,
+    polls with the old ones fail."""
+    with NetSnmpAgent(["rwuser kcuser priv -V zkview"]) as agent:
+        env, addr = agent.env, agent.address
+        rc, out, err = run_netsnmp("snmpusm", netsnmp_security_args("shauser") + [addr, "create", "kcuser", "shades"], env)
+        check(rc == 0 and "created" in out, "snmpusm create: %s %s" % (out, err))
+
+        def user(apass, ppass):
+            return ["-v", "3", "-u", "kcuser", "-l", "authPriv", "-a", "SHA", "-A", apass, "-x", "DES", "-X", ppass]
+
+        def poll(args):
+            return run_zksnmp(["get", "-r", "0", "-t", "2"] + args + [addr, "1.3.6.1.2.1.1.5.0"])[0] == 0
+
+        check(poll(user("shaauthpass", "shadespass")), "kcuser does not answer before the change")
+        # Another user (shauser) changes the authentication key through
+        # usmUserAuthKeyChange, then kcuser its own privacy key through
+        # usmUserOwnPrivKeyChange.
+        rc, out, err = run_zksnmp(["usm"] + netsnmp_security_args("shauser") + [addr, "passwd", "-Ca", "shaauthpass", "kcnewauth1", "kcuser"])
+        check(rc == 0 and "successfully changed" in out, "auth key change: %d %s" % (rc, err))
+        check(poll(user("kcnewauth1", "shadespass")), "the new authentication password does not work")
+        rc, out, err = run_zksnmp(["usm"] + user("kcnewauth1", "shadespass") + [addr, "passwd", "-Co", "-Cx", "shadespass", "kcnewpriv1"])
+        check(rc == 0 and "successfully changed" in out, "own priv key change: %d %s" % (rc, err))
+        check(poll(user("kcnewauth1", "kcnewpriv1")), "the new passwords do not work")
+        check(not poll(user("shaauthpass", "shadespass")), "the old passwords still work")
+        check(not poll(user("kcnewauth1", "shadespass")), "the old privacy password still works")
+        rc, out, err = run_netsnmp("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
+        check(rc == 0, "net-snmp cannot poll with the new passwords: %s" % err)
+
+
 # ---- net-snmp's tools against zksnmp agent -------------------------------------------------------
 
 def volatile(b):
@@ -764,6 +834,9 @@ def cells():
             out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)
     for case in ACCESS_CASES:
         out["netsnmp_access_%s" % case] = (netsnmp_access, case, None)
+    for sec in ("v2c", "v3_SHA_DES"):
+        out["netsnmp_agent_sessiontables_%s" % sec] = (session_tables, "tables", sec)
+    out["netsnmp_agent_keychange_v3_SHA_DES"] = (session_keychange, "keychange", "v3_SHA_DES")
     out["zksnmp_manager_timeout_v2c"] = (zksnmp_alone, "timeout", "v2c")
     out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
     out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")

@@ -186,9 +186,10 @@ class NetSnmpAgent(_Peer):
     of views, communities and users in their place."""
     program = "snmpd"
 
-    def __init__(self, access=None):
+    def __init__(self, access=None, extra=()):
         super().__init__()
         self.access = access
+        self.extra = list(extra)  # further snmpd.conf lines
 
     def start(self):
         conf = os.path.join(self.workdir, "snmpd.conf")
@@ -207,6 +208,7 @@ class NetSnmpAgent(_Peer):
             lines.append(create_user_line(name))
             lines.append("rwuser %s %s -V zkview" % (
                 name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        lines += self.extra
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         # -C: no system configuration; -Lf: log to our file.
