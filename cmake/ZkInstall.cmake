@@ -31,6 +31,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ZorKalSnmp.pc
 # names shared libraries, the -dev package and the tool. dpkg-shlibdeps
 # derives the system dependencies; the ones between our packages are pinned
 # to this exact version because the tool and the headers match one build.
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zorkalsnmp)
 set(CPACK_PACKAGE_VENDOR "libZorKalSnmp developers")
