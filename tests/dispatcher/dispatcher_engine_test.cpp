@@ -66,21 +66,6 @@ protected:
     }
 };
 
-TEST_F(DispatcherEngineTest, CreateRefusesUnknownSocketTypesAndModes) {
-    EXPECT_EQ(Dispatcher::Create(TypeClient, 0, 0, static_cast<Dispatcher::SockType>(1)), nullptr);
-    EXPECT_EQ(Dispatcher::Create(static_cast<Type>(2), 0, 0, Dispatcher::SockTypeUdp), nullptr);
-    for (Type type : {TypeClient, TypeServer}) {
-        std::unique_ptr<Dispatcher> d(Dispatcher::Create(type, 0, 0, Dispatcher::SockTypeUdp));
-        ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->GetType(), type);
-    }
-    // Built directly with an unknown socket type: no transport, no endpoint.
-    DispatcherImp bare(TypeClient, 0, 0);
-    bare.Init(static_cast<Dispatcher::SockType>(7));
-    brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
-    EXPECT_FALSE(bare.AddEndpoint(local, false));
-}
-
 TEST_F(DispatcherEngineTest, RequestIdsStartRandomWrapToOneAndAreWrittenBack) {
     std::set<int> starts;
     for (int i = 0; i < 20; ++i) {

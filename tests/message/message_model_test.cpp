@@ -81,84 +81,6 @@ TEST(MessageModel, SetTargetAndTheRequestIdRules) {
     EXPECT_EQ(m3.RequestId(), 7);
 }
 
-// A message of `version` whose SNMPv3 header fields all differ from their defaults.
-Message WithV3Fields(SnmpVersion version, TargetLookup* lookup, const std::string& user) {
-    Message m;
-    m.SetVersion(version);
-    m.SetCommunity("comm");
-    m.AddVarBind(NullBind("1.3.6.1"));
-    m.SetRequestId(11);
-    m.SetMsgId(12);
-    m.SetMsgMaxSize(999);
-    m.SetReportable(false);
-    m.SetSecurityLevel(SecLevelAuthNoPriv);
-    m.SetSecurityParams(OctetString("params"));
-    m.SetContextName(OctetString("cn"));
-    if (lookup != nullptr) {
-        m.InitSecurity(lookup);
-        m.SetUserName(user);
-    }
-    return m;
-}
-
-// The SNMPv3 state of `m` on one line: msgID, msgMaxSize, reportable, security level,
-// contextName, security parameters and the USM user ("-" without USM state).
-std::string V3State(const Message& m) {
-    std::ostringstream os;
-    const auto text = [](const OctetString& s) {
-        return std::string(reinterpret_cast<const char*>(s.Data()), s.Size());
-    };
-    os << m.MsgId() << " " << m.MsgMaxSize() << " " << m.Reportable() << " " << m.SecurityLevel()
-       << " " << text(m.ContextName()) << " " << text(m.SecurityParams()) << " "
-       << (m.SecAttributes() != nullptr ? m.UserName() : "-");
-    return os.str();
-}
-
-TEST(MessageModel, CopyAndAssignmentTakeTheV3StateOnlyFromSnmpV3) {
-    OneTargetLookup lookup(TypeClient);
-    const Message v2 = WithV3Fields(SnmpVersionV2c, &lookup, "v2");
-    const Message c2(v2);
-    EXPECT_EQ(c2.Community(), "comm");
-    EXPECT_EQ(c2.VarBinds().size(), 1u);
-    EXPECT_EQ(c2.PduRequestId(), 11);
-    EXPECT_EQ(V3State(c2), "0 1400 1 noAuthNoPriv   -");
-
-    const Message v3 = WithV3Fields(SnmpVersionV3, &lookup, "alice");
-    const Message c3(v3);
-    EXPECT_EQ(V3State(c3), "12 999 0 authNoPriv cn  alice");  // no security parameters
-    EXPECT_NE(c3.SecAttributes(), v3.SecAttributes());        // a copy of the USM state
-    EXPECT_EQ(c3.SecAttributes()->Lookup(), &lookup);
-
-    // A v2c source leaves the target's v3 state alone; a v3 one replaces it, even by none.
-    Message target = WithV3Fields(SnmpVersionV3, &lookup, "bob");
-    target = v2;
-    EXPECT_EQ(V3State(target), "12 999 0 authNoPriv cn params bob");
-    target = v3;
-    EXPECT_EQ(target.UserName(), "alice");
-    const Message& alias = target;
-    target = alias;  // self-assignment keeps everything
-    EXPECT_EQ(target.UserName(), "alice");
-    EXPECT_EQ(target.VarBinds().size(), 1u);
-    target = WithV3Fields(SnmpVersionV3, nullptr, "");
-    EXPECT_EQ(target.SecAttributes(), nullptr);
-}
-
-TEST(MessageModel, UsmAccessorsWithoutUsmStateAreSafe) {
-    Message m;
-    EXPECT_EQ(m.UserName(), "");
-    EXPECT_TRUE(m.EngineId().Empty());
-    EXPECT_THROW(m.SetUserName("x"), std::logic_error);
-    EXPECT_THROW(m.SetEngineId(OctetString("x")), std::logic_error);
-
-    OneTargetLookup lookup(TypeClient);
-    m.InitSecurity(&lookup);
-    EXPECT_EQ(m.SecurityModel(), SecModelUSM);
-    USM* first = m.SecAttributes();
-    m.InitSecurity(nullptr);  // a second call keeps the existing state
-    EXPECT_EQ(m.SecAttributes(), first);
-    EXPECT_EQ(first->Lookup(), &lookup);
-}
-
 Message Addressed(SnmpVersion version, unsigned int type) {
     Message m;
     m.SetDstAddr(brask::IpAddr("192.0.2.5"));
@@ -214,45 +136,6 @@ TEST(MessagePrint, HeaderBlockByPduTypeAndBindingsWhenVerbose) {
                        "(unrecognized)\n0 variable"),
               std::string::npos)
         << out;
-}
-
-TEST(MessagePrint, SecurityWordsParseAndTranslate) {
-    const struct {
-        const char* text;
-        bool ok;
-        v3SecurityModel model;
-    } models[] = {{"any", true, SecModelAny},    {"USM", true, SecModelUSM},
-                  {"1", true, SecModelSNMPv1},   {"2C", true, SecModelSNMPv2c},
-                  {"3", false, SecModelSNMPv2c}, {" usm", false, SecModelSNMPv2c}};
-    for (const auto& c : models) {
-        SCOPED_TRACE(c.text);
-        v3SecurityModel model = SecModelSNMPv2c;
-        EXPECT_EQ(ParseSecModel(c.text, model), c.ok);
-        EXPECT_EQ(model, c.model);
-    }
-    const struct {
-        const char* text;
-        bool ok;
-        v3SecurityLevel level;
-    } levels[] = {{"AuthPriv", true, SecLevelAuthPriv},
-                  {"noAuthNoPriv", true, SecLevelNoAuthNoPriv},
-                  {"auth-priv", false, SecLevelAuthNoPriv}};
-    for (const auto& c : levels) {
-        SCOPED_TRACE(c.text);
-        v3SecurityLevel level = SecLevelAuthNoPriv;
-        EXPECT_EQ(ParseSecLevel(c.text, level), c.ok);
-        EXPECT_EQ(level, c.level);
-    }
-    std::ostringstream os;
-    os << TranslateSecModel(SecModelSNMPv2c) << "|" << TranslateSecModel(SecModelUSM) << "|"
-       << TranslateSecModel(static_cast<v3SecurityModel>(4)) << "|"
-       << TranslateSecLevel(SecLevelAuthNoPriv) << "|"
-       << TranslateSecLevel(static_cast<v3SecurityLevel>(0)) << "|" << SnmpVersionV2c << "|"
-       << static_cast<SnmpVersion>(2) << "|" << SecLevelAuthPriv << "|"
-       << static_cast<v3SecurityLevel>(0);
-    EXPECT_EQ(os.str(),
-              "2c|usm|unknown|authNoPriv|unknown|SNMPv2c|Unknown SNMP version|authPriv|"
-              "Unknown SNMPv3 security level");
 }
 
 }  // namespace
