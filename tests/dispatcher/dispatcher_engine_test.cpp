@@ -270,43 +270,6 @@ TEST_F(DispatcherEngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     EXPECT_EQ(d->OutstandingCount(), 0u);
 }
 
-TEST_F(DispatcherEngineTest, ServerAnswersLeaveInAscendingIdOrder) {
-    auto d = Started(TypeServer);
-    Server server(d.get());
-    Message* out = nullptr;
-    // Without a server requestor a message is parked unsent and blocks its id.
-    EXPECT_TRUE(server.Receive(NewGet(SnmpVersionV1, 7)));
-    std::unique_ptr<Message> again(NewGet(SnmpVersionV1, 7));
-    EXPECT_FALSE(server.Receive(again.get()));
-    EXPECT_FALSE(server.NextToSend(&out));
-    EXPECT_EQ(d->Cancel(7, true), nullptr);
-    d->Clear();
-
-    Agent host;
-    host.SetHold(true);
-    d->SetServerRequestor(&host);
-    EXPECT_TRUE(server.Receive(NewGet(SnmpVersionV2c, 7)));
-    EXPECT_TRUE(server.Receive(NewGet(SnmpVersionV2c, 5)));
-    EXPECT_FALSE(server.Receive(again.get()));  // a retransmission still with the host
-    EXPECT_EQ(host.Seen(7), 1);
-    Agent::Answer(d.get(), host.TakeHeld(7));
-    Agent::Answer(d.get(), host.TakeHeld(5));
-    std::vector<int> order;
-    while (server.NextToSend(&out)) {
-        order.push_back(out->RequestId());
-        delete out;
-    }
-    EXPECT_EQ(order, (std::vector<int>{5, 7}));
-
-    // Once sent, the id is accepted again; answering inside OnRequest works.
-    host.SetHold(false);
-    EXPECT_TRUE(server.Receive(again.release()));
-    ASSERT_TRUE(server.NextToSend(&out));
-    EXPECT_EQ(out->Type(), static_cast<unsigned int>(PduResponse));
-    delete out;
-    EXPECT_EQ(d->OutstandingCount(), 0u);
-}
-
 class NoTargets : public TargetLookup {
 public:
     NoTargets() : TargetLookup(TypeServer) {}

@@ -61,37 +61,6 @@ TEST(MessageEncode, V1ErrorStatusIsTranslatedAndAnUnknownVersionGetsGenErr) {
     EXPECT_EQ(odd.ErrStat(), 5);
 }
 
-TEST(MessageEncode, ValueTagsOnTheWire) {
-    struct Case {
-        const char* name;
-        SnmpVersion version;
-        unsigned int type;
-        unsigned long long number;
-        const char* valueHex;
-    };
-    // The values the golden datagrams do not carry.
-    const Case cases[] = {
-        {"endOfMibView as NULL in v1", SnmpVersionV1, 0x82, 0, "0500"},
-        {"Counter64 tag 4A sent as 46", SnmpVersionV2c, 0x4A, 0x100000000ULL, "46050100000000"},
-        {"Counter64 tag 4B sent as 46", SnmpVersionV2c, 0x4B, ~0ULL, "460900ffffffffffffffff"},
-        {"Unsigned32", SnmpVersionV2c, 0x47, 128, "47020080"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        AsnValue value(c.type);
-        if (c.type == 0x4A || c.type == 0x4B) value.SetCounter64(c.number);
-        if (c.type == 0x47) value.SetUnsigned(static_cast<unsigned int>(c.number));
-        Message m = V2cGet();
-        m.SetVersion(c.version);
-        m.VarBinds().assign(1, VarBind(Oid("1.3.6"), value));
-        // The binding is the last element: its name 06 02 2b 06, then the value.
-        const std::string tail = std::string("06022b06") + c.valueHex;
-        const std::string hex = ToHex(EncodeToBytes(m));
-        ASSERT_GE(hex.size(), tail.size());
-        EXPECT_EQ(hex.substr(hex.size() - tail.size()), tail);
-    }
-}
-
 TEST(MessageEncode, EncodingErrorTypes) {
     static OneTargetLookup unknownUser(TypeClient, false);
     const auto v3 = [](Message& m, TargetLookup* lookup) {

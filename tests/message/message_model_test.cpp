@@ -1,5 +1,4 @@
-// Tests of the message model (building operations, the request-id rules, copy and assignment of
-// the SNMPv3 state), the printed form of messages, and the security model and level words.
+// Tests of the message model: building notifications and the request-id rules.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -79,63 +78,6 @@ TEST(MessageModel, SetTargetAndTheRequestIdRules) {
     EXPECT_EQ(m3.PduRequestId(), 7);
     m3.SetVersion(SnmpVersionV2c);
     EXPECT_EQ(m3.RequestId(), 7);
-}
-
-Message Addressed(SnmpVersion version, unsigned int type) {
-    Message m;
-    m.SetDstAddr(brask::IpAddr("192.0.2.5"));
-    m.SetDstPort(161);
-    m.SetVersion(version);
-    m.SetCommunity("public");
-    m.SetType(type);
-    return m;
-}
-
-TEST(MessagePrint, HeaderBlockByPduTypeAndBindingsWhenVerbose) {
-    Message get = Addressed(SnmpVersionV2c, PduGetRequest);
-    get.SetRequestId(42);
-    get.SetError(2, 1);
-    get.AddVarBind(StringBind("1.3.6.1.2.1.1.5.0", "router"));
-    AsnValue ticks(0x43);
-    ticks.SetTicks(99);
-    get.AddVarBind(VarBind(Oid("1.3.6.1.2.1.1.3.0"), ticks));
-    std::string out = "stale text";
-    get.Print(true, out);
-    EXPECT_EQ(out,
-              "\nDest: 192.0.2.5:161\nVersion: 1 (SNMPv2c)\nCommunity: public\n"
-              "Pdu Type: 160 (Get)\nRequest-id: 42\nError-status: 2\nError-index: 1\n"
-              "2 variable bindings\n"
-              " .1.3.6.1.2.1.1.5.0 OCTET STRING router\n"
-              " .1.3.6.1.2.1.1.3.0 TimeTicks 99\n\n");
-
-    get.SetType(PduGetBulkRequest);
-    get.Print(false, out);
-    EXPECT_EQ(out,
-              "\nDest: 192.0.2.5:161\nVersion: 1 \nCommunity: public\nPdu Type: 165 \n"
-              "2 variable bindings\n\n");
-
-    Message trap;
-    trap.Init(PduV1Trap, Oid("1.3.6.1.4.1.9"), 0x0A000002, 6, 3, 500, VarBindList());
-    trap.Print(true, out);
-    EXPECT_EQ(out,
-              "\nDest: 0.0.0.0:0\nVersion: 0 (SNMPv1)\nCommunity: \n"
-              "Pdu Type: 164 (v1Trap)\nEnterprise: .1.3.6.1.4.1.9\nAgent-addr: 10.0.0.2\n"
-              "Generic-type: 6\nSpecific-type: 3\nTimestamp: 500\n0 variable bindings\n\n");
-
-    // The PDU's own request-id is printed for SNMPv3, not msgID; a Report has no request block.
-    Message v3 = Addressed(SnmpVersionV3, PduInformRequest);
-    v3.SetRequestId(5);
-    v3.SetMsgId(6);
-    v3.Print(true, out);
-    EXPECT_NE(
-        out.find("Version: 3 (SNMPv3)\nCommunity: public\nPdu Type: 166 (Inform)\nRequest-id: 5\n"),
-        std::string::npos)
-        << out;
-    Addressed(static_cast<SnmpVersion>(2), PduReport).Print(true, out);
-    EXPECT_NE(out.find("Version: 2 (UNRECOGNIZED)\nCommunity: public\nPdu Type: 168 "
-                       "(unrecognized)\n0 variable"),
-              std::string::npos)
-        << out;
 }
 
 }  // namespace

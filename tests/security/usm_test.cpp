@@ -144,49 +144,6 @@ TEST(UsmTest, RequestAndResponseRoundTripAtEveryLevelAndProtocolPair) {
     }
 }
 
-TEST(UsmTest, DiscoveryLearnsTheEngineAndLocalisesTheKeys) {
-    RecordingLookup manager(snmp::TypeClient);
-    RecordingLookup agent(snmp::TypeServer);
-    Target& unknown =
-        manager.Add(sectest::MakeTarget("user", snmp::USMAuthMD5, snmp::USMPrivDES, OctetString()));
-    unknown.SetSecLevel(snmp::SecLevelNoAuthNoPriv);
-    Target& self = agent.Add(
-        sectest::MakeTarget("user", snmp::USMAuthMD5, snmp::USMPrivDES, kAgentEngine, 3, 777));
-
-    // The discovery request carries an empty engine id, zero boots and time.
-    auto probe = sectest::MakeRequest(unknown, &manager);
-    const std::vector<unsigned char> wire = sectest::Encode(*probe);
-    EXPECT_TRUE(probe->EngineId().Empty());
-    EXPECT_EQ(probe->SecAttributes()->EngineBoots(), 0U);
-    EXPECT_EQ(probe->SecAttributes()->EngineTime(), 0U);
-    const std::vector<unsigned char> emptyParams = {0x04, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00};
-    EXPECT_NE(std::search(wire.begin(), wire.end(), emptyParams.begin(), emptyParams.end()),
-              wire.end());
-    // The agent does not know that engine id.
-    EXPECT_EQ(ThrownType([&] { sectest::Decode(wire, &agent); }), 200);
-
-    // Its Report tells the manager the engine id; the manager localises the
-    // keys and hands the target back.
-    auto report = sectest::MakeRequest(self, &agent, snmp::PduReport);
-    report->SetSecurityLevel(snmp::SecLevelNoAuthNoPriv);
-    const std::vector<unsigned char> reportWire = sectest::Encode(*report);
-    ASSERT_NO_THROW(sectest::Decode(reportWire, &manager));
-    ASSERT_EQ(manager.updates.size(), 1U);
-    const Target& learnt = manager.updates[0];
-    EXPECT_EQ(learnt.EngineId(), kAgentEngine);
-    Target expected(unknown);
-    expected.SetEngineId(kAgentEngine);
-    ASSERT_TRUE(expected.CalculateKeys());
-    EXPECT_EQ(learnt.AuthKey(), expected.AuthKey());
-    EXPECT_EQ(learnt.PrivKey(), expected.PrivKey());
-    EXPECT_EQ(learnt.AuthKey().Size(), 16U);
-    EXPECT_EQ(learnt.PrivKey().Size(), 16U);
-    // The base lookup would keep nothing: the stored target is unchanged.
-    EXPECT_TRUE(unknown.EngineId().Empty());
-    ExpectLookupDiscipline(manager);
-    ExpectLookupDiscipline(agent);
-}
-
 // An authenticated message from an authoritative sender whose engine data are
 // exactly `boots` and `engineTime`.
 std::vector<unsigned char> AuthoritativeMessage(unsigned int boots, unsigned int engineTime) {
@@ -253,36 +210,6 @@ TEST(UsmTest, ServerTimeWindowIsOneHundredFiftySecondsAroundItsOwnClock) {
         EXPECT_TRUE(agent.updates.empty());
         ExpectLookupDiscipline(agent);
     }
-}
-
-TEST(UsmTest, UnknownUserNameIsSentOnceAndKeyChangeTargetsAreHandedBack) {
-    RecordingLookup manager(snmp::TypeClient);
-    Target& t = manager.Add(
-        sectest::MakeTarget("user", snmp::USMAuthMD5, snmp::USMPrivNone, kAgentEngine, 1, 100));
-    t.SecAttributes()->SetUnknownUser("nobody");
-    auto first = sectest::MakeRequest(t, &manager);
-    sectest::Encode(*first);
-    EXPECT_EQ(first->UserName(), "nobody");
-    EXPECT_EQ(t.SecAttributes()->UnknownUser(), "");
-    auto second = sectest::MakeRequest(t, &manager);
-    sectest::Encode(*second);
-    EXPECT_EQ(second->UserName(), "user");
-    EXPECT_TRUE(manager.updates.empty());
-
-    // With a key change under way, an authenticated outgoing message hands
-    // the target to UpdateTarget (after preparing and after signing).
-    t.SecAttributes()->SetKeyChange(true);
-    auto third = sectest::MakeRequest(t, &manager);
-    sectest::Encode(*third);
-    EXPECT_EQ(manager.updates.size(), 2U);
-    for (const Target& u : manager.updates) EXPECT_EQ(u.AuthKey(), t.AuthKey());
-    // Not for an unauthenticated one.
-    manager.updates.clear();
-    t.SetSecLevel(snmp::SecLevelNoAuthNoPriv);
-    auto fourth = sectest::MakeRequest(t, &manager);
-    sectest::Encode(*fourth);
-    EXPECT_TRUE(manager.updates.empty());
-    ExpectLookupDiscipline(manager);
 }
 
 // msgSecurityParameters content built field by field.
