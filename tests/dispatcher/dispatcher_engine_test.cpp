@@ -85,6 +85,11 @@ TEST_F(DispatcherEngineTest, RequestIdsStartRandomWrapToOneAndAreWrittenBack) {
     }
     EXPECT_EQ(ids, (std::vector<int>{2147483646, 2147483647, 1}));
     EXPECT_EQ(Drain(*d).at(2)->RequestId(), 1);
+    // Ids are positive: a zero or negative one asked for starts again at 1.
+    for (int asked : {0, -7}) {
+        d->SetNextRequestId(asked);
+        EXPECT_EQ(d->PeekNextRequestId(), 1) << asked;
+    }
 
     // A host-given id is the key, whatever the host passed in `requestId`.
     Collector r;
