@@ -2,8 +2,8 @@
 """Interop tests of zksnmp (and so of libZorKalSnmp) against real peers:
 net-snmp's snmpd, snmptrapd and command-line tools, and pysnmp.
 
-Every cell of the matrix is one test, named peer_direction_operation_version
-[_security], e.g. netsnmp_agent_get_v3_SHA_DES:
+Every cell of the matrix is one test, listed in cells.txt (runner, operation,
+security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES:
   netsnmp_agent_*    zksnmp as manager against net-snmp's snmpd
   netsnmp_manager_*  net-snmp's tools as managers against `zksnmp agent`
   netsnmp_access_*   net-snmp's tools against `zksnmp agent` and snmpd with the same access rules
@@ -48,12 +48,10 @@ SECURITIES = {
     "v3_MD5_DES": ("3", "md5des"),
     "v3_SHA_DES": ("3", "shades"),
 }
-V2_AND_V3 = [s for s in SECURITIES if s != "v1"]
-V3 = [s for s in SECURITIES if s.startswith("v3")]
 
 # SHA-2 authentication and AES privacy: every new protocol, with and without a
-# key extension, in a smaller set of cells per pair (see cells()).
-MODERN = {
+# key extension, in a smaller set of cells per pair (see cells.txt).
+SECURITIES.update({
     "v3_SHA224": ("3", "sha224user"),
     "v3_SHA256": ("3", "sha256user"),
     "v3_SHA384": ("3", "sha384user"),
@@ -68,8 +66,7 @@ MODERN = {
     "v3_SHA_AES256C": ("3", "shaaes256c"),
     "v3_SHA224_AES256C": ("3", "sha224aes256c"),
     "v3_SHA384_AES192C": ("3", "sha384aes192c"),
-}
-SECURITIES.update(MODERN)
+})
 
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
@@ -789,58 +786,35 @@ def netsnmp_access(op, sec):
         shutil.rmtree(workdir, ignore_errors=True)
 
 
+def netsnmp_session(op, sec):
+    """The library's session layer against snmpd: walks and tables, or a key change."""
+    return (session_tables if op == "tables" else session_keychange)(op, sec)
+
+
 # ---- The matrix ----------------------------------------------------------------------------------
 
+RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
+           "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
+           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
+           "netsnmp_access": netsnmp_access, "netsnmp_session": netsnmp_session}
+CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")
+
+
 def cells():
+    """Cell name -> (runner, operation, security or None), from cells.txt."""
     out = {}
-    classic = [sec for sec in SECURITIES if sec not in MODERN]
-    for sec in classic:
-        for op in ("get", "getnext", "set", "walk"):
-            out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
-            out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
-        out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
-        out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
-    for sec in MODERN:
-        # Both directions of requests and of notifications.
-        for op in ("get", "set"):
-            out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
-            out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
-        out["netsnmp_listen_inform_%s" % sec] = (netsnmp_listen, "inform", sec)
-        out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
-        out["pysnmp_manager_get_%s" % sec] = (pysnmp_manager, "get", sec)
-    for sec in ("v3_SHA256", "v3_SHA_AES256", "v3_MD5_AES192C"):
-        out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
-    for sec in ("v3_SHA512_AES256", "v3_SHA224_AES256C"):
-        out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)
-        out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
-        out["netsnmp_trapd_inform_%s" % sec] = (netsnmp_trapd, "inform", sec)
-    out["netsnmp_manager_bigbulk_v3_SHA512_AES256"] = (netsnmp_manager, "bigbulk", "v3_SHA512_AES256")
-    out["pysnmp_manager_walk_v3_SHA512_AES256"] = (pysnmp_manager, "walk", "v3_SHA512_AES256")
-    out["pysnmp_manager_set_v3_SHA256_AES"] = (pysnmp_manager, "set", "v3_SHA256_AES")
-    for sec in V2_AND_V3:
-        out["netsnmp_agent_getbulk_%s" % sec] = (netsnmp_agent, "getbulk", sec)
-        out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)
-        out["netsnmp_manager_bulkwalk_%s" % sec] = (netsnmp_manager, "bulkwalk", sec)
-        out["netsnmp_listen_inform_%s" % sec] = (netsnmp_listen, "inform", sec)
-        out["netsnmp_trapd_inform_%s" % sec] = (netsnmp_trapd, "inform", sec)
-    for sec in ("v3_MD5", "v3_SHA", "v3_SHA_DES"):
-        out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
-    out["netsnmp_manager_unknownuser_v3_SHA"] = (netsnmp_manager, "unknownuser", "v3_SHA")
-    out["netsnmp_manager_replay_v2c"] = (netsnmp_manager, "replay", "v2c")
-    for sec in ("v2c", "v3_SHA_DES"):
-        out["netsnmp_manager_bigbulk_%s" % sec] = (netsnmp_manager, "bigbulk", sec)
-    for sec in ("v2c", "v3_SHA_DES"):
-        for op in ("get", "walk", "set"):
-            out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)
-    for case in ACCESS_CASES:
-        out["netsnmp_access_%s" % case] = (netsnmp_access, case, None)
-    for sec in ("v2c", "v3_SHA_DES"):
-        out["netsnmp_agent_sessiontables_%s" % sec] = (session_tables, "tables", sec)
-    out["netsnmp_agent_keychange_v3_SHA_DES"] = (session_keychange, "keychange", "v3_SHA_DES")
-    out["zksnmp_manager_timeout_v2c"] = (zksnmp_alone, "timeout", "v2c")
-    out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
-    out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")
-    out["zksnmp_demo"] = (zksnmp_alone, "demo", "v2c")
+    with open(CELLS_FILE) as f:
+        for number, line in enumerate(f, 1):
+            words = line.split("#", 1)[0].split()
+            if not words:
+                continue
+            if len(words) != 3 or words[0] not in RUNNERS or (words[2] != "-" and words[2] not in SECURITIES):
+                raise SystemExit("cells.txt:%d: expected RUNNER OPERATION SECURITY, got %r" % (number, line))
+            runner, op, sec = words
+            name = "_".join([runner, op] + ([sec] if sec != "-" else []))
+            if name in out:
+                raise SystemExit("cells.txt:%d: %s twice" % (number, name))
+            out[name] = (RUNNERS[runner], op, None if sec == "-" else sec)
     return out
 
 

@@ -1,4 +1,4 @@
-// Shared pieces of the flood and soak tests (see robustness_support.h).
+// Pieces of the flood test (see robustness_support.h).
 #include "robustness_support.h"
 
 #if defined(__has_feature)
