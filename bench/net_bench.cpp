@@ -363,6 +363,9 @@ public:
         dispatcher_ =
             snmp::Dispatcher::Create(snmp::TypeClient, 0, 0, snmp::Dispatcher::SockTypeUdp);
         dispatcher_->SetQueueLimit(0);
+        // Room for a whole window of answers at once: the default buffer holds
+        // a few hundred, so a window of 10000 would overflow it.
+        if (!snmp::SetSocketBufferSizes(*dispatcher_, 8u << 20, 32u << 20)) Die("socket buffers");
         brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
         if (!dispatcher_->AddEndpoint(local, false)) Die("client endpoint");
         if (!dispatcher_->Start()) Die("client start");

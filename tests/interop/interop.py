@@ -307,7 +307,7 @@ def zk_table(args):
 
 
 def session_tables(op, sec):
-    with NetSnmpAgent(TABLE_VIEW) as agent:
+    with NetSnmpAgent(extra=TABLE_VIEW) as agent:
         env, addr = agent.env, agent.address
         for bulk in ([], ["--bulk", "-Cr", "4"]):
             # ifTable: the walk matches net-snmp's binding for binding (counters by type only).
@@ -333,7 +333,7 @@ def session_keychange(op, sec):
     refuses KeyChange writes to users of its configuration file) has its
     passwords changed by `zksnmp usm passwd`: polls with the new ones work,
     polls with the old ones fail."""
-    with NetSnmpAgent(["rwuser kcuser priv -V zkview"]) as agent:
+    with NetSnmpAgent(extra=["rwuser kcuser priv -V zkview"]) as agent:
         env, addr = agent.env, agent.address
         rc, out, err = run_netsnmp("snmpusm", netsnmp_security_args("shauser") + [addr, "create", "kcuser", "shades"], env)
         check(rc == 0 and "created" in out, "snmpusm create: %s %s" % (out, err))
