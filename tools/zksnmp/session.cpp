@@ -8,6 +8,31 @@
 
 namespace zksnmp {
 
+namespace {
+
+// A notification's bindings as the session takes them: sysUpTime.0 and
+// snmpTrapOID.0 lead, the rest go along.
+struct Notification {
+    unsigned int upTime = 0;
+    snmp::ObjectId trapOid;
+    snmp::VarBindList extra;
+};
+
+Notification SplitNotification(const snmp::VarBindList& vbs) {
+    Notification n;
+    auto it = vbs.begin();
+    if (vbs.size() > 1) {
+        n.upTime = it->Value().Ticks();
+        n.trapOid = std::next(it)->Value().Objid();
+    }
+    if (vbs.size() > 2) {
+        n.extra.assign(std::next(it, 2), vbs.end());
+    }
+    return n;
+}
+
+}  // namespace
+
 std::string ReportText(const snmp::ObjectId& counter) {
     std::string oid;
     counter.MakeStr(oid);
@@ -139,16 +164,8 @@ std::unique_ptr<snmp::Message> ClientSession::Request(unsigned int pduType,
                 case snmp::PduSetRequest:
                     return s.Set(id, vbs);
                 case snmp::PduInformRequest: {
-                    // sysUpTime.0 and snmpTrapOID.0 lead the bindings.
-                    auto it = vbs.begin();
-                    const unsigned int upTime = vbs.size() > 1 ? it->Value().Ticks() : 0;
-                    const snmp::ObjectId trapOid =
-                        vbs.size() > 1 ? std::next(it)->Value().Objid() : snmp::ObjectId();
-                    snmp::VarBindList extra;
-                    if (vbs.size() > 2) {
-                        extra.assign(std::next(it, 2), vbs.end());
-                    }
-                    return s.Inform(id, trapOid, upTime, extra);
+                    const Notification n = SplitNotification(vbs);
+                    return s.Inform(id, n.trapOid, n.upTime, n.extra);
                 }
                 default:
                     return s.Get(id, oids);
@@ -177,16 +194,8 @@ bool ClientSession::SendTrap(std::unique_ptr<snmp::Message> trap, std::string& e
             if (trap->Type() == snmp::PduV1Trap) {
                 return s.Trap(id, *trap);
             }
-            const snmp::VarBindList& vbs = trap->VarBinds();
-            auto it = vbs.begin();
-            const unsigned int upTime = vbs.size() > 1 ? it->Value().Ticks() : 0;
-            const snmp::ObjectId trapOid =
-                vbs.size() > 1 ? std::next(it)->Value().Objid() : snmp::ObjectId();
-            snmp::VarBindList extra;
-            if (vbs.size() > 2) {
-                extra.assign(std::next(it, 2), vbs.end());
-            }
-            return s.Trap(id, trapOid, upTime, extra);
+            const Notification n = SplitNotification(trap->VarBinds());
+            return s.Trap(id, n.trapOid, n.upTime, n.extra);
         },
         r, error);
 }
