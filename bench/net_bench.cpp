@@ -28,6 +28,7 @@
 #include "snmp/dispatcher.h"
 #include "snmp/exception.h"
 #include "snmp/init.h"
+#include "snmp/socket_buffers.h"
 #include "snmp/security/usm.h"
 
 namespace {
