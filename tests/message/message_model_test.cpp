@@ -81,6 +81,31 @@ TEST(MessageModel, SetTargetAndTheRequestIdRules) {
     EXPECT_EQ(m3.RequestId(), 7);
 }
 
+TEST(MessageModel, IPv6AddressesTravelThroughTargetSwapPrintAndNeverIntoAgentAddr) {
+    Target t(brask::IpAddr("2001:db8::7"), 1161);
+    t.SetVersion(SnmpVersionV2c);
+    Message m;
+    m.SetTarget(t);
+    m.SetSrcAddr(brask::IpAddr("127.0.0.1"));
+    m.SetSrcPort(5000);
+    std::string out;
+    m.Print(false, out);
+    EXPECT_NE(out.find("\nDest: [2001:db8::7]:1161\n"), std::string::npos) << out;
+    m.SwapAddrs();
+    EXPECT_EQ(m.SrcAddr().ToString(), "2001:db8::7");
+    EXPECT_EQ(m.SrcPort(), 1161);
+    EXPECT_EQ(m.DstAddr().ToString(), "127.0.0.1");
+    EXPECT_EQ(m.DstPort(), 5000);
+
+    // The SNMPv1 agent-addr is four octets: an IPv6 address goes out as 0.0.0.0.
+    Message trap;
+    trap.Init(PduV1Trap, Oid("1.3.6.1.4.1.1"), 0x7F000001, 6, 1, 0, VarBindList());
+    EXPECT_NE(ToHex(EncodeToBytes(trap)).find("40047f000001"), std::string::npos);
+    trap.SetAgentAddr(brask::IpAddr("::1"));
+    trap.ResetEnc();
+    EXPECT_NE(ToHex(EncodeToBytes(trap)).find("400400000000"), std::string::npos);
+}
+
 // A message of `version` whose SNMPv3 header fields all differ from their defaults.
 Message WithV3Fields(SnmpVersion version, TargetLookup* lookup, const std::string& user) {
     Message m;

@@ -52,6 +52,8 @@ TEST(TargetTest, DefaultsAndConstructors) {
 TEST(TargetTest, PrintedForms) {
     Target plain(brask::IpAddr("10.0.0.1"));
     EXPECT_EQ(Printed(plain), "Target: 10.0.0.1:161\nSNMPv1\ncommunity string: 'quorum'\n");
+    EXPECT_EQ(Printed(Target(brask::IpAddr("2001:db8::1"), 162)),
+              "Target: [2001:db8::1]:162\nSNMPv1\ncommunity string: 'quorum'\n");
     std::ostringstream null;
     null << static_cast<const Target*>(nullptr);
     EXPECT_EQ(null.str(), "NULL snmp target");
