@@ -75,3 +75,12 @@ bool CVelThread::VTConditionRelTimedWaitNoLock(int seconds, int milliseconds) {
     lock.release();
     return woken;
 }
+
+void CVelThread::VTConditionWaitNoLock() {
+    std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
+    owner_.store(std::thread::id());
+    condition_.wait(lock, [this] { return signalled_; });
+    signalled_ = false;
+    owner_.store(std::this_thread::get_id());
+    lock.release();
+}

@@ -24,6 +24,7 @@
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
+#include "snmp/socket_buffers.h"
 #include "snmp/stack_interface.h"
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
@@ -535,6 +536,53 @@ TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     Collector collector;
     SendGet(client_.get(), serverPort_, &collector);
     ASSERT_TRUE(collector.WaitFor(1));
+}
+
+TEST_F(DispatcherLoopbackTest, StopWithoutTrafficReturnsAtOnceInsteadOfAfterTheReceiversWait) {
+    // A receiver that noticed Stop only when a wait of a quarter second ended
+    // would pass one round in three at most; six rounds in a row it cannot.
+    for (Type type : {TypeClient, TypeServer}) {
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(std::to_string(type) + " round " + std::to_string(round));
+            std::unique_ptr<Dispatcher> d(StartDispatcher(type, 0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // settle into the wait
+            const auto t0 = std::chrono::steady_clock::now();
+            d->Stop();
+            d.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+        }
+    }
+}
+
+TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZeroKeepsTheDefault) {
+    std::unique_ptr<Dispatcher> d(
+        Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp));
+    brask::IpEndpoint first(brask::IpAddr("127.0.0.1"), 0);
+    ASSERT_TRUE(d->AddEndpoint(first, false));
+    unsigned int defaultSend = 0, defaultReceive = 0;
+    ASSERT_TRUE(SocketBufferSizes(*d, first, defaultSend, defaultReceive));
+
+    constexpr unsigned int kWanted = 8u << 20;
+    EXPECT_FALSE(SetSocketBufferSizes(*d, 0, (1u << 30) + 1));
+    ASSERT_TRUE(SetSocketBufferSizes(*d, 0, kWanted));
+    brask::IpEndpoint later(brask::IpAddr("127.0.0.1"), 0);
+    ASSERT_TRUE(d->AddEndpoint(later, false));
+    for (const brask::IpEndpoint* e : {&first, &later}) {
+        SCOPED_TRACE(e->Port());
+        unsigned int send = 0, receive = 0;
+        ASSERT_TRUE(SocketBufferSizes(*d, *e, send, receive));
+        EXPECT_EQ(send, defaultSend);
+        // Only a privileged process may pass the system's limit.
+        if (::geteuid() == 0) {
+            EXPECT_GE(receive, kWanted);
+        } else {
+            EXPECT_GE(receive, defaultReceive);
+        }
+    }
+    unsigned int untouched = 7;
+    brask::IpEndpoint closed(brask::IpAddr("127.0.0.1"), 1);
+    EXPECT_FALSE(SocketBufferSizes(*d, closed, untouched, untouched));
+    EXPECT_EQ(untouched, 7u);
 }
 
 TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndClosesItsSockets) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -389,6 +390,32 @@ TEST_F(SockProcessorTest, OnlyTheFirst64SocketsAreWatched) {
     // The 66th socket was never read: its datagram still waits there.
     char buf[8];
     EXPECT_GT(::recv(table.rbegin()->second, buf, sizeof(buf), MSG_DONTWAIT), 0);
+}
+
+TEST_F(SockProcessorTest, ReceiverWokenByATableChangeWatchesOnlyTheNewTable) {
+    const auto ports = Use(TypeClient, 2);
+    MsgReceiver receiver(&table, 0, rec.get());
+    receiver.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both sockets watched
+    // Take the first socket out of the table while the receiver waits on it,
+    // as RemoveEndpoint does, but keep it open so its datagram stays visible.
+    const auto removed = table.begin();
+    const int removedSocket = removed->second;
+    receiver.Lock();
+    table.erase(removed);
+    receiver.Unlock();
+    std::unique_ptr<Message> request(MakeRequest(0, 0xA0, 1));
+    const auto bytes = Encoded(*request);
+    ASSERT_TRUE(peer.SendTo(ports[0], bytes));
+    ASSERT_TRUE(peer.SendTo(ports[1], bytes));
+    ASSERT_TRUE(rec->WaitOffered(1));
+    receiver.Stop();
+    receiver.Join();
+    ASSERT_EQ(rec->Received().size(), 1u);
+    EXPECT_EQ(rec->Received()[0]->DstPort(), ports[1]);
+    char buf[8];
+    EXPECT_GT(::recv(removedSocket, buf, sizeof(buf), MSG_DONTWAIT), 0);
+    ::close(removedSocket);
 }
 
 }  // namespace

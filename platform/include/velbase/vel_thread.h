@@ -37,7 +37,8 @@ public:
     void VTLock();
     void VTUnLock();
 
-    // Wakes the thread waiting in VTConditionRelTimedWaitNoLock. May be called
+    // Wakes the thread waiting in VTConditionWaitNoLock or
+    // VTConditionRelTimedWaitNoLock. May be called
     // with or without the mutex held. A signal given while nobody waits is kept
     // until the next wait, which then returns at once: signals are never lost.
     void VTSignal();
@@ -45,6 +46,9 @@ public:
     // `seconds` plus `milliseconds` have passed, and holds it again on return.
     // Returns true when woken by a signal (consuming it), false on time-out.
     bool VTConditionRelTimedWaitNoLock(int seconds, int milliseconds);
+    // As VTConditionRelTimedWaitNoLock, without a time-out: returns only once
+    // signalled (consuming the signal).
+    void VTConditionWaitNoLock();
 
 private:
     std::mutex mutex_;

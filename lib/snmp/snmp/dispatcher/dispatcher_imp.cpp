@@ -3,6 +3,7 @@
 // (handing requests to the host, sending answers and Reports in id order).
 #include "snmp/dispatcher/dispatcher_imp.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -64,6 +65,18 @@ std::mutex& StackUseLock() {
     static std::mutex lock;
     return lock;
 }
+// 0 leaves a direction at the default the transporter gave it.
+bool ApplySocketBuffers(int socket, unsigned int sendBytes, unsigned int receiveBytes) {
+    bool ok = true;
+    if (sendBytes != 0) {
+        ok = UDPTransporter::SetHostBufferSize(socket, SO_SNDBUF, sendBytes) && ok;
+    }
+    if (receiveBytes != 0) {
+        ok = UDPTransporter::SetHostBufferSize(socket, SO_RCVBUF, receiveBytes) && ok;
+    }
+    return ok;
+}
+
 int startedDispatchers = 0;  // guarded by StackUseLock()
 
 void JoinStack() {
@@ -256,6 +269,7 @@ bool DispatcherImp::AddEndpoint(brask::IpEndpoint& local, bool reuseAddress) {
     if (socket == -1) {
         return false;
     }
+    ApplySocketBuffers(socket, socketSendBytes_.load(), socketReceiveBytes_.load());
     const bool running = IsRunning();
     if (running) {
         LockSockets();
@@ -285,6 +299,39 @@ bool DispatcherImp::RemoveEndpoint(const brask::IpEndpoint& local) {
     if (running) {
         UnlockSockets();
     }
+    return true;
+}
+
+bool DispatcherImp::SetSocketBuffers(unsigned int sendBytes, unsigned int receiveBytes) {
+    socketSendBytes_.store(sendBytes);
+    socketReceiveBytes_.store(receiveBytes);
+    // The table changes only on host calls, which the host does not make
+    // concurrently with this one; the tasks only read it.
+    bool ok = true;
+    for (const auto& entry : endpoints_) {
+        ok = ApplySocketBuffers(entry.second, sendBytes, receiveBytes) && ok;
+    }
+    return ok;
+}
+
+bool DispatcherImp::SocketBuffers(const brask::IpEndpoint& local, unsigned int& sendBytes,
+                                  unsigned int& receiveBytes) {
+    const auto it = endpoints_.find(local);
+    if (it == endpoints_.end()) {
+        return false;
+    }
+    int send = 0;
+    int receive = 0;
+    socklen_t length = sizeof(send);
+    if (::getsockopt(it->second, SOL_SOCKET, SO_SNDBUF, &send, &length) != 0) {
+        return false;
+    }
+    length = sizeof(receive);
+    if (::getsockopt(it->second, SOL_SOCKET, SO_RCVBUF, &receive, &length) != 0) {
+        return false;
+    }
+    sendBytes = static_cast<unsigned int>(send);
+    receiveBytes = static_cast<unsigned int>(receive);
     return true;
 }
 

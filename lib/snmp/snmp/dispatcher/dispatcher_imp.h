@@ -67,6 +67,14 @@ public:
     Message* Cancel(int requestId, bool discard) override;
     Message* NextResponse() override;
 
+    // Host-set system buffer sizes (0: the library's default), applied to the
+    // open sockets now and to those opened later. False when an open socket
+    // refused a size.
+    bool SetSocketBuffers(unsigned int sendBytes, unsigned int receiveBytes);
+    // The system's sizes for the socket of `local`; false when not open.
+    bool SocketBuffers(const brask::IpEndpoint& local, unsigned int& sendBytes,
+                       unsigned int& receiveBytes);
+
     // The next request id to be given out; for tests of the id sequence.
     int PeekNextRequestId();
     // Sets the next request id to be given out (a positive value).
@@ -123,6 +131,8 @@ private:
     Type type_;
     unsigned int sendBufferSize_;
     unsigned int receiveBufferSize_;
+    std::atomic<unsigned int> socketSendBytes_{0};
+    std::atomic<unsigned int> socketReceiveBytes_{0};
     bool started_ = false;   // Start has run once
     bool draining_ = false;  // a server-mode Stop waits for the records to empty
 };

@@ -3,8 +3,11 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -75,6 +78,10 @@ void SockProcessor::Start() {
 
 void SockProcessor::Stop() {
     running_.store(false);
+    Interrupt();
+}
+
+void SockProcessor::Interrupt() {
     semaphore_->Post();
 }
 
@@ -89,6 +96,8 @@ void SockProcessor::Join() {
 void SockProcessor::Lock() {
     mutex_->Lock();
     changed_ = true;
+    ++generation_;
+    TableLocked();
 }
 
 void SockProcessor::Unlock() {
@@ -187,42 +196,62 @@ bool MsgSender::SendOne(int socket, Message* message) {
 // ---- MsgReceiver ---------------------------------------------------------------------------
 
 MsgReceiver::MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
-    : SockProcessor(endpoints, bufferSize, queue), dataQueue_("SNMP Message Receiver") {}
+    : SockProcessor(endpoints, bufferSize, queue),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      dataQueue_("SNMP Message Receiver") {}
 
 MsgReceiver::~MsgReceiver() {
     Stop();
     Join();
     dataQueue_.Stop();
+    if (wakeFd_ != -1) ::close(wakeFd_);
+}
+
+void MsgReceiver::Interrupt() {
+    SockProcessor::Interrupt();
+    if (wakeFd_ == -1) return;
+    const std::uint64_t one = 1;
+    // A full counter (never reached in practice) still leaves the descriptor
+    // readable, which is all the loop needs.
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof(one));
 }
 
 void MsgReceiver::Run() {
     dataQueue_.Start();
     mutex_->Lock();
     std::vector<pollfd> fds;
-    fds.reserve(kMaxWatchedSockets);
+    fds.reserve(kMaxWatchedSockets + 1);
     while (running_.load()) {
-        if (endpoints_->empty()) {
-            mutex_->Unlock();
-            semaphore_->Wait(kIdleWaitMs);
-            mutex_->Lock();
-            continue;
-        }
+        // Slot 0 is the wake-up descriptor; the table's sockets follow in
+        // table order, each once, at most kMaxWatchedSockets of them.
         fds.clear();
+        fds.push_back(pollfd{wakeFd_, POLLIN, 0});
         for (const auto& entry : *endpoints_) {
-            if (fds.size() >= kMaxWatchedSockets) break;
+            if (fds.size() > kMaxWatchedSockets) break;
             const int s = entry.second;
-            const bool present =
-                std::any_of(fds.begin(), fds.end(), [s](const pollfd& p) { return p.fd == s; });
+            const bool present = std::any_of(fds.begin() + 1, fds.end(),
+                                             [s](const pollfd& p) { return p.fd == s; });
             if (!present) fds.push_back(pollfd{s, POLLIN, 0});
         }
+        const unsigned long long generation = generation_;
         mutex_->Unlock();
-        const int ready = ::poll(fds.data(), fds.size(), kSelectTimeoutMs);
+        // Without a wake-up descriptor (poll() skips a negative one), Stop
+        // and table changes are noticed only when the bounded wait ends.
+        const int timeout = wakeFd_ != -1 ? -1 : (fds.size() > 1 ? kSelectTimeoutMs : kIdleWaitMs);
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
         mutex_->Lock();
         if (ready <= 0) continue;
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof(count));
+        }
+        // A changed table may have closed a socket that poll() reported, or
+        // given its number to a new one: the old readiness says nothing then.
+        if (generation != generation_) continue;
         for (const auto& entry : *endpoints_) {
             const int s = entry.second;
-            const auto it =
-                std::find_if(fds.begin(), fds.end(), [s](const pollfd& p) { return p.fd == s; });
+            const auto it = std::find_if(fds.begin() + 1, fds.end(),
+                                         [s](const pollfd& p) { return p.fd == s; });
             if (it != fds.end() && (it->revents & (POLLIN | POLLERR)) != 0) {
                 ReceiveOne(s, entry.first.Port());
             }

@@ -46,7 +46,9 @@ public:
     // Waits until the thread has ended; returns at once when never started.
     void Join();
     // Takes the task's hold on the endpoint table (and marks it changed);
-    // waits until the loop is blocked. Release with Unlock.
+    // waits until the loop is blocked, and wakes a loop that waits on the
+    // table's sockets so that it watches the changed table. Release with
+    // Unlock.
     void Lock();
     void Unlock();
 
@@ -54,11 +56,18 @@ public:
     bool Running() const { return running_.load(); }
 
 protected:
+    // Wakes the loop from its wait, whatever it waits on. The base posts the
+    // semaphore.
+    virtual void Interrupt();
+    // Called by Lock with the mutex held, before the table changes.
+    virtual void TableLocked() {}
+
     EndpointTable* endpoints_;
     Watches& watches_;
     MsgQueue* queue_;
     std::atomic<bool> running_{true};
-    bool changed_ = false;  // guarded by mutex_
+    bool changed_ = false;             // guarded by mutex_
+    unsigned long long generation_ = 0;  // guarded by mutex_; counts Lock calls
     brask::Mutex* mutex_;
     brask::Semaphore* semaphore_;
     brask::Thread* thread_ = nullptr;
@@ -112,7 +121,19 @@ public:
     // Whether a failure of an incoming message is answered with a Report.
     static bool ShouldReport(const Message& message, const Exception& e);
 
+protected:
+    // Makes the wake-up descriptor readable, ending the loop's poll().
+    void Interrupt() override;
+    // The loop waits on the table's sockets without the mutex: it must stop
+    // watching the old set before a socket of it is closed or its number
+    // reused, so a change wakes it.
+    void TableLocked() override { Interrupt(); }
+
 private:
+    // An eventfd polled beside the sockets, so that Stop and changes to the
+    // endpoint table end the wait at once; -1 if none could be made, and the
+    // loop then falls back to a bounded wait.
+    int wakeFd_ = -1;
     std::mutex filterLock_;  // guards the four filter fields
     std::vector<Filter> filters_;
     brask::IpAddr lastAddr_;

@@ -98,8 +98,13 @@ void CUdpDataQueue::UdpDataLoop() {
             ProcessUdpDataQueue(*batch);
             delete batch;
             thread_.VTLock();
+            // Records added during the batch are taken at once; the signal they
+            // left only makes the next wait return immediately.
+            continue;
         }
-        thread_.VTConditionRelTimedWaitNoLock(0, 1);
+        // Every AddItem and Stop signals, and a signal is never lost, so the
+        // thread sleeps until there is work instead of polling the list.
+        thread_.VTConditionWaitNoLock();
     }
 }
 

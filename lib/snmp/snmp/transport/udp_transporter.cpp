@@ -42,6 +42,15 @@ bool UDPTransporter::SetBufferSize(int socket, int option, int size, SetOptFn se
     }
 }
 
+bool UDPTransporter::SetHostBufferSize(int socket, int option, unsigned int size) {
+    const int value = static_cast<int>(size);
+    // The forcing options ignore net.core.[rw]mem_max but need CAP_NET_ADMIN;
+    // without it the plain option is capped at that limit by the kernel.
+    const int force = option == SO_RCVBUF ? SO_RCVBUFFORCE : SO_SNDBUFFORCE;
+    if (::setsockopt(socket, SOL_SOCKET, force, &value, sizeof(value)) == 0) return true;
+    return ::setsockopt(socket, SOL_SOCKET, option, &value, sizeof(value)) == 0;
+}
+
 void UDPTransporter::AdjustBuffer(int socket, int option, const char* name, GetOptFn getopt,
                                   SetOptFn setopt) {
     const std::string n(name);

@@ -57,6 +57,10 @@ public:
     // Sets the option to `size`, halving it after each refusal while it is
     // above 8192. True when some attempt succeeded.
     static bool SetBufferSize(int socket, int option, int size, SetOptFn setopt = ::setsockopt);
+    // A host-set size for SO_SNDBUF or SO_RCVBUF: forced past the system's
+    // limit when the process may, otherwise as large as the system allows.
+    // False when the socket refused the size outright.
+    static bool SetHostBufferSize(int socket, int option, unsigned int size);
 };
 
 }  // namespace snmp
