@@ -67,7 +67,7 @@ std::string ErrorStatusName(int status) {
 }
 
 ClientSession::ClientSession(const ClientOptions& options, const snmp::OctetString& localEngineId)
-    : options_(options), target_(brask::IpAddr(options.addr), options.port) {
+    : options_(options), target_(options.addr, options.port) {
     target_.SetVersion(options.version);
     target_.SetCommunity(options.community);
     if (options.version == snmp::SnmpVersionV3) {
@@ -102,7 +102,7 @@ bool ClientSession::Open(std::string& error) {
         return false;
     }
     dispatcher_->SetTargetLookup(lookup_.get());
-    brask::IpEndpoint local(brask::IpAddr(0U), 0);
+    brask::IpEndpoint local = LocalEndpointFor(options_.addr);
     if (!dispatcher_->AddEndpoint(local, false)) {
         error = "cannot open a local UDP socket";
         return false;
