@@ -1,6 +1,7 @@
 // `zksnmp demo`: an agent and a notification receiver on 127.0.0.1, polled by
 // this same process over SNMPv1, SNMPv2c and SNMPv3 at every security level
-// and protocol pair, each SNMPv3 user starting from an unknown engine.
+// and protocol pair, each SNMPv3 user starting from an unknown engine; then a
+// second pair on ::1, polled once per version.
 #include "demo.h"
 
 #include <chrono>
@@ -55,7 +56,8 @@ std::vector<Security> Matrix() {
     return m;
 }
 
-ClientOptions OptionsFor(const Security& s, unsigned short port, bool write) {
+ClientOptions OptionsFor(const Security& s, const brask::IpAddr& host, unsigned short port,
+                         bool write) {
     ClientOptions o;
     o.version = s.version;
     o.community = write ? "private" : "public";
@@ -63,9 +65,9 @@ ClientOptions OptionsFor(const Security& s, unsigned short port, bool write) {
     o.level = LevelOf(s.user);
     o.timeout = 2.0;
     o.retries = 2;
-    o.addr = 0x7F000001;
+    o.addr = host;
     o.port = port;
-    o.host = "127.0.0.1:" + std::to_string(port);
+    o.host = brask::IpEndpoint(host, port).ToString();
     return o;
 }
 
@@ -123,12 +125,13 @@ ClientSession& NewSession(std::vector<std::unique_ptr<ClientSession>>& keep,
     return *keep.back();
 }
 
-void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPort,
-          Arrivals& arrivals, Table& table, std::vector<std::unique_ptr<ClientSession>>& keep) {
+void Poll(const Security& sec, const brask::IpAddr& host, unsigned short agentPort,
+          unsigned short listenPort, Arrivals& arrivals, Table& table,
+          std::vector<std::unique_ptr<ClientSession>>& keep) {
     std::string error;
     // Reads, walks and bulk walks share one session: the first SNMPv3 request
     // discovers the agent's engine, the later ones reuse what it learnt.
-    ClientOptions options = OptionsFor(sec, agentPort, true);
+    ClientOptions options = OptionsFor(sec, host, agentPort, true);
     ClientSession& session = NewSession(keep, options);
     if (!session.Open(error)) {
         table.Row("open", sec.label, false, error, 0);
@@ -200,7 +203,7 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
 
     // Notifications go to the receiver; an SNMPv3 trap comes from this
     // side's own engine, an inform is sent to the receiver's engine.
-    ClientOptions notifyOptions = OptionsFor(sec, listenPort, false);
+    ClientOptions notifyOptions = OptionsFor(sec, host, listenPort, false);
     ClientSession& notifier = NewSession(keep, notifyOptions, NewEngineId());
     if (!notifier.Open(error)) {
         table.Row("trap", sec.label, false, error, 0);
@@ -212,7 +215,9 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     if (sec.version == snmp::SnmpVersionV1) {
         snmp::ObjectId enterprise;
         enterprise.Set("1.3.6.1.4.1.99999");
-        trap->Init(snmp::PduV1Trap, enterprise, 0x7F000001, 0, 0, snmp::UpTime(),
+        unsigned int agentAddr = 0;
+        ParseTrapAgentAddr("", host, agentAddr, error);
+        trap->Init(snmp::PduV1Trap, enterprise, agentAddr, 0, 0, snmp::UpTime(),
                    snmp::VarBindList());
     } else {
         trap->Init(sec.version, snmp::PduV2Trap, trapOid, snmp::UpTime(), snmp::VarBindList());
@@ -238,6 +243,43 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     response = informer.Request(snmp::PduInformRequest, shape.VarBinds(), error, &ms);
     const bool acked = response && response->ErrStat() == 0;
     table.Row("inform", sec.label, acked, acked ? "acknowledged" : error, ms);
+}
+
+// The agent and receiver of one loopback address, and what the receiver saw.
+struct Servers {
+    explicit Servers(const ServerOptions& options)
+        : agent(options), listener(options, [this](const std::string&) { arrivals.Add(); }) {}
+    Arrivals arrivals;
+    AgentServer agent;
+    NotificationListener listener;
+};
+
+ServerOptions ServersOn(const std::vector<Security>& matrix, const brask::IpAddr& host) {
+    ServerOptions server;
+    server.addr = host;
+    server.port = 0;
+    server.listen = brask::IpEndpoint(host, 0).ToString();
+    server.roCommunities = {"public"};
+    server.rwCommunities = {"private"};
+    for (const auto& s : matrix) {
+        if (s.version == snmp::SnmpVersionV3) {
+            server.users.push_back(s.user);
+        }
+    }
+    return server;
+}
+
+// The IPv6 rows: each version once, SNMPv3 with SHA and AES.
+std::vector<Security> Ipv6Rows(const std::vector<Security>& matrix) {
+    std::vector<Security> rows;
+    for (const auto& s : matrix) {
+        if (s.version != snmp::SnmpVersionV3 ||
+            (s.user.auth == snmp::USMAuthSHA1 && s.user.priv == snmp::USMPrivAES128)) {
+            rows.push_back(s);
+            rows.back().label += " [::1]";
+        }
+    }
+    return rows;
 }
 
 void PrintStatistics() {
@@ -285,39 +327,37 @@ int RunDemo(const std::vector<std::string>& args) {
                 << "usage: zksnmp demo\n"
                    "Starts an agent and a notification receiver on 127.0.0.1 (free ports) and\n"
                    "exercises them over SNMPv1, SNMPv2c and SNMPv3 at every security level\n"
-                   "and with every pair of authentication and privacy protocols.\n";
+                   "and with every pair of authentication and privacy protocols; then a pair\n"
+                   "on ::1, exercised once per version.\n";
             return 0;
         }
         std::cerr << "zksnmp demo: takes no arguments" << std::endl;
         return 1;
     }
     const std::vector<Security> matrix = Matrix();
-    ServerOptions server;
-    server.addr = 0x7F000001;
-    server.port = 0;
-    server.listen = "127.0.0.1:0";
-    server.roCommunities = {"public"};
-    server.rwCommunities = {"private"};
-    for (const auto& s : matrix) {
-        if (s.version == snmp::SnmpVersionV3) {
-            server.users.push_back(s.user);
-        }
-    }
     std::string error;
-    AgentServer agent(server);
-    if (!agent.Start(error)) {
+    const brask::IpAddr v4("127.0.0.1"), v6("::1");
+    Servers four(ServersOn(matrix, v4));
+    if (!four.agent.Start(error)) {
         std::cerr << "zksnmp demo: agent: " << error << std::endl;
         return 1;
     }
-    Arrivals arrivals;
-    NotificationListener listener(server, [&arrivals](const std::string&) { arrivals.Add(); });
-    if (!listener.Start(error)) {
+    if (!four.listener.Start(error)) {
         std::cerr << "zksnmp demo: listener: " << error << std::endl;
         return 1;
     }
-    std::cout << "agent on 127.0.0.1:" << agent.Port() << " (engine-id "
-              << HexText(agent.EngineId(), false) << "), listener on 127.0.0.1:" << listener.Port()
-              << "\n\n";
+    // A machine without IPv6 on loopback runs the IPv4 rows alone.
+    Servers six(ServersOn(matrix, v6));
+    const bool ipv6 = six.agent.Start(error) && six.listener.Start(error);
+    std::cout << "agent on 127.0.0.1:" << four.agent.Port() << " (engine-id "
+              << HexText(four.agent.EngineId(), false) << "), listener on 127.0.0.1:"
+              << four.listener.Port() << "\n";
+    if (ipv6) {
+        std::cout << "agent on [::1]:" << six.agent.Port() << ", listener on [::1]:"
+                  << six.listener.Port() << "\n\n";
+    } else {
+        std::cout << "IPv6 rows skipped: no IPv6 on loopback (::1): " << error << "\n\n";
+    }
     char head[200];
     std::snprintf(head, sizeof head, "%-10s %-30s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
                   "", "RESULT", "RTT ms");
@@ -325,12 +365,19 @@ int RunDemo(const std::vector<std::string>& args) {
     Table table;
     std::vector<std::unique_ptr<ClientSession>> sessions;
     for (const auto& s : matrix) {
-        Poll(s, agent.Port(), listener.Port(), arrivals, table, sessions);
+        Poll(s, v4, four.agent.Port(), four.listener.Port(), four.arrivals, table, sessions);
+    }
+    if (ipv6) {
+        for (const auto& s : Ipv6Rows(matrix)) {
+            Poll(s, v6, six.agent.Port(), six.listener.Port(), six.arrivals, table, sessions);
+        }
     }
     PrintStatistics();
     sessions.clear();
-    listener.Stop();
-    agent.Stop();
+    six.listener.Stop();
+    six.agent.Stop();
+    four.listener.Stop();
+    four.agent.Stop();
     if (table.Failures() != 0) {
         std::cout << "\n" << table.Failures() << " operation(s) failed" << std::endl;
         return 1;
