@@ -10,11 +10,14 @@ Every cell of the matrix is one test, named peer_direction_operation_version
   netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
   pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
   zksnmp_*           the tool on its own: time-outs, bad input, the demo
+A cell ending in _ipv6 runs the same exchange over ::1 (net-snmp's
+udp6:[::1]:PORT, our [::1]:PORT) and checks that it went over IPv6; it skips
+where ::1 is missing.
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
 
-Peers run on 127.0.0.1 on free high ports with scratch configuration and are
+Peers run on 127.0.0.1 (or ::1) on free high ports with scratch configuration and are
 stopped when the cell ends.
 """
 
@@ -77,6 +80,8 @@ OUR_AGENT_ENGINE_ID = "80001f8880aabbccdd00334455"
 TABLE_ROWS = 12
 
 ZKSNMP = None
+# True while an _ipv6 cell runs: every peer and server sits on ::1.
+IPV6 = False
 
 
 class Failure(Exception):
@@ -201,7 +206,8 @@ class ZkServer:
                 if priv:
                     spec += ":%s:%s" % (priv, ppass)
             users += ["--user", spec]
-        args = [ZKSNMP, self.command, "--listen", "127.0.0.1:0", "--community", COMMUNITY_RO] + users
+        listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
+        args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
             args += ["--rw-community", COMMUNITY_RW, "--engine-id", OUR_AGENT_ENGINE_ID,
                      "--rows", str(TABLE_ROWS)]
@@ -210,7 +216,7 @@ class ZkServer:
         self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      text=True)
         first = self.proc.stdout.readline()
-        m = re.search(r"127\.0\.0\.1:(\d+)", first)
+        m = re.search(r"\[::1\]:(\d+)" if IPV6 else r"127\.0\.0\.1:(\d+)", first)
         if not m:
             self.__exit__()
             raise Failure("zksnmp %s did not start: %s %s" % (self.command, first,
@@ -229,7 +235,7 @@ class ZkServer:
 
     @property
     def address(self):
-        return "127.0.0.1:%d" % self.port
+        return ("[::1]:%d" if IPV6 else "127.0.0.1:%d") % self.port
 
     def read_json_line(self, timeout=10):
         """The next JSON line the listener prints."""
@@ -252,7 +258,7 @@ def client_env():
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------
 
 def netsnmp_agent(op, sec):
-    with NetSnmpAgent() as agent:
+    with NetSnmpAgent(IPV6) as agent:
         env = agent.env
         addr = agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
@@ -290,6 +296,9 @@ def netsnmp_agent(op, sec):
             instance = "1.3.6.1.2.1.1.5.0"
             compare(zk_json(["walk"] + ours_sec + [addr, instance]),
                     netsnmp_json_like(tool, sec_args(sec) + [addr, instance], env), op + " of an instance")
+        if IPV6:
+            check("Connection from UDP/IPv6: [::1]" in agent.output(), "snmpd saw no IPv6 request:\n%s" %
+                  agent.output())
 
 
 # ---- net-snmp's tools against zksnmp agent -------------------------------------------------------
@@ -388,7 +397,7 @@ def netsnmp_manager(op, sec):
                 got = zk_json(["get"] + sec_args(sec) + [addr, counter])
                 check(got[0][1] == 65 and int(got[0][2]) >= 1, "the counter %s reads %s" % (counter, got))
             elif op == "replay":
-                with NetSnmpAgent() as snmpd:
+                with NetSnmpAgent(IPV6) as snmpd:
                     # The file is the plain walk output a user would record;
                     # the hex form is what the replay is compared with.
                     rc, recording, err = run_netsnmp("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO,
@@ -449,12 +458,13 @@ def netsnmp_listen(op, sec):
                 else:
                     check(n["community"] == COMMUNITY_RO, "community of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
+            check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_trapd(op, sec):
-    with NetSnmpTrapReceiver(SENDER_ENGINE_ID) as trapd:
+    with NetSnmpTrapReceiver(SENDER_ENGINE_ID, IPV6) as trapd:
         addr = trapd.address
         marker = "zk-%s-%s" % (op, sec)
         version, user = SECURITIES[sec]
@@ -469,6 +479,7 @@ def netsnmp_trapd(op, sec):
         check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
+        check(("UDP/IPv6: [::1]" in line) == IPV6, "sender address in %s" % line)
         if sec == "v1":
             check("[TRAP, SNMP v1, community %s] enterprise .1.3.6.1.4.1.99999 generic 6 specific" % COMMUNITY_RO
                   in line and line.split(" specific ")[1].split()[0].strip(".") == "17", "v1 trap line: %s" % line)
@@ -587,7 +598,11 @@ def zksnmp_alone(op, sec):
         rows = [l for l in out.splitlines() if re.match(r"^(get|walk|bulkwalk|set|trap|inform) ", l)]
         # v1, v2c, noAuthNoPriv and 6 x 7 protocol pairs: 45 gets, walks,
         # sets and traps; 44 bulk walks and informs.
-        check(len(rows) == 45 * 4 + 44 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
+        # Where ::1 works, one IPv6 pass per version: v1 (4 rows), v2c and v3 (6 each).
+        ipv6_rows = 0 if "IPv6 rows skipped" in out else 16
+        check(len(rows) == 45 * 4 + 44 * 2 + ipv6_rows and all(" ok " in r for r in rows),
+              "demo table:\n%s" % out)
+        check(ipv6_rows == 0 or "get        v3 authPriv SHA/AES [::1]" in out, "no IPv6 rows:\n%s" % out)
         for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
             check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
         check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
@@ -640,6 +655,15 @@ def cells():
     out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
     out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")
     out["zksnmp_demo"] = (zksnmp_alone, "demo", "v2c")
+    # The same exchanges over ::1.
+    for sec in ("v2c", "v3_SHA_AES"):
+        for op in ("get", "bulkwalk"):
+            out["netsnmp_agent_%s_%s_ipv6" % (op, sec)] = (netsnmp_agent, op, sec)
+            out["netsnmp_manager_%s_%s_ipv6" % (op, sec)] = (netsnmp_manager, op, sec)
+    out["netsnmp_listen_trap_v2c_ipv6"] = (netsnmp_listen, "trap", "v2c")
+    out["netsnmp_listen_inform_v3_SHA_AES_ipv6"] = (netsnmp_listen, "inform", "v3_SHA_AES")
+    out["netsnmp_trapd_trap_v2c_ipv6"] = (netsnmp_trapd, "trap", "v2c")
+    out["netsnmp_trapd_inform_v3_SHA_AES_ipv6"] = (netsnmp_trapd, "inform", "v3_SHA_AES")
     return out
 
 
@@ -658,7 +682,11 @@ def main(argv):
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
     func, op, sec = table[cell]
+    global IPV6
+    IPV6 = cell.endswith("_ipv6")
     try:
+        if IPV6:
+            peers.require_ipv6_loopback()
         func(op, sec)
     except PeerMissing as e:
         print("SKIP %s: %s" % (cell, e))
