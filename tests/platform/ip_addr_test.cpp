@@ -31,11 +31,18 @@ TEST(IpAddr, ParsesOnlyStrictDottedQuads) {
         EXPECT_EQ(a.ToString(), c.first);
         EXPECT_EQ(IpAddr(std::string(c.first)), a);
     }
-    for (const char* text :
-         {"256.1.1.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", " 1.2.3.4", "1.2.3.4 ", "1.2.3.4\n",
-          "1..3.4", "1.2.3.", "+1.2.3.4", "-1.2.3.4", "01.2.3.4" /* octal to inet_aton */,
-          "0x7f.0.0.1", "2130706433" /* one-number form */, "localhost", "", "[::1]", ":::1",
-          "1::2::3", "fe80::1%lo", "::1 ", "1:2:3:4:5:6:7:8:9", "12345::", "::g"}) {
+    for (const char* text : {"256.1.1.1",  "1.2.3.256",
+                             "1.2.3",      "1.2.3.4.5",
+                             " 1.2.3.4",   "1.2.3.4 ",
+                             "1.2.3.4\n",  "1..3.4",
+                             "1.2.3.",     "+1.2.3.4",
+                             "-1.2.3.4",   "01.2.3.4" /* octal to inet_aton */,
+                             "0x7f.0.0.1", "2130706433" /* one-number form */,
+                             "localhost",  "",
+                             "[::1]",      ":::1",
+                             "1::2::3",    "fe80::1%lo",
+                             "::1 ",       "1:2:3:4:5:6:7:8:9",
+                             "12345::",    "::g"}) {
         SCOPED_TRACE(std::string("\"") + text + "\"");
         const IpAddr a(text);
         EXPECT_FALSE(a.IsValid());
@@ -150,7 +157,7 @@ TEST(IpEndpoint, OrdersByAddressThenPortAsAMapKey) {
     const IpEndpoint a(IpAddr("10.0.0.1"), 1162);
     const IpEndpoint b(IpAddr("10.0.0.1"), 1161);
     const IpEndpoint c(IpAddr("10.0.0.2"), 161);  // address decides before port
-    const IpEndpoint d(IpAddr("::1"), 1);  // IPv6 after IPv4, whatever the port
+    const IpEndpoint d(IpAddr("::1"), 1);         // IPv6 after IPv4, whatever the port
     std::map<IpEndpoint, int> table{{d, 4}, {c, 3}, {a, 1}, {b, 2}};
     table[IpEndpoint(IpAddr("10.0.0.1"), 1162)] = 10;  // same key as a
     std::vector<int> order;

@@ -80,14 +80,13 @@ TEST(Filter, MatchesItsNetworkInItsOwnFamilyOnly) {
     for (const auto& [addr, mask, source, match] : cases) {
         SCOPED_TRACE(std::string(addr) + " " + mask + " vs " + source);
         const std::string m = mask;
-        const Filter f = m.empty()      ? Filter(IpAddr(addr))
+        const Filter f = m.empty()     ? Filter(IpAddr(addr))
                          : m[0] == '/' ? PrefixFilter(IpAddr(addr), std::stoul(m.substr(1)))
                                        : Filter(IpAddr(addr), IpAddr(mask));
         EXPECT_EQ(f.Match(Filter(IpAddr(source))), match);
     }
     EXPECT_EQ(Filter(IpAddr("::1")).Mask(), IpAddr::PrefixMask(IpAddr::kIPv6, 128));
-    EXPECT_EQ(Filter(IpAddr("10.0.0.0"), IpAddr("255.0.0.0")),
-              PrefixFilter(IpAddr("10.0.0.0"), 8));
+    EXPECT_EQ(Filter(IpAddr("10.0.0.0"), IpAddr("255.0.0.0")), PrefixFilter(IpAddr("10.0.0.0"), 8));
     EXPECT_NE(PrefixFilter(IpAddr("2001:db8::"), 32), PrefixFilter(IpAddr("2001:db8::"), 48));
     EXPECT_NE(Filter(IpAddr("10.0.0.0"), IpAddr("255.0.0.0")),
               Filter(IpAddr("10.0.0.0"), IpAddr("255.255.0.0")));

@@ -350,11 +350,11 @@ int RunDemo(const std::vector<std::string>& args) {
     Servers six(ServersOn(matrix, v6));
     const bool ipv6 = six.agent.Start(error) && six.listener.Start(error);
     std::cout << "agent on 127.0.0.1:" << four.agent.Port() << " (engine-id "
-              << HexText(four.agent.EngineId(), false) << "), listener on 127.0.0.1:"
-              << four.listener.Port() << "\n";
+              << HexText(four.agent.EngineId(), false)
+              << "), listener on 127.0.0.1:" << four.listener.Port() << "\n";
     if (ipv6) {
-        std::cout << "agent on [::1]:" << six.agent.Port() << ", listener on [::1]:"
-                  << six.listener.Port() << "\n\n";
+        std::cout << "agent on [::1]:" << six.agent.Port()
+                  << ", listener on [::1]:" << six.listener.Port() << "\n\n";
     } else {
         std::cout << "IPv6 rows skipped: no IPv6 on loopback (::1): " << error << "\n\n";
     }

@@ -41,9 +41,9 @@ int TakeTransport(std::string& text) {
     if (colon == std::string::npos) return 0;
     std::string prefix = text.substr(0, colon);
     for (char& c : prefix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const int family = prefix == "udp"                                             ? 4
+    const int family = prefix == "udp"                                                ? 4
                        : prefix == "udp6" || prefix == "udpv6" || prefix == "udpipv6" ? 6
-                                                                                       : 0;
+                                                                                      : 0;
     if (family != 0) text = text.substr(colon + 1);
     return family;
 }
@@ -79,8 +79,7 @@ bool ParseAgentAddress(const std::string& text, unsigned short defaultPort, bras
     bool bracketed = false;
     if (!rest.empty() && rest[0] == '[') {
         const size_t close = rest.find(']');
-        if (close == std::string::npos ||
-            (close + 1 < rest.size() && rest[close + 1] != ':')) {
+        if (close == std::string::npos || (close + 1 < rest.size() && rest[close + 1] != ':')) {
             error = "bad IPv6 address in '" + text + "'";
             return false;
         }
@@ -138,8 +137,7 @@ bool ParseTrapAgentAddr(const std::string& text, const brask::IpAddr& receiver,
     }
     brask::IpAddr a;
     unsigned short unusedPort = 0;
-    if (!ParseAgentAddress(text, 0, a, unusedPort, error) ||
-        a.Version() != brask::IpAddr::kIPv4) {
+    if (!ParseAgentAddress(text, 0, a, unusedPort, error) || a.Version() != brask::IpAddr::kIPv4) {
         error = "bad agent address '" + text + "'";
         return false;
     }

@@ -27,8 +27,8 @@ struct ClientOptions {
     int maxRepetitions = 10;
     bool json = false;
     bool bulk = false;
-    std::string host;     // as given
-    brask::IpAddr addr;   // IPv4 or IPv6
+    std::string host;    // as given
+    brask::IpAddr addr;  // IPv4 or IPv6
     unsigned short port = 161;
 };
 

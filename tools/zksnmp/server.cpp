@@ -394,8 +394,8 @@ int RunServer(const std::vector<std::string>& args, bool agent) {
     {
         std::lock_guard<std::mutex> guard(printLock);
         std::cout << (agent ? "agent" : "listener") << " on "
-                  << brask::IpEndpoint(options.addr, server->Port()).ToString()
-                  << " engine-id " << HexText(server->EngineId(), false) << std::endl;
+                  << brask::IpEndpoint(options.addr, server->Port()).ToString() << " engine-id "
+                  << HexText(server->EngineId(), false) << std::endl;
     }
     WaitForSignal();
     server->Stop();

@@ -29,8 +29,8 @@ public:
     // From a host-order number: 0x7F000001 is 127.0.0.1. Always valid.
     IpAddr(std::uint32_t hostOrder);  // implicit: assignment from a number
     // From a socket-layer address (network byte order). Always valid.
-    IpAddr(const in_addr& addr);    // implicit: assignment from in_addr
-    IpAddr(const in6_addr& addr);   // implicit: assignment from in6_addr
+    IpAddr(const in_addr& addr);   // implicit: assignment from in_addr
+    IpAddr(const in6_addr& addr);  // implicit: assignment from in6_addr
     // From text: dotted decimal with exactly four decimal parts 0-255, no
     // blanks, signs or leading zeros ("1.2.3.4", "0.0.0.0"); or an IPv6
     // address in the colon form without brackets or zone ("::1", "fe80::1",
@@ -76,8 +76,8 @@ public:
     std::string ToString() const;
 
 private:
-    std::uint32_t host_ = 0;          // IPv4, host order
-    std::uint8_t bytes6_[16] = {};    // IPv6, network order
+    std::uint32_t host_ = 0;        // IPv4, host order
+    std::uint8_t bytes6_[16] = {};  // IPv6, network order
     int version_ = kIPv4;
     bool valid_ = false;
 };

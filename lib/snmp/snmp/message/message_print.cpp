@@ -50,9 +50,9 @@ void Message::Print(bool verbose, std::string& out) const {
     kalrt::CString piece;
     // "a.b.c.d:port", or "[v6]:port" so that an IPv6 address stays apart from its port.
     text.Format("\nDest: %s\nVersion: %i %s\nCommunity: %s\nPdu Type: %u %s\n",
-                brask::IpEndpoint(dstAddr_, dstPort_).ToString().c_str(), static_cast<int>(version_),
-                verbose ? VersionName(version_) : "", community_.c_str(), type_,
-                verbose ? PduName(type_) : "");
+                brask::IpEndpoint(dstAddr_, dstPort_).ToString().c_str(),
+                static_cast<int>(version_), verbose ? VersionName(version_) : "",
+                community_.c_str(), type_, verbose ? PduName(type_) : "");
     switch (type_) {
         case PduGetRequest:
         case PduGetNextRequest:

@@ -1,6 +1,7 @@
 // The dispatcher's two socket tasks: MsgSender encodes queued messages and
-// sends them over the endpoints of the destination's family in turn; MsgReceiver waits on all endpoints,
-// queues every datagram and, on the queue's thread, decodes and delivers it.
+// sends them over the endpoints of the destination's family in turn;
+// MsgReceiver waits on all endpoints, queues every datagram and, on the
+// queue's thread, decodes and delivers it.
 #ifndef SNMP_TRANSPORT_SOCK_PROCESSOR_H
 #define SNMP_TRANSPORT_SOCK_PROCESSOR_H
 
