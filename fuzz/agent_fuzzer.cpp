@@ -16,11 +16,18 @@
 // request, that answers leave in id order, and that the MIB kept its
 // instances and every read-only value.
 //
-// Communities: "public" (read-only), "private" (read-write). Users of engine
-// 80001f8880aabbccdd00112233 at boots 1, time 1000: "plain" (no
-// authentication), "md5auth" and "shaauth" (authentication only), "md5des"
-// and "shades" (with privacy); the passwords are those of the seeds in
-// corpus/dispatcher_server, so their SNMPv3 datagrams work here as well.
+// Communities: "public" (read-only), "private" (read-write), "sysview"
+// (read-write, system group only), "tableview" (read-only, the table's string
+// column only). Users of engine 80001f8880aabbccdd00112233 at boots 1, time
+// 1000: "plain" (no authentication), "md5auth" and "shaauth" (authentication
+// only), "md5des" and "shades" (with privacy); the passwords are those of the
+// seeds in corpus/dispatcher_server, so their SNMPv3 datagrams work here as
+// well. "plain", "shaauth" and "shades" may set; "md5auth" sees only the
+// table, "md5des" only the system group and only at authPriv; "shades" is
+// served from authNoPriv up, every other user from the level its passwords
+// allow. Every answer is checked against these rules:
+// nothing outside a view comes back, and a request below a user's level is
+// refused with authorizationError.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -52,11 +59,29 @@ std::vector<zksnmp::UserSpec> Users() {
     return users;
 }
 
+snmp::ObjectId Oid(const char* text) {
+    snmp::ObjectId oid;
+    oid.Set(text);
+    return oid;
+}
+
+zksnmp::MibView View(const char* root) {
+    zksnmp::MibView view;
+    view.Add(Oid(root));
+    return view;
+}
+
 zksnmp::ServerOptions Options() {
     zksnmp::ServerOptions o;
-    o.roCommunities = {"public"};
-    o.rwCommunities = {"private"};
+    o.roCommunities = {"public", "tableview"};
+    o.rwCommunities = {"private", "sysview"};
+    o.communityViews["sysview"] = View("1.3.6.1.2.1.1");
+    o.communityViews["tableview"] = View("1.3.6.1.4.1.99999.2.1.1.2");
     o.users = Users();
+    o.rwUsers = {"plain", "shaauth", "shades"};
+    o.userViews["md5auth"] = View("1.3.6.1.4.1.99999.2");
+    o.userViews["md5des"] = View("1.3.6.1.2.1.1");
+    o.minLevels["shades"] = snmp::SecLevelAuthNoPriv;
     o.engineId = zkfuzz::EngineId();
     o.rows = 10;
     return o;
@@ -95,12 +120,6 @@ struct MibImage {
     std::vector<std::pair<snmp::ObjectId, snmp::AsnValue>> fixed;
 };
 
-snmp::ObjectId Oid(const char* text) {
-    snmp::ObjectId oid;
-    oid.Set(text);
-    return oid;
-}
-
 MibImage Snapshot(zksnmp::AgentMib& mib) {
     static const char* const kFixed[] = {
         "1.3.6.1.2.1.1.1.0",             // sysDescr
@@ -130,15 +149,46 @@ void RequireUnchanged(zksnmp::AgentMib& mib, const MibImage& image) {
     }
 }
 
+// What the options above allow the principal of an answer.
+void RequireWithinAccess(const snmp::Message& answer, const zksnmp::ServerOptions& o) {
+    if (answer.Type() != snmp::PduResponse) return;
+    const bool v3 = answer.Version() == snmp::SnmpVersionV3;
+    if (v3) {
+        // The level each user is served from: what its passwords allow,
+        // lowered for "shades".
+        static const std::pair<const char*, snmp::v3SecurityLevel> kLowest[] = {
+            {"plain", snmp::SecLevelNoAuthNoPriv}, {"md5auth", snmp::SecLevelAuthNoPriv},
+            {"shaauth", snmp::SecLevelAuthNoPriv}, {"md5des", snmp::SecLevelAuthPriv},
+            {"shades", snmp::SecLevelAuthNoPriv},
+        };
+        bool below = false;
+        for (const auto& user : kLowest) {
+            below = below || (answer.UserName() == user.first && answer.SecurityLevel() < user.second);
+        }
+        Require(below == (answer.ErrStat() == zksnmp::kAuthorizationError));
+    }
+    // Error answers carry the request's own bindings back.
+    if (answer.ErrStat() != 0) return;
+    const auto& views = v3 ? o.userViews : o.communityViews;
+    auto view = views.find(v3 ? answer.UserName() : answer.Community());
+    if (view == views.end()) return;
+    for (const snmp::VarBind& vb : answer.VarBinds()) {
+        const unsigned int type = vb.Value().Type();
+        Require(type == 0x80 || type == 0x81 || type == 0x82 || view->second.Contains(vb.Objid()));
+    }
+}
+
 struct Rig {
     Rig()
-        : lookup(
+        : options(Options()),
+          lookup(
               zkfuzz::EngineId(), 1, [] { return 1000u; }, Users()),
           keys(AuthUsers()),
           agent(NewAgent()),
           stack(snmp::TypeServer, &lookup, agent->Requestor()),
           image(Snapshot(agent->Mib())) {}
 
+    zksnmp::ServerOptions options;
     zksnmp::LocalUserLookup lookup;
     zkfuzz::UserTable keys;
     std::unique_ptr<Agent> agent;
@@ -156,7 +206,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     rig->stack.Deliver(datagram.data(), datagram.size(), 40000, 161);
     // The sender's part: every ready answer and Report leaves, in id order.
-    rig->stack.SendResponses();
+    rig->stack.SendResponses(
+        [](const snmp::Message& answer) { RequireWithinAccess(answer, rig->options); });
     // The agent answered or dropped the request at once: nothing waits.
     Require(rig->stack.dispatcher->OutstandingCount() == 0);
     Require(rig->stack.dispatcher->SendQueueSize() == 0);

@@ -3,6 +3,9 @@
 // a buffer of a chosen size and must decode back to the same value. Inputs and outputs live in
 // allocations of exactly their size, so the address sanitizer reports any access beyond them.
 //
+// The inline element forms the message code uses must give exactly the exported functions'
+// results: the same values, the same cursor moves, the same error texts and the same octets.
+//
 // Input layout: four control octets (byte-run capacity / 2, arc capacity, raw count, encode
 // capacity), then the BER octets.
 #include <cstddef>
@@ -10,9 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "snmp/asn.h"
+#include "snmp/ber_inline.h"
+#include "snmp/object_id.h"
+#include "snmp/octet_string.h"
 
 namespace {
 
@@ -310,6 +317,137 @@ void FuzzEncoders(const unsigned char* in, unsigned int size, const Controls& c)
     }
 }
 
+// The outcome of one call: where the cursor went, and the error text when it threw.
+struct Outcome {
+    unsigned int consumed = 0;
+    bool ok = true;
+    std::string text;
+    bool operator==(const Outcome& o) const {
+        return consumed == o.consumed && ok == o.ok && text == o.text;
+    }
+};
+
+template <typename Cursor, typename Call>
+Outcome Run(Cursor start, unsigned int size, Call&& call) {
+    Outcome out;
+    Cursor p = start;
+    unsigned int left = size;
+    try {
+        call(p, left);
+    } catch (const EAsnException& e) {
+        out.ok = false;
+        out.text = e.Text();
+    }
+    Require(static_cast<unsigned int>(p - start) + left == size);
+    out.consumed = size - left;
+    return out;
+}
+
+void FuzzInlineDecoders(const unsigned char* in, unsigned int size, const Controls& c) {
+    {
+        int a = 0;
+        int b = 0;
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l, a); }) ==
+                Run(in, size, [&](auto& p, auto& l) { b = snmp::ber::ReadInteger(p, l); }));
+        Require(a == b);
+    }
+    {
+        unsigned int a = 0;
+        unsigned int b = 0;
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l, a); }) ==
+                Run(in, size, [&](auto& p, auto& l) { b = snmp::ber::ReadUnsigned(p, l); }));
+        Require(a == b);
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecodeLength(p, l, a); }) ==
+                Run(in, size, [&](auto& p, auto& l) { b = snmp::ber::ReadLength(p, l); }));
+        Require(a == b);
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecodeType(p, l, a); }) ==
+                Run(in, size, [&](auto& p, auto& l) { b = snmp::ber::ReadType(p, l); }));
+        Require(a == b);
+    }
+    {
+        unsigned long long a = 0;
+        unsigned long long b = 0;
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l, a); }) ==
+                Run(in, size, [&](auto& p, auto& l) { b = snmp::ber::ReadCounter64(p, l); }));
+        Require(a == b);
+        Require(Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l); }) ==
+                Run(in, size, [&](auto& p, auto& l) { snmp::ber::ReadNull(p, l); }));
+    }
+    {
+        auto out = Exact<unsigned char>(c.bytes);
+        unsigned int got = c.bytes;
+        auto scratch = Exact<unsigned char>(c.bytes);
+        snmp::OctetString inl;
+        const Outcome exported =
+            Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l, out.get(), got); });
+        Require(exported == Run(in, size, [&](auto& p, auto& l) {
+                    snmp::ber::ReadBytes(p, l, inl, scratch.get(), c.bytes);
+                }));
+        if (exported.ok)
+            Require(inl.Size() == got && (got == 0 || std::memcmp(inl.Data(), out.get(), got) == 0));
+    }
+    {
+        auto arcs = Exact<unsigned int>(c.arcs);
+        unsigned int count = c.arcs;
+        auto scratch = Exact<unsigned int>(c.arcs);
+        snmp::ObjectId inl;
+        const Outcome exported =
+            Run(in, size, [&](auto& p, auto& l) { AsnDecode(p, l, arcs.get(), count); });
+        Require(exported == Run(in, size, [&](auto& p, auto& l) {
+                    snmp::ber::ReadObjectId(p, l, inl, scratch.get(), c.arcs);
+                }));
+        if (exported.ok)
+            Require(inl.Length() == count &&
+                    std::memcmp(inl.Id(), arcs.get(), count * sizeof(unsigned int)) == 0);
+    }
+}
+
+// Encodes with the exported function and the inline form into blocks of the same room; both
+// must write the same octets or refuse with the same text.
+template <typename Exported, typename Inline>
+void SameEncoding(unsigned int capacity, Exported&& exported, Inline&& inl) {
+    auto a = Exact<unsigned char>(capacity);
+    auto b = Exact<unsigned char>(capacity);
+    const Outcome x = Run(a.get(), capacity, exported);
+    Require(x == Run(b.get(), capacity, inl));
+    if (x.ok) Require(x.consumed == 0 || std::memcmp(a.get(), b.get(), x.consumed) == 0);
+}
+
+void FuzzInlineEncoders(const unsigned char* in, unsigned int size, const Controls& c) {
+    unsigned long long raw = 0;
+    std::memcpy(&raw, in, size < sizeof raw ? size : sizeof raw);
+    const auto i32 = static_cast<int>(raw);
+    const auto u32 = static_cast<unsigned int>(raw >> 16);
+    const unsigned int room = c.encodeCap;
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, i32, 0x02u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteInteger(p, l, i32, 0x02u); });
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, u32, 0x41u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteUnsigned(p, l, u32, 0x41u); });
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, raw, 0x46u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteCounter64(p, l, raw); });
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, 0x05u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteNull(p, l, 0x05u); });
+    const unsigned int bytes = size < c.bytes ? size : c.bytes;
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, in, bytes, 0x04u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteBytes(p, l, in, bytes, 0x04u); });
+    // Arcs from the input, small ones more often than not, as real names are.
+    const unsigned int count = size / 4 < 64 ? size / 4 : 64;
+    auto arcs = Exact<unsigned int>(count);
+    for (unsigned int i = 0; i < count; ++i) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, in + 4 * i, 4);
+        arcs[i] = (v & 0x80000000U) != 0 ? v : v % (i < 2 ? 50 : 300);
+    }
+    SameEncoding(
+        room, [&](auto& p, auto& l) { AsnEncode(p, l, arcs.get(), count, 0x06u); },
+        [&](auto& p, auto& l) { snmp::ber::WriteObjectId(p, l, arcs.get(), count, 0x06u); });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -340,5 +478,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBits(in.get(), n, c);
     Walk(in.get(), n, c);
     FuzzEncoders(in.get(), n, c);
+    FuzzInlineDecoders(in.get(), n, c);
+    FuzzInlineEncoders(in.get(), n, c);
     return 0;
 }

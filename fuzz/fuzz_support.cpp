@@ -182,13 +182,14 @@ void Stack::EncodeAndDrop(snmp::Message* out) {
     delete out;
 }
 
-void Stack::SendResponses() {
+void Stack::SendResponses(const std::function<void(const snmp::Message&)>& inspect) {
     int last = 0;
     bool first = true;
     while (snmp::Message* out = dispatcher->NextResponse()) {
         Require(first || out->RequestId() > last);
         first = false;
         last = out->RequestId();
+        if (inspect) inspect(*out);
         EncodeAndDrop(out);
     }
 }

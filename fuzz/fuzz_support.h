@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,8 +89,9 @@ struct Stack {
     void EncodeAndDrop(snmp::Message* out);
 
     // The server's sender: encodes and drops every ready answer and Report,
-    // checking that they leave in request id order.
-    void SendResponses();
+    // checking that they leave in request id order; `inspect`, when given,
+    // sees each one first.
+    void SendResponses(const std::function<void(const snmp::Message&)>& inspect = nullptr);
 
     snmp::EndpointTable endpoints;
     std::unique_ptr<snmp::DispatcherImp> dispatcher;

@@ -85,7 +85,7 @@ struct SNMP_API MsgEncBuf {
     MsgEncPiece encryptedPdu;
     // The variable-bindings SEQUENCE.
     MsgEncPiece varBinds;
-    // Scratch: one encoded binding.
+    // Not used: each binding is encoded in place in varBinds. Left unallocated.
     MsgEncPiece varBind;
     // Scratch for Decode (strings and object identifiers are decoded here first); its storage is
     // aligned for unsigned int arcs.
@@ -302,7 +302,7 @@ private:
     void CopyFrom(const Message& other);
 
     void EncodeVarBinds() const;
-    void EncodeVarBind(const VarBind& vb) const;
+    void EncodeVarBind(const VarBind& vb, unsigned char*& write, unsigned int& room) const;
     void EncodeNormalHeader(bool reuse) const;
     void EncodeTrapHeader(bool reuse) const;
     void EncodeAuthHeader(bool reuse) const;
@@ -319,6 +319,9 @@ private:
     void DecodeObjid(const unsigned char*& p, unsigned int& left, ObjectId& out);
 
     std::vector<unsigned char> raw_;
+    // The SNMPv3 security processing's working copy of the datagram, kept so
+    // that decoding again reuses its storage.
+    std::vector<unsigned char> work_;
     brask::IpAddr srcAddr_;
     brask::IpAddr dstAddr_;
     unsigned short srcPort_ = 0;

@@ -17,10 +17,12 @@ class Message;
 class Target;
 
 // The library calls a lookup like this for every SNMPv3 message it encodes or
-// decodes: Lock(); t = FindTarget(msg); copy *t (and, for an outgoing message,
-// empty the unknown-user name of t's attributes); Unlock(). No target: the
-// message fails with Exception type 201. All further work, including every
-// UpdateTarget call, is done on the copy without the lock held.
+// decodes: Lock(); t = FindTarget(msg); copy what the message needs of *t (its
+// engine data, keys, user name and protocols; all of *t when an UpdateTarget
+// call will follow) and, for an outgoing message, empty the unknown-user name
+// of t's attributes; Unlock(). No target: the message fails with Exception
+// type 201. All further work, including every UpdateTarget call, is done on
+// the copies without the lock held.
 class SNMP_API TargetLookup {
 public:
     // Stores `type` (TypeClient: this side is the non-authoritative engine;
@@ -33,7 +35,7 @@ public:
     virtual ~TargetLookup();
 
     // Called with the lock held: the stored target for the peer and user of
-    // `msg`, or null when none is known. The library copies it before it
+    // `msg`, or null when none is known. The library copies from it before it
     // releases the lock and never keeps the pointer.
     virtual Target* FindTarget(const Message& msg) = 0;
 

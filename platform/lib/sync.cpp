@@ -13,6 +13,7 @@ class StdMutexImpl final : public Mutex {
 public:
     void Lock() override { mutex_.lock(); }
     void Unlock() override { mutex_.unlock(); }
+    bool TryLock() override { return mutex_.try_lock(); }
 
 private:
     StdMutex mutex_;

@@ -142,12 +142,6 @@ Bytes Tlv(unsigned char tag, const Bytes& content) {
     return out;
 }
 
-Bytes Base128(std::uint64_t v) {
-    Bytes out{static_cast<unsigned char>(v & 0x7F)};
-    for (v >>= 7; v != 0; v >>= 7) out.insert(out.begin(), static_cast<unsigned char>(0x80 | v));
-    return out;
-}
-
 // 2^k - 1, 2^k and 2^k + 1 for every k up to 63, and the largest value.
 std::vector<std::uint64_t> NearPowersOfTwo() {
     std::vector<std::uint64_t> values{~std::uint64_t{0}};
@@ -415,19 +409,6 @@ TEST(AsnIntegers, EncodeMinimallyAndDecodeBackAroundEveryPowerOfTwo) {
     }
 }
 
-TEST(AsnObjectId, EncodesEveryArcSizeAndDecodesItBack) {
-    for (unsigned int arc : {0u, 127u, 128u, 200u, 16383u, 16384u, 2097151u, 2097152u, 268435455u,
-                             268435456u, 4294967295u}) {
-        SCOPED_TRACE(arc);
-        Bytes content{0x2B};
-        const Bytes group = Base128(arc);
-        content.insert(content.end(), group.begin(), group.end());
-        const Bytes wire = Tlv(0x06, content);
-        EXPECT_EQ(RunEncoder(16, Oid({1, 3, arc})).bytes, wire);
-        EXPECT_EQ(DecodeAs({Dec::Oid, "", ""}, ContentOf(wire)), "1.3." + std::to_string(arc));
-    }
-}
-
 TEST(AsnObjectId, FirstTwoArcsAbove127AreWrittenBase128NotTruncated) {
     const struct {
         std::vector<unsigned int> arcs;
@@ -460,45 +441,6 @@ TEST(AsnBits, EmptyBitStringDecodesEmptyNotAsOneZeroOctet) {
     ASSERT_EQ(Show(wire.bytes), "03 01 00");
     EXPECT_EQ(DecodeAs({Dec::Bits, "", ""}, ContentOf(wire.bytes)), "/0");
     EXPECT_EQ(DecodeAs({Dec::Bits, "", "", 0}, Hex("00")), "/0");
-}
-
-TEST(AsnSequence, PrependsHeaderInFrontOfCursor) {
-    const struct {
-        unsigned int length;
-        unsigned int room;
-        const char* header;
-        std::string error;
-    } cases[] = {
-        // clang-format off
-        {0, 2, "30 00", ""}, {127, 8, "30 7F", ""}, {128, 3, "30 81 80", ""},
-        {300, 4, "30 82 01 2C", ""}, {65535, 4, "30 82 FF FF", ""}, {300, 3, "", kBufferTooSmall},
-        {0, 1, "", kBufferTooSmall}, {65536, 8, "", kSequenceTooLong},
-        {65536, 0, "", kSequenceTooLong},  // the length is judged before the room
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.length) + " room " + std::to_string(c.room));
-        // Content already in place at `start`, the free room in front of it, guarded in front.
-        constexpr unsigned int kGuard = 16;
-        Bytes buf(kGuard + c.room + 1, 0xA5);
-        unsigned char* const start = buf.data() + kGuard + c.room;
-        *start = 0x02;
-        unsigned char* p = start;
-        unsigned int left = c.room;
-        std::string error;
-        try {
-            AsnEncodeSequence(p, left, c.length, 0x30);
-        } catch (const CAsnException& e) {  // the concrete class, not only the base
-            error = e.Text();
-        }
-        EXPECT_EQ(error, c.error);
-        const Bytes header = Hex(c.header);
-        EXPECT_EQ(Bytes(p, start), header);
-        EXPECT_EQ(left, c.room - header.size());
-        for (const unsigned char* q = buf.data(); q < start - header.size(); ++q)
-            EXPECT_EQ(*q, 0xA5) << "written outside the header";
-        EXPECT_EQ(*start, 0x02);
-    }
 }
 
 }  // namespace

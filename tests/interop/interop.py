@@ -2,22 +2,20 @@
 """Interop tests of zksnmp (and so of libZorKalSnmp) against real peers:
 net-snmp's snmpd, snmptrapd and command-line tools, and pysnmp.
 
-Every cell of the matrix is one test, named peer_direction_operation_version
-[_security], e.g. netsnmp_agent_get_v3_SHA_DES:
+Every cell of the matrix is one test, listed in cells.txt (runner, operation,
+security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES:
   netsnmp_agent_*    zksnmp as manager against net-snmp's snmpd
   netsnmp_manager_*  net-snmp's tools as managers against `zksnmp agent`
+  netsnmp_access_*   net-snmp's tools against `zksnmp agent` and snmpd with the same access rules
   netsnmp_listen_*   net-snmp's snmptrap/snmpinform to `zksnmp listen`
   netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
   pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
   zksnmp_*           the tool on its own: time-outs, bad input, the demo
-A cell ending in _ipv6 runs the same exchange over ::1 (net-snmp's
-udp6:[::1]:PORT, our [::1]:PORT) and checks that it went over IPv6; it skips
-where ::1 is missing.
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
 
-Peers run on 127.0.0.1 (or ::1) on free high ports with scratch configuration and are
+Peers run on 127.0.0.1 on free high ports with scratch configuration and are
 stopped when the cell ends.
 """
 
@@ -50,12 +48,10 @@ SECURITIES = {
     "v3_MD5_DES": ("3", "md5des"),
     "v3_SHA_DES": ("3", "shades"),
 }
-V2_AND_V3 = [s for s in SECURITIES if s != "v1"]
-V3 = [s for s in SECURITIES if s.startswith("v3")]
 
 # SHA-2 authentication and AES privacy: every new protocol, with and without a
-# key extension, in a smaller set of cells per pair (see cells()).
-MODERN = {
+# key extension, in a smaller set of cells per pair (see cells.txt).
+SECURITIES.update({
     "v3_SHA224": ("3", "sha224user"),
     "v3_SHA256": ("3", "sha256user"),
     "v3_SHA384": ("3", "sha384user"),
@@ -70,8 +66,7 @@ MODERN = {
     "v3_SHA_AES256C": ("3", "shaaes256c"),
     "v3_SHA224_AES256C": ("3", "sha224aes256c"),
     "v3_SHA384_AES192C": ("3", "sha384aes192c"),
-}
-SECURITIES.update(MODERN)
+})
 
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
@@ -80,8 +75,6 @@ OUR_AGENT_ENGINE_ID = "80001f8880aabbccdd00334455"
 TABLE_ROWS = 12
 
 ZKSNMP = None
-# True while an _ipv6 cell runs: every peer and server sits on ::1.
-IPV6 = False
 
 
 class Failure(Exception):
@@ -205,9 +198,8 @@ class ZkServer:
                 spec += ":%s:%s" % (auth, apass)
                 if priv:
                     spec += ":%s:%s" % (priv, ppass)
-            users += ["--user", spec]
-        listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
-        args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
+            users += ["--rw-user" if self.command == "agent" else "--user", spec]
+        args = [ZKSNMP, self.command, "--listen", "127.0.0.1:0", "--community", COMMUNITY_RO] + users
         if self.command == "agent":
             args += ["--rw-community", COMMUNITY_RW, "--engine-id", OUR_AGENT_ENGINE_ID,
                      "--rows", str(TABLE_ROWS)]
@@ -216,7 +208,7 @@ class ZkServer:
         self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      text=True)
         first = self.proc.stdout.readline()
-        m = re.search(r"\[::1\]:(\d+)" if IPV6 else r"127\.0\.0\.1:(\d+)", first)
+        m = re.search(r"127\.0\.0\.1:(\d+)", first)
         if not m:
             self.__exit__()
             raise Failure("zksnmp %s did not start: %s %s" % (self.command, first,
@@ -235,7 +227,7 @@ class ZkServer:
 
     @property
     def address(self):
-        return ("[::1]:%d" if IPV6 else "127.0.0.1:%d") % self.port
+        return "127.0.0.1:%d" % self.port
 
     def read_json_line(self, timeout=10):
         """The next JSON line the listener prints."""
@@ -258,7 +250,7 @@ def client_env():
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------
 
 def netsnmp_agent(op, sec):
-    with NetSnmpAgent(IPV6) as agent:
+    with NetSnmpAgent() as agent:
         env = agent.env
         addr = agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
@@ -296,9 +288,76 @@ def netsnmp_agent(op, sec):
             instance = "1.3.6.1.2.1.1.5.0"
             compare(zk_json(["walk"] + ours_sec + [addr, instance]),
                     netsnmp_json_like(tool, sec_args(sec) + [addr, instance], env), op + " of an instance")
-        if IPV6:
-            check("Connection from UDP/IPv6: [::1]" in agent.output(), "snmpd saw no IPv6 request:\n%s" %
-                  agent.output())
+
+
+# ---- The library session against snmpd: tables and key change ---------------------------------
+
+TABLE_VIEW = ["view zkview included .1.3.6.1.2.1.2.2", "view zkview included .1.3.6.1.2.1.25.4.2"]
+
+
+def zk_table(args):
+    """Rows of `zksnmp table`: {index: {column: value text}}."""
+    rc, out, err = run_zksnmp(["table"] + args)
+    check(rc == 0, "zksnmp table %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
+    rows = {}
+    for line in out.splitlines():
+        index, *cells = line.split(" ", 1)
+        rows[index] = dict(re.findall(r"(\d+)=(\S+)", cells[0] if cells else ""))
+    return rows
+
+
+def session_tables(op, sec):
+    with NetSnmpAgent(TABLE_VIEW) as agent:
+        env, addr = agent.env, agent.address
+        for bulk in ([], ["--bulk", "-Cr", "4"]):
+            # ifTable: the walk matches net-snmp's binding for binding (counters by type only).
+            ours = zk_json(["walk"] + bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2"])
+            theirs = netsnmp_json_like("snmpwalk", sec_args(sec) + [addr, "1.3.6.1.2.1.2.2"], env)
+            compare(ours, theirs, "ifTable walk", ignore=volatile)
+            rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2.1", "1", "3"])
+            indexes = [b[0].rsplit(".", 1)[1] for b in theirs if b[0].startswith(".1.3.6.1.2.1.2.2.1.1.")]
+            check(sorted(rows) == sorted("." + i for i in indexes), "ifTable rows %s, net-snmp %s" % (sorted(rows), indexes))
+            for index, cells in rows.items():
+                check(cells.get("1") == index[1:] and "3" in cells, "ifTable row %s: %s" % (index, cells))
+            # hrSWRunTable changes as processes come and go: every row is
+            # consistent in itself and snmpd's own row is there.
+            rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.25.4.2.1", "1", "2"])
+            check(len(rows) > 1, "only %d hrSWRunTable rows" % len(rows))
+            for index, cells in rows.items():
+                check(cells.get("1") == index[1:], "hrSWRunTable row %s: %s" % (index, cells))
+            check(any(c.get("2") == '"snmpd"' for c in rows.values()), "no snmpd row: %s" % rows)
+
+
+def session_keychange(op, sec):
+    """A user created on snmpd (cloned from shades by net-snmp's snmpusm: snmpd
+    refuses KeyChange writes to users of its configuration file) has its
+    passwords changed by `zksnmp usm passwd`: polls with the new ones work,
+    polls with the old ones fail."""
+    with NetSnmpAgent(["rwuser kcuser priv -V zkview"]) as agent:
+        env, addr = agent.env, agent.address
+        rc, out, err = run_netsnmp("snmpusm", netsnmp_security_args("shauser") + [addr, "create", "kcuser", "shades"], env)
+        check(rc == 0 and "created" in out, "snmpusm create: %s %s" % (out, err))
+
+        def user(apass, ppass):
+            return ["-v", "3", "-u", "kcuser", "-l", "authPriv", "-a", "SHA", "-A", apass, "-x", "DES", "-X", ppass]
+
+        def poll(args):
+            return run_zksnmp(["get", "-r", "0", "-t", "2"] + args + [addr, "1.3.6.1.2.1.1.5.0"])[0] == 0
+
+        check(poll(user("shaauthpass", "shadespass")), "kcuser does not answer before the change")
+        # Another user (shauser) changes the authentication key through
+        # usmUserAuthKeyChange, then kcuser its own privacy key through
+        # usmUserOwnPrivKeyChange.
+        rc, out, err = run_zksnmp(["usm"] + netsnmp_security_args("shauser") + [addr, "passwd", "-Ca", "shaauthpass", "kcnewauth1", "kcuser"])
+        check(rc == 0 and "successfully changed" in out, "auth key change: %d %s" % (rc, err))
+        check(poll(user("kcnewauth1", "shadespass")), "the new authentication password does not work")
+        rc, out, err = run_zksnmp(["usm"] + user("kcnewauth1", "shadespass") + [addr, "passwd", "-Co", "-Cx", "shadespass", "kcnewpriv1"])
+        check(rc == 0 and "successfully changed" in out, "own priv key change: %d %s" % (rc, err))
+        check(poll(user("kcnewauth1", "kcnewpriv1")), "the new passwords do not work")
+        check(not poll(user("shaauthpass", "shadespass")), "the old passwords still work")
+        check(not poll(user("kcnewauth1", "shadespass")), "the old privacy password still works")
+        rc, out, err = run_netsnmp("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
+        check(rc == 0, "net-snmp cannot poll with the new passwords: %s" % err)
 
 
 # ---- net-snmp's tools against zksnmp agent -------------------------------------------------------
@@ -397,7 +456,7 @@ def netsnmp_manager(op, sec):
                 got = zk_json(["get"] + sec_args(sec) + [addr, counter])
                 check(got[0][1] == 65 and int(got[0][2]) >= 1, "the counter %s reads %s" % (counter, got))
             elif op == "replay":
-                with NetSnmpAgent(IPV6) as snmpd:
+                with NetSnmpAgent() as snmpd:
                     # The file is the plain walk output a user would record;
                     # the hex form is what the replay is compared with.
                     rc, recording, err = run_netsnmp("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO,
@@ -458,13 +517,12 @@ def netsnmp_listen(op, sec):
                 else:
                     check(n["community"] == COMMUNITY_RO, "community of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
-            check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_trapd(op, sec):
-    with NetSnmpTrapReceiver(SENDER_ENGINE_ID, IPV6) as trapd:
+    with NetSnmpTrapReceiver(SENDER_ENGINE_ID) as trapd:
         addr = trapd.address
         marker = "zk-%s-%s" % (op, sec)
         version, user = SECURITIES[sec]
@@ -479,7 +537,6 @@ def netsnmp_trapd(op, sec):
         check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
-        check(("UDP/IPv6: [::1]" in line) == IPV6, "sender address in %s" % line)
         if sec == "v1":
             check("[TRAP, SNMP v1, community %s] enterprise .1.3.6.1.4.1.99999 generic 6 specific" % COMMUNITY_RO
                   in line and line.split(" specific ")[1].split()[0].strip(".") == "17", "v1 trap line: %s" % line)
@@ -598,72 +655,166 @@ def zksnmp_alone(op, sec):
         rows = [l for l in out.splitlines() if re.match(r"^(get|walk|bulkwalk|set|trap|inform) ", l)]
         # v1, v2c, noAuthNoPriv and 6 x 7 protocol pairs: 45 gets, walks,
         # sets and traps; 44 bulk walks and informs.
-        # Where ::1 works, one IPv6 pass per version: v1 (4 rows), v2c and v3 (6 each).
-        ipv6_rows = 0 if "IPv6 rows skipped" in out else 16
-        check(len(rows) == 45 * 4 + 44 * 2 + ipv6_rows and all(" ok " in r for r in rows),
-              "demo table:\n%s" % out)
-        check(ipv6_rows == 0 or "get        v3 authPriv SHA/AES [::1]" in out, "no IPv6 rows:\n%s" % out)
+        check(len(rows) == 45 * 4 + 44 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
         for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
             check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
         check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
 
 
+# ---- Access control: our agent and snmpd configured alike, asked alike --------------------------
+
+# Users: (auth, auth password, priv, priv password, read-write, lowest level); a view for some
+# users and one community. The same principals in snmpd's words and in zksnmp agent options.
+ACCESS_USERS = {
+    "privuser": ("SHA", "privauthpass", "AES", "privprivpass", True, "priv"),
+    "authuser": ("SHA", "authauthpass", None, None, True, "auth"),
+    "rouser": ("SHA", "roauthpass", "AES", "roprivpass", False, "priv"),
+    "viewuser": ("SHA", "viewauthpass", None, None, True, "auth"),
+    "lowuser": ("SHA", "lowauthpass", "AES", "lowprivpass", True, "auth"),
+}
+ACCESS_VIEW = [".1.3.6.1.2.1.1.5", ".1.3.6.1.6.3.10.2.1.1"]  # sysName, snmpEngineID
+VIEWED = {"viewuser", "viewed"}
+LEVELS = {"noauth": "noAuthNoPriv", "auth": "authNoPriv", "priv": "authPriv"}
+
+
+def access_netsnmp_conf():
+    lines = ["view sysname included %s" % root for root in ACCESS_VIEW]
+    lines += ["rocommunity %s 127.0.0.1" % COMMUNITY_RO, "rwcommunity viewed 127.0.0.1 -V sysname"]
+    for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
+        lines.append("createUser %s %s %s" % (name, auth, apass) + (" %s %s" % (priv, ppass) if priv else ""))
+        lines.append("%s %s %s" % ("rwuser" if rw else "rouser", name, level) +
+                     (" -V sysname" if name in VIEWED else ""))
+    return lines
+
+
+def access_zksnmp_args():
+    view = sum((["--view", root] for root in ACCESS_VIEW), [])
+    args = ["--rw-community", "viewed"] + view
+    for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
+        spec = "%s:%s:%s" % (name, auth, apass) + (":%s:%s" % (priv, ppass) if priv else "")
+        args += ["--rw-user" if rw else "--user", spec]
+        if LEVELS[level] != ("authPriv" if priv else "authNoPriv"):
+            args += ["--level", LEVELS[level]]
+        if name in VIEWED:
+            args += view
+    return args
+
+
+def access_sec(who, level=None, privpass=None):
+    """net-snmp tool options: a community ("v1:public") or a user at a level."""
+    if ":" in who:
+        version, community = who.split(":")
+        return ["-v", version[1:], "-c", community]
+    auth, apass, priv, ppass = ACCESS_USERS[who][:4]
+    level = level or ("authPriv" if priv else "authNoPriv")
+    args = ["-v", "3", "-u", who, "-l", level]
+    if level != "noAuthNoPriv":
+        args += ["-a", auth, "-A", apass]
+    if level == "authPriv":
+        args += ["-x", "AES", "-X", privpass or ppass]
+    return args
+
+
+def outcome(rc, out, err):
+    """What a tool run shows, without the values (the agents' data differ)."""
+    lines = []
+    for line in (out + err).splitlines():
+        line = line.strip()
+        if not line or line.startswith("Created directory"):  # net-snmp's first run in a workdir
+            continue
+        if line.startswith(".") and " = " in line:
+            oid, _, rest = line.partition(" = ")
+            word = rest.partition(":")[0] if not rest.startswith("No ") else rest
+            lines.append("%s = %s" % (oid, word))
+        else:
+            lines.append(line.rstrip("."))
+    return rc, lines
+
+
+# Cell -> [(tool, security, operands, refused)]: each run must end alike against both agents,
+# and be refused (an error, or an exception value for a binding) exactly when `refused` says,
+# so that no case passes by both agents answering something else; a walk names the instances
+# it must find instead.
+SYSNAME, SYSDESCR, SYSCONTACT = "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.4.0"
+ACCESS_CASES = {
+    "below_level": [("snmpget", access_sec("privuser", "authNoPriv"), [SYSNAME], True),
+                    ("snmpset", access_sec("privuser", "authNoPriv"), [SYSNAME, "s", "x"], True),
+                    ("snmpgetnext", access_sec("authuser", "noAuthNoPriv"), [SYSNAME], True)],
+    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME],
+                           True)],
+    "readonly_set": [("snmpset", access_sec("rouser"), [SYSNAME, "s", "x"], True),
+                     ("snmpset", access_sec("v2c:public"), [SYSNAME, "s", "x"], True),
+                     ("snmpset", access_sec("v1:public"), [SYSNAME, "s", "x"], True)],
+    "view_get": [("snmpget", access_sec(who), [SYSNAME, SYSDESCR], True)
+                 for who in ("v1:viewed", "v2c:viewed", "viewuser")],
+    "view_walk": [("snmpwalk", access_sec(who), [".1"], [".1.3.6.1.2.1.1.5.0", ".1.3.6.1.6.3.10.2.1.1.0"])
+                  for who in ("v1:viewed", "v2c:viewed", "viewuser")] +
+                 [("snmpgetnext", access_sec(who), [".1.3.6.1.6.3.10.2.1.1.0"], True)
+                  for who in ("v1:viewed", "v2c:viewed", "viewuser")],
+    "view_set": [("snmpset", access_sec(who), [oid, "s", "x"], oid == SYSCONTACT)
+                 for who in ("v1:viewed", "v2c:viewed", "viewuser") for oid in (SYSCONTACT, SYSNAME)],
+    "allowed": [("snmpget", access_sec("privuser"), [SYSNAME], False),
+                ("snmpget", access_sec("authuser"), [SYSNAME], False),
+                ("snmpget", access_sec("lowuser", "authNoPriv"), [SYSNAME], False),
+                ("snmpset", access_sec("lowuser", "authNoPriv"), [SYSNAME, "s", "x"], False),
+                ("snmpset", access_sec("lowuser"), [SYSNAME, "s", "x"], False)],
+}
+
+
+def netsnmp_access(op, sec):
+    workdir, env = client_env()
+    try:
+        with NetSnmpAgent(access_netsnmp_conf()) as theirs, \
+                ZkServer("agent", access_zksnmp_args()) as ours:
+            for tool, security, operands, refused in ACCESS_CASES[op]:
+                what = "%s %s %s" % (tool, " ".join(security), " ".join(operands))
+                results = []
+                for agent in (theirs, ours):
+                    args = ["-On", "-t", "1", "-r", "1"] + security + [agent.address] + operands
+                    results.append(outcome(*run_netsnmp(tool, args, env)))
+                check(results[0] == results[1], "%s: snmpd %s, zksnmp agent %s" % (what, results[0], results[1]))
+                rc, lines = results[0]
+                if isinstance(refused, list):
+                    found = [l.partition(" = ")[0] for l in lines if " = " in l and " = No " not in l]
+                    check(rc == 0 and found == refused, "%s: found %s" % (what, lines))
+                    continue
+                failed = rc != 0 or any(word in l for l in lines
+                                        for word in ("Error", "No Such", "No more variables"))
+                check(failed == refused, "%s: %s where %s was expected: %s" % (
+                    what, "refused" if failed else "answered", "refusal" if refused else "an answer", lines))
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def netsnmp_session(op, sec):
+    """The library's session layer against snmpd: walks and tables, or a key change."""
+    return (session_tables if op == "tables" else session_keychange)(op, sec)
+
+
 # ---- The matrix ----------------------------------------------------------------------------------
 
+RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
+           "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
+           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
+           "netsnmp_access": netsnmp_access, "netsnmp_session": netsnmp_session}
+CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")
+
+
 def cells():
+    """Cell name -> (runner, operation, security or None), from cells.txt."""
     out = {}
-    classic = [sec for sec in SECURITIES if sec not in MODERN]
-    for sec in classic:
-        for op in ("get", "getnext", "set", "walk"):
-            out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
-            out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
-        out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
-        out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
-    for sec in MODERN:
-        # Both directions of requests and of notifications.
-        for op in ("get", "set"):
-            out["netsnmp_agent_%s_%s" % (op, sec)] = (netsnmp_agent, op, sec)
-            out["netsnmp_manager_%s_%s" % (op, sec)] = (netsnmp_manager, op, sec)
-        out["netsnmp_listen_inform_%s" % sec] = (netsnmp_listen, "inform", sec)
-        out["netsnmp_trapd_trap_%s" % sec] = (netsnmp_trapd, "trap", sec)
-        out["pysnmp_manager_get_%s" % sec] = (pysnmp_manager, "get", sec)
-    for sec in ("v3_SHA256", "v3_SHA_AES256", "v3_MD5_AES192C"):
-        out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
-    for sec in ("v3_SHA512_AES256", "v3_SHA224_AES256C"):
-        out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)
-        out["netsnmp_listen_trap_%s" % sec] = (netsnmp_listen, "trap", sec)
-        out["netsnmp_trapd_inform_%s" % sec] = (netsnmp_trapd, "inform", sec)
-    out["netsnmp_manager_bigbulk_v3_SHA512_AES256"] = (netsnmp_manager, "bigbulk", "v3_SHA512_AES256")
-    out["pysnmp_manager_walk_v3_SHA512_AES256"] = (pysnmp_manager, "walk", "v3_SHA512_AES256")
-    out["pysnmp_manager_set_v3_SHA256_AES"] = (pysnmp_manager, "set", "v3_SHA256_AES")
-    for sec in V2_AND_V3:
-        out["netsnmp_agent_getbulk_%s" % sec] = (netsnmp_agent, "getbulk", sec)
-        out["netsnmp_agent_bulkwalk_%s" % sec] = (netsnmp_agent, "bulkwalk", sec)
-        out["netsnmp_manager_bulkwalk_%s" % sec] = (netsnmp_manager, "bulkwalk", sec)
-        out["netsnmp_listen_inform_%s" % sec] = (netsnmp_listen, "inform", sec)
-        out["netsnmp_trapd_inform_%s" % sec] = (netsnmp_trapd, "inform", sec)
-    for sec in ("v3_MD5", "v3_SHA", "v3_SHA_DES"):
-        out["netsnmp_manager_wrongpass_%s" % sec] = (netsnmp_manager, "wrongpass", sec)
-    out["netsnmp_manager_unknownuser_v3_SHA"] = (netsnmp_manager, "unknownuser", "v3_SHA")
-    out["netsnmp_manager_replay_v2c"] = (netsnmp_manager, "replay", "v2c")
-    for sec in ("v2c", "v3_SHA_DES"):
-        out["netsnmp_manager_bigbulk_%s" % sec] = (netsnmp_manager, "bigbulk", sec)
-    for sec in ("v2c", "v3_SHA_DES"):
-        for op in ("get", "walk", "set"):
-            out["pysnmp_manager_%s_%s" % (op, sec)] = (pysnmp_manager, op, sec)
-    out["zksnmp_manager_timeout_v2c"] = (zksnmp_alone, "timeout", "v2c")
-    out["zksnmp_manager_timeout_v3_SHA_DES"] = (zksnmp_alone, "timeout", "v3_SHA_DES")
-    out["zksnmp_cli_errors"] = (zksnmp_alone, "errors", "v2c")
-    out["zksnmp_demo"] = (zksnmp_alone, "demo", "v2c")
-    # The same exchanges over ::1.
-    for sec in ("v2c", "v3_SHA_AES"):
-        for op in ("get", "bulkwalk"):
-            out["netsnmp_agent_%s_%s_ipv6" % (op, sec)] = (netsnmp_agent, op, sec)
-            out["netsnmp_manager_%s_%s_ipv6" % (op, sec)] = (netsnmp_manager, op, sec)
-    out["netsnmp_listen_trap_v2c_ipv6"] = (netsnmp_listen, "trap", "v2c")
-    out["netsnmp_listen_inform_v3_SHA_AES_ipv6"] = (netsnmp_listen, "inform", "v3_SHA_AES")
-    out["netsnmp_trapd_trap_v2c_ipv6"] = (netsnmp_trapd, "trap", "v2c")
-    out["netsnmp_trapd_inform_v3_SHA_AES_ipv6"] = (netsnmp_trapd, "inform", "v3_SHA_AES")
+    with open(CELLS_FILE) as f:
+        for number, line in enumerate(f, 1):
+            words = line.split("#", 1)[0].split()
+            if not words:
+                continue
+            if len(words) != 3 or words[0] not in RUNNERS or (words[2] != "-" and words[2] not in SECURITIES):
+                raise SystemExit("cells.txt:%d: expected RUNNER OPERATION SECURITY, got %r" % (number, line))
+            runner, op, sec = words
+            name = "_".join([runner, op] + ([sec] if sec != "-" else []))
+            if name in out:
+                raise SystemExit("cells.txt:%d: %s twice" % (number, name))
+            out[name] = (RUNNERS[runner], op, None if sec == "-" else sec)
     return out
 
 
@@ -682,11 +833,7 @@ def main(argv):
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
     func, op, sec = table[cell]
-    global IPV6
-    IPV6 = cell.endswith("_ipv6")
     try:
-        if IPV6:
-            peers.require_ipv6_loopback()
         func(op, sec)
     except PeerMissing as e:
         print("SKIP %s: %s" % (cell, e))

@@ -203,14 +203,26 @@ class _Peer:
 
 class NetSnmpAgent(_Peer):
     """net-snmp's snmpd with read-only and read-write communities and the USERS
-    (each read-write over STABLE_VIEW)."""
+    (each read-write over STABLE_VIEW), or with `access`: configuration lines
+    of views, communities and users in their place."""
     program = "snmpd"
+
+    def __init__(self, access=None, extra=()):
+        super().__init__()
+        self.access = access
+        self.extra = list(extra)  # further snmpd.conf lines
 
     def start(self):
         conf = os.path.join(self.workdir, "snmpd.conf")
         six = "6" if ":" in self.host else ""
         lines = ["agentAddress %s" % self.transport_address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
+        if self.access is not None:
+            with open(conf, "w") as f:
+                f.write("\n".join(lines + self.access) + "\n")
+            self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile],
+                        "NET-SNMP version")
+            return
         lines += ["view zkview %s %s" % entry for entry in STABLE_VIEW]
         lines += ["rocommunity%s %s %s -V zkview" % (six, COMMUNITY_RO, self.host),
                   "rwcommunity%s %s %s -V zkview" % (six, COMMUNITY_RW, self.host)]
@@ -218,6 +230,7 @@ class NetSnmpAgent(_Peer):
             lines.append(create_user_line(name))
             lines.append("rwuser %s %s -V zkview" % (
                 name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
+        lines += self.extra
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
         # -C: no system configuration; -Lf: log to our file.

@@ -92,42 +92,6 @@ Wire Trap(const Bytes& fields) {
     return w;
 }
 
-TEST(MessageDecode, V2cGetRequestExampleDecodesToItsFields) {
-    const Bytes wire =
-        FromHex("3021020101040163a019020101020100020100300e300c06082b060102010101000500");
-    ASSERT_EQ(Wire().Build(), wire);
-    Message m;
-    // Decoding twice into the same message replaces the bindings, not appends to them.
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(DecodeType(m, wire), -1);
-        EXPECT_EQ(m.Version(), SnmpVersionV2c);
-        EXPECT_EQ(m.Community(), "c");
-        EXPECT_EQ(m.Type(), 160u);
-        EXPECT_EQ(m.RequestId(), 1);
-        EXPECT_EQ(m.ErrStat(), 0);
-        EXPECT_EQ(m.ErrIndex(), 0);
-        ASSERT_EQ(m.VarBinds().size(), 1u);
-        EXPECT_EQ(m.VarBinds().front().Objid(), Oid("1.3.6.1.2.1.1.1.0"));
-        EXPECT_EQ(m.VarBinds().front().Value().Type(), 0x05u);
-    }
-}
-
-TEST(MessageDecode, RawDataIsTheMessagesOwnCopyOfTheDatagram) {
-    const Bytes wire = Wire().Build();
-    Message m;
-    {
-        Bytes buffer = wire;
-        m.Decode(buffer.data(), static_cast<unsigned int>(buffer.size()));
-        std::fill(buffer.begin(), buffer.end(), 0xEE);
-    }
-    // The caller's buffer is overwritten and freed: the message still holds what it decoded.
-    ASSERT_NE(m.RawData(), nullptr);
-    EXPECT_EQ(ToHex(m.RawData(), m.RawSize()), ToHex(wire));
-    const Message copy(m);
-    EXPECT_EQ(ToHex(copy.RawData(), copy.RawSize()), ToHex(wire));
-    EXPECT_NE(copy.RawData(), m.RawData());
-}
-
 enum class Usm { Known, Unknown, NoLookup, None };
 
 TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {

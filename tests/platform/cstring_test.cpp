@@ -13,18 +13,6 @@ namespace {
 using kalrt::CString;
 using kalrt::CStringList;
 
-TEST(CString, MakeLowerChangesOnlyAsciiCapitalsAndFormatKeepsLongOutputWhole) {
-    CString text(std::string("USM-Stats \xC4 ZZ@[`az"));
-    EXPECT_EQ(&text.MakeLower(), &text);
-    EXPECT_EQ(text, std::string("usm-stats \xC4 zz@[`az"));
-
-    const std::string longPiece(5000, 'x');
-    text.Format("[%s|%d|%u]", longPiece.c_str(), -7, 160u);
-    EXPECT_EQ(text, "[" + longPiece + "|-7|160]");
-    text.Format("%s", "");
-    EXPECT_TRUE(text.empty());
-}
-
 TEST(CString, SplitKeepsPiecesInOrderIncludingEmptyOnes) {
     struct Case {
         const char* text;

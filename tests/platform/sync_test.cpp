@@ -1,5 +1,5 @@
-// The re-entrant mutex, the event that keeps an early signal, and the
-// counting semaphore with its time-out.
+// The event that keeps an early signal, and the counting semaphore with its
+// time-out.
 #include "brask/sync.h"
 
 #include <gtest/gtest.h>
@@ -17,40 +17,6 @@ using namespace std::chrono_literals;
 // Long enough that a correct implementation never reaches it, even under
 // sanitizers on a loaded machine.
 constexpr unsigned int kGenerousMs = 20000;
-
-TEST(Mutex, RecursiveLockIsReenterableAndHeldUntilTheLastUnlock) {
-    std::unique_ptr<brask::Mutex> mutex(brask::Mutex::Create(true));
-    // Re-entry runs on a helper thread so that a lock which deadlocks fails
-    // the test instead of hanging it.
-    std::promise<void> reentered, releaseOnce, releaseTwice;
-    std::thread holder([&] {
-        mutex->Lock();
-        mutex->Lock();
-        reentered.set_value();
-        releaseOnce.get_future().wait();
-        mutex->Unlock();
-        releaseTwice.get_future().wait();
-        mutex->Unlock();
-    });
-    if (reentered.get_future().wait_for(20s) != std::future_status::ready) {
-        holder.detach();
-        FAIL() << "the holding thread could not take the lock a second time";
-    }
-    std::atomic<bool> acquired{false};
-    std::thread contender([&] {
-        mutex->Lock();
-        acquired = true;
-        mutex->Unlock();
-    });
-    releaseOnce.set_value();
-    // One unlock of two keeps the lock; the contender must still be blocked.
-    std::this_thread::sleep_for(100ms);
-    EXPECT_FALSE(acquired.load());
-    releaseTwice.set_value();
-    holder.join();
-    contender.join();
-    EXPECT_TRUE(acquired.load());
-}
 
 TEST(Event, AutoResetKeepsAnEarlySignalOnceAndManualResetWakesAllUntilReset) {
     std::unique_ptr<brask::Event> event(brask::Event::Create(brask::Event::kAutoReset));

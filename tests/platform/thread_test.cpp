@@ -28,30 +28,6 @@ public:
     std::atomic<int> runs{0};
 };
 
-TEST(Thread, RunsTheTaskOnceOnItsOwnThreadAndDeletingItWaitsForTheTask) {
-    BlockedTask task;
-    task.release.set_value();
-    std::unique_ptr<brask::Thread> thread(brask::Thread::Create(task));
-    EXPECT_FALSE(thread->Wait());  // not started yet
-    ASSERT_TRUE(thread->Start());
-    EXPECT_FALSE(thread->Start());  // one run per thread object
-    EXPECT_TRUE(thread->Wait());
-    EXPECT_FALSE(thread->Wait());  // already waited for
-    EXPECT_EQ(task.runs.load(), 1);
-    EXPECT_NE(task.runner, std::this_thread::get_id());
-
-    BlockedTask blocked;
-    auto* running = brask::Thread::Create(blocked);
-    ASSERT_TRUE(running->Start());
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(50ms);
-        blocked.release.set_value();
-    });
-    delete running;  // must neither terminate the process nor leave Run behind
-    EXPECT_EQ(blocked.runs.load(), 1);
-    releaser.join();
-}
-
 // A miniature of a datagram queue: a worker that drains a list under the
 // lock and sleeps on the condition between batches.
 struct Queue {

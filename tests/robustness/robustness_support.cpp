@@ -1,4 +1,4 @@
-// Shared pieces of the flood and soak tests (see robustness_support.h).
+// Pieces of the flood test (see robustness_support.h).
 #include "robustness_support.h"
 
 #if defined(__has_feature)
@@ -69,6 +69,7 @@ zksnmp::ServerOptions AgentOptions() {
     o.roCommunities = {"public"};
     o.rwCommunities = {"private"};
     o.users = AgentUsers();
+    for (const zksnmp::UserSpec& u : o.users) o.rwUsers.insert(u.name);
     o.engineId = AgentEngineId();
     o.rows = 20;
     return o;

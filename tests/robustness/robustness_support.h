@@ -1,4 +1,4 @@
-// Shared pieces of the flood and soak tests: the agent they attack (the real
+// Pieces of the flood test: the agent it attacks (the real
 // `zksnmp agent` server, on a free loopback port), its users, a small BER
 // writer for datagrams the library would refuse to build, the live-heap
 // reading used for the memory checks, and the run length.

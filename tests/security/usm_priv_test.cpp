@@ -1,7 +1,7 @@
 // Tests of the privacy protocols (CBC-DES and the CFB128-AES family) from one
 // table: padding, salts and IVs against OpenSSL's one-shot ciphers, framing
-// checks, bounds of the received element, salt uniqueness across objects and
-// threads, key extension, and the library's private OpenSSL context.
+// checks, bounds of the received element, salt uniqueness across objects, and
+// encryption bounds.
 #include "snmp/security/usm_priv.h"
 
 #include <gtest/gtest.h>
@@ -250,29 +250,6 @@ TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
     }
 }
 
-TEST(UsmPrivTest, SaltCountersAreUniqueAcrossThreads) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 2000;
-    std::vector<std::vector<unsigned int>> des(kThreads);
-    std::vector<std::vector<std::uint64_t>> aes(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&des, &aes, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                des[t].push_back(snmp::PrivDES::NextSaltCounter());
-                aes[t].push_back(snmp::PrivAES::NextSalt());
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    std::set<unsigned int> allDes;
-    std::set<std::uint64_t> allAes;
-    for (const auto& values : des) allDes.insert(values.begin(), values.end());
-    for (const auto& values : aes) allAes.insert(values.begin(), values.end());
-    EXPECT_EQ(allDes.size(), static_cast<size_t>(kThreads * kPerThread));
-    EXPECT_EQ(allAes.size(), static_cast<size_t>(kThreads * kPerThread));
-}
-
 TEST(UsmPrivTest, DecryptRejectsBadInputWithoutReadingPastItOrGrowingTheSize) {
     // Regressions among these: the element's length was trusted, so a short
     // datagram made the decryption read past its end; and a plaintext
@@ -378,91 +355,6 @@ TEST(UsmPrivTest, EncryptRefusesShortKeysAndCiphertextThatWouldOverrunItsBuffer)
         EXPECT_FALSE(p.make()->Encrypt(kKey, big.msg(), salt));
         EXPECT_EQ(big.buf().varBinds.length, big.varBindsLength());
     }
-}
-
-TEST(UsmPrivTest, ShortPrivacyKeysAreExtendedOnlyWhereTheCipherNeedsMore) {
-    // Blumenthal appends H(key); Reeder appends the key put through
-    // password-to-key and localisation again (both confirmed against
-    // net-snmp by the captured datagrams). Keys long enough stay whole.
-    const OctetString engine = sectest::RfcEngineId();
-    snmp::AuthMD5 md5;
-    const OctetString kul = Octets("526f5eed9fcce26f8964c2930787d82b");
-    OctetString hashed;
-    ASSERT_TRUE(md5.Digest(kul, nullptr, 0, hashed));
-    OctetString relocalized;
-    OctetString ku;
-    ASSERT_TRUE(md5.PasswordToKey(std::string(reinterpret_cast<const char*>(kul.Data()), 16), ku));
-    ASSERT_TRUE(md5.LocalizeKey(engine, ku, relocalized));
-    struct Case {
-        const char* name;
-        std::unique_ptr<snmp::USMPriv> priv;
-        OctetString expected;
-    };
-    const auto joined = [&kul](const OctetString& tail, unsigned int length) {
-        OctetString out = kul;
-        out += tail;
-        out.Resize(static_cast<int>(length));
-        return out;
-    };
-    Case cases[] = {
-        {"DES", std::make_unique<snmp::PrivDES>(), kul},
-        {"AES128", std::make_unique<snmp::PrivAES128>(), kul},
-        {"AES192", std::make_unique<snmp::PrivAES192>(), joined(hashed, 24)},
-        {"AES256", std::make_unique<snmp::PrivAES256>(), joined(hashed, 32)},
-        {"AES192C", std::make_unique<snmp::PrivAES192C>(), joined(relocalized, 24)},
-        {"AES256C", std::make_unique<snmp::PrivAES256C>(), joined(relocalized, 32)},
-    };
-    for (Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        OctetString key = kul;
-        ASSERT_TRUE(c.priv->ExtendKey(md5, engine, key));
-        EXPECT_EQ(sectest::ToHex(key), sectest::ToHex(c.expected));
-        // A 64-octet SHA-512 key is long enough for every cipher.
-        OctetString longKey(std::string(64, 'L'));
-        snmp::AuthSHA512 sha512;
-        ASSERT_TRUE(c.priv->ExtendKey(sha512, engine, longKey));
-        EXPECT_EQ(longKey, OctetString(std::string(64, 'L')));
-        // Too short with no way to extend it (DES), or nothing to extend.
-        OctetString tooShort = Octets("0102");
-        OctetString empty;
-        EXPECT_EQ(c.priv->ExtendKey(md5, engine, tooShort), std::string(c.name) != "DES");
-        EXPECT_FALSE(c.priv->ExtendKey(md5, engine, empty));
-        EXPECT_TRUE(empty.Empty());
-    }
-}
-
-TEST(UsmPrivTest, LegacyAlgorithmsStayInTheLibrarysOwnOpenSslContext) {
-    // The host's default context is left as the host set it up: the
-    // library's DES-CBC must not make it fetchable there.
-    EVP_CIPHER* before = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
-    const bool hostHasLegacy = before != nullptr || OSSL_PROVIDER_available(nullptr, "legacy");
-    EVP_CIPHER_free(before);
-    if (hostHasLegacy) GTEST_SKIP() << "the host's OpenSSL configuration loads the legacy provider";
-
-    ASSERT_TRUE(snmp::detail::EnsureCryptoReady());
-    ASSERT_NE(snmp::detail::CryptoContext(), nullptr);
-    EXPECT_NE(snmp::detail::CachedCipher("DES-CBC"), nullptr);
-    // A DES message goes through the library all the same.
-    PlainMessage pm(Sequence(20), 1);
-    snmp::PrivDES des;
-    OctetString salt;
-    EXPECT_TRUE(des.Encrypt(kKey, pm.msg(), salt));
-
-    EVP_CIPHER* after = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
-    EXPECT_EQ(after, nullptr);
-    EVP_CIPHER_free(after);
-    EXPECT_FALSE(OSSL_PROVIDER_available(nullptr, "legacy"));
-
-    // A host that wants legacy algorithms loads them itself, and unloading
-    // them again leaves the library's DES in place.
-    OSSL_PROVIDER* hostLegacy = OSSL_PROVIDER_load(nullptr, "legacy");
-    ASSERT_NE(hostLegacy, nullptr);
-    EVP_CIPHER* hostDes = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
-    EXPECT_NE(hostDes, nullptr);
-    EVP_CIPHER_free(hostDes);
-    OSSL_PROVIDER_unload(hostLegacy);
-    PlainMessage again(Sequence(20), 1);
-    EXPECT_TRUE(des.Encrypt(kKey, again.msg(), salt));
 }
 
 }  // namespace

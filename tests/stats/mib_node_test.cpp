@@ -11,26 +11,6 @@ namespace {
 
 using EnumMap = std::map<int, std::string>;
 
-TEST(MibNodeTest, StartsNullTypedAndCopiesAreIndependent) {
-    MibNode node;
-    EXPECT_EQ(node.Type(), 0x05u);
-    EXPECT_TRUE(node.Id().Empty());
-    node.SetType(0x02);
-    node.SetLabel("ifOperStatus");
-    ASSERT_TRUE(node.SetEnums("up=1;down=2"));
-    MibNode copy(node);
-    MibNode assigned;
-    assigned = node;
-    node.SetType(0x04);
-    node.SetLabel("changed");
-    ASSERT_TRUE(node.SetEnum("testing", 3));
-    for (const MibNode* n : {&copy, &assigned}) {
-        EXPECT_EQ(n->Type(), 0x02u);
-        EXPECT_EQ(n->Label(), "ifOperStatus");
-        EXPECT_EQ(n->Enums(), (EnumMap{{1, "up"}, {2, "down"}}));
-    }
-}
-
 TEST(MibNodeTest, EnumerationsKeepTheFirstLabelOfANumberAndStopAtTheFirstBadItem) {
     MibNode node;
     EXPECT_TRUE(node.SetEnum("up", 1));

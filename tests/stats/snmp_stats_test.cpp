@@ -177,52 +177,5 @@ TEST_F(SnmpStatsTest, UsmStatReadsTheCounterOfEachReportType) {
     }
 }
 
-TEST_F(SnmpStatsTest, CopiesKeepTheirCountsAndDestroyStartsAfresh) {
-    SnmpStats* a = SnmpStats::Instance();
-    EXPECT_EQ(SnmpStats::Instance(), a);
-    a->OnReceive(Message());
-    a->OnExcept(Message(), Exception(203));
-    const SnmpStats copy(*a);
-    EXPECT_EQ(Snapshot(copy), Snapshot(*a));
-    SnmpStats::Destroy();
-    EXPECT_EQ(SnmpStats::_instance, nullptr);
-    EXPECT_EQ(SnmpStats::Instance()->InPkts(), 0u);
-    EXPECT_EQ(copy.InPkts(), 1u);
-    EXPECT_EQ(copy.WrongDigest(), 1u);
-}
-
-TEST_F(SnmpStatsTest, CountersAndSingletonAreSafeFromSeveralThreads) {
-    std::vector<SnmpStats*> seen(8, nullptr);
-    std::vector<std::thread> threads;
-    for (auto& slot : seen) threads.emplace_back([&slot] { slot = SnmpStats::Instance(); });
-    for (auto& t : threads) t.join();
-    for (SnmpStats* s : seen) EXPECT_EQ(s, SnmpStats::_instance);
-
-    SnmpStats* stats = SnmpStats::Instance();
-    constexpr unsigned int kEvents = 2000;
-    std::thread traffic([stats] {
-        const Message get = MakeMessage(SnmpVersionV2c, 0xA0, 0, 1);
-        for (unsigned int i = 0; i < kEvents; ++i) {
-            stats->OnReceive(get);
-            stats->OnDecode(get);
-        }
-    });
-    // A reader (the host, or a dispatcher building a Report) never sees a
-    // count go backwards or run ahead.
-    unsigned int last = 0;
-    while (last < kEvents) {
-        const unsigned int now = stats->InPkts();
-        if (now < last || now > kEvents) {
-            ADD_FAILURE() << now << " read after " << last;
-            break;
-        }
-        last = now;
-        (void)stats->USMStat(200);
-    }
-    traffic.join();
-    EXPECT_EQ(stats->InGets(), kEvents);
-    EXPECT_EQ(stats->InTotalReqVars(), kEvents);
-}
-
 }  // namespace
 }  // namespace snmp

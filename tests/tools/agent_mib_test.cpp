@@ -199,6 +199,82 @@ TEST_F(AgentMibTest, SetChecksEveryBindingFirstAndAppliesAllOrNone) {
     }
 }
 
+TEST(MibViewTest, ContainsWholeArcsOfAnyRootOnly) {
+    MibView view;
+    EXPECT_TRUE(view.Contains(O("1.3.6.1.2.1.1.1.0")));
+    view.Add(O("1.3.6.1.2.1.1.5"));
+    view.Add(O("1.3.6.1.4.1.99999.2"));
+    view.Add(O("1.3.6.1.4.1.99999.2.1.1.2"));  // nested in the one before
+    const std::pair<const char*, bool> cases[] = {
+        {"1.3.6.1.2.1.1.5", true},           {"1.3.6.1.2.1.1.5.0", true},
+        {"1.3.6.1.2.1.1.50", false},         {"1.3.6.1.2.1.1", false},
+        {"1.3.6.1.4.1.99999.2.1.1.9.3", true}, {"1.3.6.1.4.1.99999.3", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        EXPECT_EQ(view.Contains(O(c.first)), c.second);
+    }
+}
+
+TEST_F(AgentMibTest, NothingOutsideTheViewIsReadWalkedOrSet) {
+    MibView view;
+    view.Add(O("1.3.6.1.2.1.1.5"));
+    view.Add(O("1.3.6.1.4.1.99999.2.1.1.2"));
+    const std::vector<std::string> visible{".1.3.6.1.2.1.1.5.0", ".1.3.6.1.4.1.99999.2.1.1.2.1",
+                                           ".1.3.6.1.4.1.99999.2.1.1.2.2",
+                                           ".1.3.6.1.4.1.99999.2.1.1.2.3"};
+    for (const auto version : {SnmpVersionV2c, SnmpVersionV1}) {
+        SCOPED_TRACE(version == SnmpVersionV1 ? "v1" : "v2c");
+        // A GetNext walk from the top sees the view's instances only, then
+        // the end of the view.
+        std::vector<std::string> walked;
+        MibAnswer a;
+        snmp::VarBindList cursor = Names({"1.3"});
+        for (int i = 0; i < 10; ++i) {
+            a = mib.Process(version, snmp::PduGetNextRequest, cursor, 0, 0, true, 100000, view);
+            if (a.errorStatus != kNoError || a.vbs.front().Value().Type() == 0x82) break;
+            walked.push_back(Name(a.vbs.front()));
+            cursor = Names({walked.back().c_str()});
+        }
+        EXPECT_EQ(walked, visible);
+        EXPECT_EQ(a.errorStatus, version == SnmpVersionV1 ? kNoSuchName : kNoError);
+        // A Get of an instance that exists outside the view finds nothing.
+        a = mib.Process(version, snmp::PduGetRequest,
+                        Names({"1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.1.0"}), 0, 0, true, 100000,
+                        view);
+        if (version == SnmpVersionV1) {
+            EXPECT_EQ(a.errorStatus, kNoSuchName);
+            EXPECT_EQ(a.errorIndex, 2);
+        } else {
+            ASSERT_EQ(a.vbs.size(), 2U);
+            EXPECT_EQ(a.vbs.front().Value().Type(), 0x04U);
+            EXPECT_EQ(a.vbs.back().Value().Type(), 0x80U);
+        }
+        // Setting outside the view is refused as no access, also for a name
+        // that does not exist, and nothing of the request is applied.
+        for (const char* outside : {"1.3.6.1.2.1.1.4.0", "1.3.6.1.2.1.1.99.0"}) {
+            SCOPED_TRACE(outside);
+            snmp::VarBindList set;
+            set.push_back(snmp::VarBind(O("1.3.6.1.2.1.1.5.0"), Text("changed")));
+            set.push_back(snmp::VarBind(O(outside), Text("x")));
+            a = mib.Process(version, snmp::PduSetRequest, set, 0, 0, true, 100000, view);
+            EXPECT_EQ(a.errorStatus, version == SnmpVersionV1 ? kNoSuchName : kNoAccess);
+            EXPECT_EQ(a.errorIndex, 2);
+            snmp::AsnValue name;
+            ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.5.0"), name));
+            EXPECT_EQ(name.String(), snmp::OctetString("name"));
+        }
+    }
+    // GetBulk: the same instances, then endOfMibView for the repeater.
+    const MibAnswer bulk = mib.Process(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3"}), 0,
+                                       8, true, 100000, view);
+    std::vector<std::string> names = NamesOf(bulk);
+    ASSERT_EQ(names.size(), visible.size() + 1);
+    EXPECT_EQ(bulk.vbs.back().Value().Type(), 0x82U);
+    names.pop_back();
+    EXPECT_EQ(names, visible);
+}
+
 // Encodes one binding with the library's BER codec.
 unsigned int LibrarySize(const snmp::VarBind& vb) {
     unsigned char buf[600];

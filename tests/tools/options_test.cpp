@@ -12,6 +12,12 @@
 namespace zksnmp {
 namespace {
 
+snmp::ObjectId O(const char* text) {
+    snmp::ObjectId oid;
+    EXPECT_TRUE(oid.Set(text)) << text;
+    return oid;
+}
+
 TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
     ClientOptions o;
     std::vector<std::string> operands;
@@ -176,6 +182,43 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
         UserSpec u;
         EXPECT_FALSE(ParseUserSpec(spec, u, error));
     }
+    EXPECT_TRUE(o.rwUsers.empty());
+    EXPECT_TRUE(o.minLevels.empty());
+    EXPECT_TRUE(o.userViews.empty() && o.communityViews.empty());
+
+    // --view and --level belong to the community or user just before them.
+    ASSERT_TRUE(ParseServerArgs({"--community", "pub", "--view", "1.3.6.1.2.1.1", "--rw-user",
+                                 "rw:SHA:secret111:AES:secret222", "--level", "authNoPriv",
+                                 "--view", "1.3.6.1.4", "--view", "1.3.6.1.6", "--user", "ro"},
+                                true, o, error))
+        << error;
+    EXPECT_EQ(o.rwUsers, std::set<std::string>{"rw"});
+    ASSERT_EQ(o.users.size(), 2U);
+    EXPECT_EQ(o.minLevels, (std::map<std::string, snmp::v3SecurityLevel>{
+                               {"rw", snmp::SecLevelAuthNoPriv}}));
+    ASSERT_EQ(o.communityViews.count("pub"), 1U);
+    EXPECT_TRUE(o.communityViews["pub"].Contains(O("1.3.6.1.2.1.1.5.0")));
+    EXPECT_FALSE(o.communityViews["pub"].Contains(O("1.3.6.1.4.1")));
+    ASSERT_EQ(o.userViews.count("rw"), 1U);
+    EXPECT_TRUE(o.userViews["rw"].Contains(O("1.3.6.1.4.1")));
+    EXPECT_TRUE(o.userViews["rw"].Contains(O("1.3.6.1.6.3")));
+    EXPECT_FALSE(o.userViews["rw"].Contains(O("1.3.6.1.2.1.1.5.0")));
+    EXPECT_EQ(o.userViews.count("ro"), 0U);
+
+    const std::vector<std::vector<std::string>> refused = {
+        {"--view", "1.3.6"},                                       // no principal yet
+        {"--community", "c", "--level", "authNoPriv"},             // a level for a community
+        {"--user", "u:SHA:secret111", "--level", "authPriv"},      // no privacy password
+        {"--user", "u", "--level", "authNoPriv"},                  // no authentication password
+        {"--user", "u", "--level", "secret"},
+        {"--user", "u", "--view", "1.x"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(args.front() + " " + args.back());
+        EXPECT_FALSE(ParseServerArgs(args, true, o, error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_FALSE(ParseServerArgs({"--user", "u", "--view", "1.3"}, false, o, error));
     EXPECT_FALSE(ParseServerArgs({"--mib", "x"}, false, o, error));
     EXPECT_FALSE(ParseServerArgs({"--rows", "100001"}, true, o, error));
 }

@@ -1,8 +1,9 @@
 // The received-datagram queue: arrival order across batches, a throwing
-// consumer, the bound and its drop count, freeing of waiting records,
-// start/stop rules and the log lines.
+// consumer, the bound and its drop count, fair service of sender addresses,
+// freeing of waiting records, start/stop rules and the log lines.
 #include "snmp/transport/udp_data_queue.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -116,6 +117,58 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
     unbounded.SetLimit(0, 0);
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(unbounded.AddItem(Item(c, 1, 1000)));
     EXPECT_EQ(unbounded.Pending(), 200u);
+}
+
+UdpDataItem From(unsigned int address, UdpDataItem item) {
+    item.from.v4.sin_family = AF_INET;
+    item.from.v4.sin_addr.s_addr = htonl(address);
+    return item;
+}
+
+TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) {
+    const unsigned int a = 0x7F000001, b = 0x7F000002, c3 = 0x7F000003;
+    Consumer c;
+    // Full of a's records: a record of an address that holds fewer displaces
+    // the newest of the one that holds the most; a record of that one is
+    // dropped itself. Every drop is counted, and reported as false.
+    CUdpDataQueue full("full");
+    full.SetLimit(4, 0);
+    for (unsigned char n = 1; n <= 4; ++n) ASSERT_TRUE(full.AddItem(From(a, Item(c, n, 1))));
+    EXPECT_FALSE(full.AddItem(From(b, Item(c, 20, 1))));
+    EXPECT_FALSE(full.AddItem(From(a, Item(c, 5, 1))));
+    EXPECT_FALSE(full.AddItem(From(c3, Item(c, 30, 1))));
+    EXPECT_FALSE(full.AddItem(From(b, Item(c, 21, 1))));  // b 1, a 2 before
+    EXPECT_FALSE(full.AddItem(From(b, Item(c, 22, 1))));  // b 2, a 1 before
+    EXPECT_EQ(full.Dropped(), 5u);
+    EXPECT_EQ(full.Pending(), 4u);
+    full.Start();
+    ASSERT_TRUE(c.WaitSeen(4));
+    full.Stop();
+    EXPECT_EQ(c.Seen(),
+              (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
+
+    // Served in turn: b's record waits for one turn of a's, not for all of
+    // them; each address's records keep their order.
+    Consumer d;
+    CUdpDataQueue q("turns");
+    const size_t flood = 2 * CUdpDataQueue::kTurn + 3;
+    for (size_t n = 0; n < flood; ++n) {
+        ASSERT_TRUE(q.AddItem(From(a, Item(d, static_cast<unsigned char>(n), 1))));
+    }
+    ASSERT_TRUE(q.AddItem(From(b, Item(d, 200, 2))));
+    ASSERT_TRUE(q.AddItem(From(b, Item(d, 201, 2))));
+    q.Start();
+    ASSERT_TRUE(d.WaitSeen(flood + 2));
+    q.Stop();
+    std::vector<std::string> expected;
+    for (size_t n = 0; n < flood; ++n) {
+        expected.push_back(std::to_string(n) + "/1/161");
+        if (n + 1 == CUdpDataQueue::kTurn) {
+            expected.push_back("200/2/161");
+            expected.push_back("201/2/161");
+        }
+    }
+    EXPECT_EQ(d.Seen(), expected);
 }
 
 TEST(UdpDataQueue, OneThreadPerStartAndItsLogLines) {

@@ -73,37 +73,6 @@ TEST(ObjectIdTest, ParsesAndPrintsDottedTextAndRejectsMalformedOrOverflowingArcs
     }
 }
 
-TEST(ObjectIdTest, EditingFromArraysItselfAndTheFront) {
-    const unsigned int ids[] = {1, 3, 6, 1};
-    ObjectId oid(ids, 4);
-    EXPECT_FALSE(oid.Set(nullptr, 4));
-    EXPECT_EQ(oid.Length(), 4U) << "a null array must change nothing";
-    EXPECT_FALSE(oid.Set(ids, 0));
-    EXPECT_EQ(oid.Id(), nullptr);
-
-    oid.Set(ids, 2);
-    oid += 6U;
-    oid += Oid("1.4");
-    oid += oid;
-    EXPECT_EQ(Of(oid), (Arcs{1, 3, 6, 1, 4, 1, 3, 6, 1, 4}));
-    oid.Resize(2);
-    oid.Resize(4);
-    EXPECT_EQ(Of(oid), (Arcs{1, 3, 0, 0}));
-    oid.Resize(-1);
-    EXPECT_TRUE(oid.Empty());
-
-    ObjectId front = Oid("1.3");
-    EXPECT_EQ(front.PopFront(), 1U);
-    EXPECT_EQ(front.PopFront(), 3U);
-    EXPECT_EQ(front.PopFront(), 0U) << "popping an empty identifier";
-    EXPECT_TRUE(front.Empty());
-
-    const ObjectId source = Oid("1.2.3");
-    ObjectId copy(source);
-    copy[0] = 7;
-    EXPECT_EQ(Of(source), (Arcs{1, 2, 3}));
-}
-
 TEST(ObjectIdTest, CompareUsesSnmpOrderingAndPrefixes) {
     struct Case {
         const char* a;
@@ -155,22 +124,6 @@ TEST(ObjectIdTest, MakeIndexCopiesOnlyTheBytesTheStringHolds) {
         }
         EXPECT_EQ(Of(oid), c.arcs);
     }
-}
-
-TEST(ExceptionTest, KeepsTypeAndBoundedDescription) {
-    EXPECT_STREQ(snmp::Exception(14).Descr(), "");
-    EXPECT_STREQ(snmp::Exception(5, nullptr).Descr(), "");
-    const snmp::Exception negative(-3, "msgID negative");
-    EXPECT_EQ(negative.Type(), -3);
-    EXPECT_STREQ(negative.Descr(), "msgID negative");
-
-    const std::string exact(1023, 'y');
-    EXPECT_EQ(std::string(snmp::Exception(1, exact.c_str()).Descr()), exact);
-    const std::string longText(2000, 'x');
-    snmp::Exception copy = negative;
-    copy = snmp::Exception(0, longText.c_str());
-    EXPECT_EQ(copy.Type(), 0);
-    EXPECT_EQ(std::string(copy.Descr()), longText.substr(0, 1023));
 }
 
 }  // namespace

@@ -16,37 +16,6 @@ Bytes Of(const OctetString& s) {
     return Bytes(s.Data(), s.Data() + s.Size());
 }
 
-TEST(OctetStringTest, EditingKeepsExactBytesAndEmptyHasNoData) {
-    const unsigned char raw[] = {0x00, 0x80, 0xFF, 0x41};
-    EXPECT_EQ(Of(OctetString(raw, 4)), (Bytes{0x00, 0x80, 0xFF, 0x41}));
-    EXPECT_EQ(OctetString(std::string("a\0b", 3)).Size(), 3U) << "embedded NUL kept";
-
-    OctetString s("ab");
-    s.Resize(4);
-    EXPECT_EQ(Of(s), (Bytes{0x61, 0x62, 0x00, 0x00}));
-    s.Resize(-3);
-    EXPECT_TRUE(s.Empty());
-    EXPECT_EQ(s.Data(), nullptr);
-    EXPECT_TRUE(s == std::string());
-    EXPECT_FALSE(s == std::string("a"));
-
-    s.Set(3, 0xFF);
-    s += static_cast<unsigned char>(0xE9);
-    s += OctetString("12");
-    EXPECT_EQ(Of(s), (Bytes{0xFF, 0xFF, 0xFF, 0xE9, '1', '2'}));
-    EXPECT_FALSE(OctetString("abc") == std::string("abd"));
-    EXPECT_FALSE(OctetString("abc") == std::string("abcd"));
-
-    OctetString copy(s);
-    copy[0] = 0x55;
-    EXPECT_EQ(s[0], 0xFF) << "copy shares storage with its source";
-
-    // A null source gives an empty string rather than a read through it.
-    EXPECT_TRUE(OctetString(nullptr, 16).Empty());
-    s.Set(nullptr, 8);
-    EXPECT_TRUE(s.Empty());
-}
-
 TEST(OctetStringTest, AppendingOrSettingFromItselfReadsBeforeReallocating) {
     OctetString s("abc");
     s += s;
@@ -95,21 +64,6 @@ TEST(OctetStringTest, XorStaysWithinEveryOperandAndAllowsAliasing) {
     OctetString shortOut("xy");
     OctetString::XOR(shortOut, OctetString("abcdefgh"), OctetString("ABCDEFGH"));
     EXPECT_EQ(Of(shortOut), (Bytes{0x20, 0x20})) << "XOR must never resize its output";
-}
-
-TEST(BitStringTest, CarriesUnusedBitsThroughCopies) {
-    EXPECT_EQ(BitString().UnusedBits(), 0);
-    const unsigned char raw[] = {0xF0, 0x0F};
-    BitString bits(raw, 2);
-    bits.SetUnusedBits(3);
-    const BitString copy(bits);
-    BitString assigned;
-    assigned = bits;
-    const BitString* const both[] = {&copy, &assigned};
-    for (const BitString* b : both) {
-        EXPECT_EQ(b->UnusedBits(), 3);
-        EXPECT_EQ(b->Compare(bits), 0);
-    }
 }
 
 }  // namespace

@@ -90,30 +90,4 @@ TEST(VarBindListTest, OrderingIsAStrictWeakOrderByName) {
     EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
 }
 
-TEST(VarBindListTest, CopiesEveryBindingDeeply) {
-    EXPECT_EQ(VarBind().Value().Type(), 0x05U);
-    VarBind added;
-    added.SetObjId(Oid("1.3.6.1.2.1.1.6.0"));
-    AsnValue location(0x04);
-    location.SetString(OctetString("lab"));
-    added.SetAsnValue(location);
-    location.String() += '!';  // the binding holds a copy
-
-    VarBindList source;
-    source.push_back(Bind("1.3.6.1.2.1.1.7.0", 72));
-    source.push_back(added);
-    VarBindList assigned;
-    assigned.push_back(Bind("9.9", 9));
-    assigned = source;
-    VarBindList copy(source);
-    assigned.front().Value().SetInteger(0);
-    copy.back().Value().String() += '2';
-
-    EXPECT_EQ(source.front().Value().Integer(), 72);
-    std::string text;
-    source.back().Value().MakeStr(text);
-    EXPECT_EQ(text, "lab");
-    EXPECT_EQ(NamesOf(assigned), NamesOf(source));
-}
-
 }  // namespace

@@ -137,6 +137,25 @@ unsigned int TlvSize(unsigned int content) {
 const snmp::ObjectId AgentMib::kTableEntry = Oid("1.3.6.1.4.1.99999.2.1.1");
 const snmp::ObjectId AgentMib::kTableRows = Oid("1.3.6.1.4.1.99999.2.2.0");
 
+bool MibView::Contains(const snmp::ObjectId& oid) const {
+    if (subtrees_.empty()) {
+        return true;
+    }
+    for (const snmp::ObjectId& root : subtrees_) {
+        if (oid.Length() >= root.Length() && oid.Compare(root, root.Length()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const snmp::ObjectId* MibView::NextRoot(const snmp::ObjectId& oid) const {
+    // A root before `oid` that is not a prefix of it differs from it in an
+    // earlier, smaller arc: its whole subtree lies before `oid`.
+    auto it = subtrees_.upper_bound(oid);
+    return it == subtrees_.end() ? nullptr : &*it;
+}
+
 unsigned int EncodedSize(const snmp::VarBind& vb) {
     return TlvSize(TlvSize(OidContentSize(vb.Objid())) + TlvSize(ValueContentSize(vb.Value())));
 }
@@ -319,16 +338,29 @@ snmp::AsnValue AgentMib::ValueOf(const Entry& e) const {
     return e.getter ? e.getter() : e.value;
 }
 
-AgentMib::Map::const_iterator AgentMib::NextAfter(const snmp::ObjectId& oid, bool v1) const {
+AgentMib::Map::const_iterator AgentMib::NextAfter(const snmp::ObjectId& oid, bool v1,
+                                                  const MibView& view) const {
     auto it = entries_.upper_bound(oid);
-    // SNMPv1 has no Counter64: a v1 manager walks past such instances.
-    while (v1 && it != entries_.end() && IsCounter64(ValueOf(it->second).Type())) {
-        ++it;
+    while (it != entries_.end()) {
+        if (!view.Contains(it->first)) {
+            const snmp::ObjectId* root = view.NextRoot(it->first);
+            it = root == nullptr ? entries_.end() : entries_.lower_bound(*root);
+        } else if (v1 && IsCounter64(ValueOf(it->second).Type())) {
+            // SNMPv1 has no Counter64: a v1 manager walks past such instances.
+            ++it;
+        } else {
+            break;
+        }
     }
     return it;
 }
 
-snmp::VarBind AgentMib::GetOne(const snmp::ObjectId& oid, bool v1, bool& missing) const {
+snmp::VarBind AgentMib::GetOne(const snmp::ObjectId& oid, bool v1, const MibView& view,
+                               bool& missing) const {
+    missing = true;
+    if (!view.Contains(oid)) {
+        return snmp::VarBind(oid, snmp::AsnValue(kNoSuchObject));
+    }
     missing = false;
     auto it = entries_.find(oid);
     if (it != entries_.end()) {
@@ -347,8 +379,9 @@ snmp::VarBind AgentMib::GetOne(const snmp::ObjectId& oid, bool v1, bool& missing
     return snmp::VarBind(oid, snmp::AsnValue(instance ? kNoSuchInstance : kNoSuchObject));
 }
 
-snmp::VarBind AgentMib::GetNextOne(const snmp::ObjectId& oid, bool v1, bool& missing) const {
-    auto it = NextAfter(oid, v1);
+snmp::VarBind AgentMib::GetNextOne(const snmp::ObjectId& oid, bool v1, const MibView& view,
+                                   bool& missing) const {
+    auto it = NextAfter(oid, v1, view);
     missing = it == entries_.end();
     if (missing) {
         return snmp::VarBind(oid, snmp::AsnValue(kEndOfMibView));
@@ -358,15 +391,15 @@ snmp::VarBind AgentMib::GetNextOne(const snmp::ObjectId& oid, bool v1, bool& mis
 
 MibAnswer AgentMib::Process(snmp::SnmpVersion version, unsigned int pduType,
                             const snmp::VarBindList& request, int nonRepeaters, int maxRepetitions,
-                            bool mayWrite, unsigned int room) {
+                            bool mayWrite, unsigned int room, const MibView& view) {
     std::lock_guard<std::mutex> guard(lock_);
     const bool v1 = version == snmp::SnmpVersionV1;
     MibAnswer answer;
     if (pduType == snmp::PduSetRequest) {
-        return Set(v1, request, mayWrite);
+        return Set(v1, request, mayWrite, view);
     }
     if (pduType == snmp::PduGetBulkRequest && !v1) {
-        return Bulk(request, nonRepeaters, maxRepetitions, room);
+        return Bulk(request, nonRepeaters, maxRepetitions, room, view);
     }
     if (pduType != snmp::PduGetRequest && pduType != snmp::PduGetNextRequest) {
         answer.errorStatus = kGenErr;
@@ -378,8 +411,9 @@ MibAnswer AgentMib::Process(snmp::SnmpVersion version, unsigned int pduType,
     for (const snmp::VarBind& vb : request) {
         ++index;
         bool missing = false;
-        snmp::VarBind out = pduType == snmp::PduGetRequest ? GetOne(vb.Objid(), v1, missing)
-                                                           : GetNextOne(vb.Objid(), v1, missing);
+        snmp::VarBind out = pduType == snmp::PduGetRequest
+                                ? GetOne(vb.Objid(), v1, view, missing)
+                                : GetNextOne(vb.Objid(), v1, view, missing);
         if (v1 && missing) {
             answer.errorStatus = kNoSuchName;
             answer.errorIndex = index;
@@ -397,7 +431,7 @@ MibAnswer AgentMib::Process(snmp::SnmpVersion version, unsigned int pduType,
 }
 
 MibAnswer AgentMib::Bulk(const snmp::VarBindList& request, int nonRepeaters, int maxRepetitions,
-                         unsigned int room) const {
+                         unsigned int room, const MibView& view) const {
     MibAnswer answer;
     const int count = static_cast<int>(request.size());
     const int n = std::min(std::max(nonRepeaters, 0), count);
@@ -406,7 +440,7 @@ MibAnswer AgentMib::Bulk(const snmp::VarBindList& request, int nonRepeaters, int
     bool missing = false;
     auto it = request.begin();
     for (int i = 0; i < n; ++i, ++it) {
-        snmp::VarBind out = GetNextOne(it->Objid(), false, missing);
+        snmp::VarBind out = GetNextOne(it->Objid(), false, view, missing);
         used += EncodedSize(out);
         if (used > room) {
             // Not even the non-repeaters fit.
@@ -423,7 +457,7 @@ MibAnswer AgentMib::Bulk(const snmp::VarBindList& request, int nonRepeaters, int
     for (int rep = 0; rep < m && !cursor.empty(); ++rep) {
         bool allEnded = true;
         for (snmp::ObjectId& c : cursor) {
-            snmp::VarBind out = GetNextOne(c, false, missing);
+            snmp::VarBind out = GetNextOne(c, false, view, missing);
             const unsigned int size = EncodedSize(out);
             if (used + size > room || answer.vbs.size() >= kMaxBulkBindings) {
                 return answer;
@@ -440,7 +474,8 @@ MibAnswer AgentMib::Bulk(const snmp::VarBindList& request, int nonRepeaters, int
     return answer;
 }
 
-MibAnswer AgentMib::Set(bool v1, const snmp::VarBindList& request, bool mayWrite) {
+MibAnswer AgentMib::Set(bool v1, const snmp::VarBindList& request, bool mayWrite,
+                        const MibView& view) {
     MibAnswer answer;
     answer.vbs = request;
     int index = 0;
@@ -451,7 +486,9 @@ MibAnswer AgentMib::Set(bool v1, const snmp::VarBindList& request, bool mayWrite
             answer.errorIndex = index;
             return answer;
         };
-        if (!mayWrite) {
+        // Outside the view is checked before existence, so that a Set does
+        // not tell which names exist where the requester may not look.
+        if (!mayWrite || !view.Contains(vb.Objid())) {
             return fail(kNoAccess, kNoSuchName);
         }
         auto it = entries_.find(vb.Objid());

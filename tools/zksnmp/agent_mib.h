@@ -31,6 +31,7 @@ enum ErrorStatus {
     kWrongLength = 8,
     kNoCreation = 11,
     kNotWritable = 17,
+    kAuthorizationError = 16,
 };
 
 // The answer to one request: error-status, error-index and the bindings of
@@ -39,6 +40,20 @@ struct MibAnswer {
     int errorStatus = kNoError;
     int errorIndex = 0;
     snmp::VarBindList vbs;
+};
+
+// The subtrees a community or user may reach; with none, the whole MIB.
+class MibView {
+public:
+    void Add(const snmp::ObjectId& subtree) { subtrees_.insert(subtree); }
+    bool All() const { return subtrees_.empty(); }
+    bool Contains(const snmp::ObjectId& oid) const;
+    // The root of the first subtree after `oid`, which no subtree contains;
+    // null when there is none.
+    const snmp::ObjectId* NextRoot(const snmp::ObjectId& oid) const;
+
+private:
+    std::set<snmp::ObjectId> subtrees_;
 };
 
 // Octets one binding takes inside the variable-bindings SEQUENCE.
@@ -78,13 +93,15 @@ public:
 
     // Answers a Get (0xA0), GetNext (0xA1), GetBulk (0xA5) or Set (0xA3)
     // request. `mayWrite` tells whether the requester may set; `room` is the
-    // room for the response's bindings (EncodedSize summed). SNMPv1 gets
+    // room for the response's bindings (EncodedSize summed). Outside `view`
+    // an instance does not exist for reading and may not be set (noAccess):
+    // GetNext and GetBulk step over it. SNMPv1 gets
     // noSuchName / badValue errors and never sees Counter64 values; SNMPv2c and
     // SNMPv3 get exception values and the SNMPv2 error codes. A Set applies
     // every binding or none.
     MibAnswer Process(snmp::SnmpVersion version, unsigned int pduType,
                       const snmp::VarBindList& request, int nonRepeaters, int maxRepetitions,
-                      bool mayWrite, unsigned int room);
+                      bool mayWrite, unsigned int room, const MibView& view = MibView());
 
     // The current value of an instance; false when there is none.
     bool Lookup(const snmp::ObjectId& oid, snmp::AsnValue& value);
@@ -103,13 +120,15 @@ private:
     using Map = std::map<snmp::ObjectId, Entry>;
 
     snmp::AsnValue ValueOf(const Entry& e) const;
-    // The first usable instance after `oid`, or end().
-    Map::const_iterator NextAfter(const snmp::ObjectId& oid, bool v1) const;
-    snmp::VarBind GetOne(const snmp::ObjectId& oid, bool v1, bool& missing) const;
-    snmp::VarBind GetNextOne(const snmp::ObjectId& oid, bool v1, bool& missing) const;
+    // The first usable instance in `view` after `oid`, or end().
+    Map::const_iterator NextAfter(const snmp::ObjectId& oid, bool v1, const MibView& view) const;
+    snmp::VarBind GetOne(const snmp::ObjectId& oid, bool v1, const MibView& view,
+                         bool& missing) const;
+    snmp::VarBind GetNextOne(const snmp::ObjectId& oid, bool v1, const MibView& view,
+                             bool& missing) const;
     MibAnswer Bulk(const snmp::VarBindList& request, int nonRepeaters, int maxRepetitions,
-                   unsigned int room) const;
-    MibAnswer Set(bool v1, const snmp::VarBindList& request, bool mayWrite);
+                   unsigned int room, const MibView& view) const;
+    MibAnswer Set(bool v1, const snmp::VarBindList& request, bool mayWrite, const MibView& view);
     void AddLocked(const snmp::ObjectId& oid, Entry entry);
 
     std::mutex lock_;

@@ -12,8 +12,6 @@
 namespace zksnmp {
 namespace {
 
-constexpr unsigned kEndOfExceptions = 0x82;
-
 // Collects the output of a command: text lines as they come, or one JSON
 // array at the end.
 class Printer {
@@ -214,50 +212,19 @@ bool ParseSetTriples(const std::vector<std::string>& words, size_t first, snmp::
 }
 
 WalkEnd Walk(ClientSession& session, const snmp::ObjectId& root,
-             const std::function<void(const snmp::VarBind&)>& sink, std::string& error,
-             unsigned int* requests) {
-    const ClientOptions& options = session.Options();
-    const bool bulk = options.bulk && options.version != snmp::SnmpVersionV1;
-    snmp::ObjectId cursor = root;
-    for (;;) {
-        snmp::VarBindList vbs;
-        vbs.push_back(snmp::VarBind(cursor, snmp::AsnValue()));
-        if (requests != nullptr) {
-            ++*requests;
-        }
-        auto response =
-            session.Request(bulk ? snmp::PduGetBulkRequest : snmp::PduGetNextRequest, vbs, error);
-        if (!response) {
-            return WalkEnd::Error;
-        }
-        if (response->ErrStat() != 0) {
-            // SNMPv1 agents say noSuchName past the last instance.
-            if (options.version == snmp::SnmpVersionV1 && response->ErrStat() == 2) {
-                return WalkEnd::Done;
-            }
-            error = "Error in packet: " + ErrorStatusName(response->ErrStat());
-            return WalkEnd::Error;
-        }
-        if (response->VarBinds().empty()) {
-            return WalkEnd::Done;
-        }
-        for (const snmp::VarBind& vb : response->VarBinds()) {
-            const unsigned int type = vb.Value().Type();
-            if (type >= 0x80 && type <= kEndOfExceptions) {
-                return WalkEnd::Done;
-            }
-            if (vb.Objid().Length() <= root.Length() ||
-                vb.Objid().Compare(root, root.Length()) != 0) {
-                return WalkEnd::Done;
-            }
-            if (vb.Objid().Compare(cursor) <= 0) {
-                error = "OID not increasing: " + OidText(cursor) + " >= " + OidText(vb.Objid());
-                return WalkEnd::Error;
-            }
-            sink(vb);
-            cursor = vb.Objid();
-        }
+             const std::function<void(const snmp::VarBind&)>& sink, std::string& error) {
+    snmp::SessionResult r;
+    const bool ok = session.Run(
+        [&root](snmp::Session& s, snmp::Session::TargetId id) { return s.Walk(id, root); }, r,
+        error);
+    if (ok && r.errorStatus != 0) {
+        error = "Error in packet: " + ErrorStatusName(r.errorStatus);
     }
+    // What came before a failure is shown too, as the usual tools do.
+    for (const snmp::VarBind& vb : r.vbs) {
+        sink(vb);
+    }
+    return ok && r.errorStatus == 0 ? WalkEnd::Done : WalkEnd::Error;
 }
 
 int RunGet(const std::vector<std::string>& args) {

@@ -20,18 +20,18 @@ int RunWalk(const std::vector<std::string>& args);
 int RunSet(const std::vector<std::string>& args);
 int RunTrap(const std::vector<std::string>& args);
 int RunInform(const std::vector<std::string>& args);
+// table, usm passwd (session_commands.cpp).
+int RunTable(const std::vector<std::string>& args);
+int RunUsm(const std::vector<std::string>& args);
 
 // How a walk ended.
 enum class WalkEnd { Done, Error };
 
-// Walks the subtree of `root` with GetNext, or GetBulk when the session's
-// options ask for it, giving each binding to `sink`. It stops at the end of
-// the subtree, at an exception value, at SNMPv1's noSuchName, and (as an
-// error) at an OID that does not increase. `error` explains an Error;
-// `requests` counts the requests sent.
+// Walks the subtree of `root` with the library session (GetBulk when the
+// options ask for it), giving each binding to `sink`. `error` explains an
+// Error (an OID that does not increase is one).
 WalkEnd Walk(ClientSession& session, const snmp::ObjectId& root,
-             const std::function<void(const snmp::VarBind&)>& sink, std::string& error,
-             unsigned int* requests = nullptr);
+             const std::function<void(const snmp::VarBind&)>& sink, std::string& error);
 
 // Reads `OID TYPE VALUE` triples into bindings. False with a reason.
 bool ParseSetTriples(const std::vector<std::string>& words, size_t first, snmp::VarBindList& out,

@@ -1,7 +1,6 @@
 // `zksnmp demo`: an agent and a notification receiver on 127.0.0.1, polled by
 // this same process over SNMPv1, SNMPv2c and SNMPv3 at every security level
-// and protocol pair, each SNMPv3 user starting from an unknown engine; then a
-// second pair on ::1, polled once per version.
+// and protocol pair, each SNMPv3 user starting from an unknown engine.
 #include "demo.h"
 
 #include <chrono>
@@ -15,6 +14,7 @@
 #include "protocols.h"
 #include "server.h"
 #include "session.h"
+#include "snmp/session.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
 #include "value_text.h"
@@ -56,19 +56,22 @@ std::vector<Security> Matrix() {
     return m;
 }
 
-ClientOptions OptionsFor(const Security& s, const brask::IpAddr& host, unsigned short port,
-                         bool write) {
-    ClientOptions o;
-    o.version = s.version;
-    o.community = write ? "private" : "public";
-    o.user = s.user;
-    o.level = LevelOf(s.user);
-    o.timeout = 2.0;
-    o.retries = 2;
-    o.addr = host;
-    o.port = port;
-    o.host = brask::IpEndpoint(host, port).ToString();
-    return o;
+// One target of a row's session: the agent or the receiver, reached with
+// the row's version and security.
+snmp::SessionTarget TargetFor(const Security& s, unsigned short port, const std::string& community,
+                              unsigned int maxRepetitions) {
+    snmp::SessionTarget t;
+    t.target = snmp::Target(brask::IpAddr(0x7F000001U), port);
+    t.target.SetVersion(s.version);
+    t.target.SetCommunity(community);
+    if (s.version == snmp::SnmpVersionV3) {
+        t.target.SetSecAttributes(MakeAttributes(s.user));
+        t.target.SetSecLevel(LevelOf(s.user));
+    }
+    t.timeoutMs = 2000;
+    t.retries = 2;
+    t.maxRepetitions = maxRepetitions;
+    return t;
 }
 
 class Table {
@@ -115,171 +118,101 @@ double Since(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-// Destroying a dispatcher empties the process-wide observer list (the
-// statistics included) until the next one starts, so every session of the
-// demo lives until the end: `keep` holds them.
-ClientSession& NewSession(std::vector<std::unique_ptr<ClientSession>>& keep,
-                          const ClientOptions& options,
-                          const snmp::OctetString& localEngineId = snmp::OctetString()) {
-    keep.push_back(std::make_unique<ClientSession>(options, localEngineId));
-    return *keep.back();
+std::string Failure(const snmp::SessionResult& r) {
+    return r.status == snmp::SessionStatus::Report ? ReportText(r.reportOid) : r.Describe();
 }
 
-void Poll(const Security& sec, const brask::IpAddr& host, unsigned short agentPort,
-          unsigned short listenPort, Arrivals& arrivals, Table& table,
-          std::vector<std::unique_ptr<ClientSession>>& keep) {
-    std::string error;
-    // Reads, walks and bulk walks share one session: the first SNMPv3 request
-    // discovers the agent's engine, the later ones reuse what it learnt.
-    ClientOptions options = OptionsFor(sec, host, agentPort, true);
-    ClientSession& session = NewSession(keep, options);
-    if (!session.Open(error)) {
-        table.Row("open", sec.label, false, error, 0);
+// One row of the matrix on a session of its own, freed when the row is done:
+// the first SNMPv3 request discovers the agent's engine, the later ones reuse
+// what the session learnt.
+void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPort,
+          Arrivals& arrivals, Table& table) {
+    snmp::Session session;
+    if (!session.Ready()) {
+        table.Row("open", sec.label, false, session.Error(), 0);
         return;
     }
-    snmp::VarBindList vbs;
-    snmp::ObjectId oid;
-    for (const char* name : {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.3.0"}) {
-        oid.Set(name);
-        vbs.push_back(snmp::VarBind(oid, snmp::AsnValue()));
-    }
-    double ms = 0;
-    auto response = session.Request(snmp::PduGetRequest, vbs, error, &ms);
-    const bool got = response && response->ErrStat() == 0 && response->VarBinds().size() == 2;
-    table.Row(
-        "get", sec.label, got,
-        got ? "2 bindings" + std::string(sec.version == snmp::SnmpVersionV3 ? " (discovered)" : "")
-            : (response ? "error " + ErrorStatusName(response->ErrStat()) : error),
-        ms);
+    const auto agent = session.AddTarget(TargetFor(sec, agentPort, "private", 0));
+    const auto bulkAgent = session.AddTarget(TargetFor(sec, agentPort, "private", 10));
+    // An SNMPv3 trap comes from this side's own engine; the receiver is the
+    // authoritative engine of an inform, which the session discovers.
+    const auto trapReceiver = session.AddTarget(TargetFor(sec, listenPort, "public", 0));
+    const auto informReceiver = session.AddTarget(TargetFor(sec, listenPort, "public", 0));
+
+    snmp::ObjectId descr;
+    descr.Set("1.3.6.1.2.1.1.1.0");
+    snmp::ObjectId upTime;
+    upTime.Set("1.3.6.1.2.1.1.3.0");
+    auto start = std::chrono::steady_clock::now();
+    snmp::SessionResult r = session.Get(agent, {descr, upTime});
+    const bool got = r.Ok() && r.vbs.size() == 2;
+    table.Row("get", sec.label, got,
+              got ? "2 bindings" +
+                        std::string(sec.version == snmp::SnmpVersionV3 ? " (discovered)" : "")
+                  : Failure(r),
+              Since(start));
 
     for (bool bulk : {false, true}) {
         if (bulk && sec.version == snmp::SnmpVersionV1) {
             continue;
         }
-        ClientOptions walkOptions = options;
-        walkOptions.bulk = bulk;
-        ClientSession& walker = NewSession(keep, walkOptions);
-        unsigned int count = 0;
-        unsigned int requests = 0;
-        const auto start = std::chrono::steady_clock::now();
         snmp::ObjectId root = bulk ? AgentMib::kTableEntry : snmp::ObjectId();
         if (!bulk) {
             root.Set("1.3.6.1.2.1.1");
         }
-        const bool ok = walker.Open(error) &&
-                        Walk(
-                            walker, root, [&count](const snmp::VarBind&) { ++count; }, error,
-                            &requests) == WalkEnd::Done &&
-                        count > 0;
-        table.Row(
-            bulk ? "bulkwalk" : "walk", sec.label, ok,
-            ok ? std::to_string(count) + " bindings, " + std::to_string(requests) + " requests"
-               : error,
-            Since(start));
+        start = std::chrono::steady_clock::now();
+        r = session.Walk(bulk ? bulkAgent : agent, root);
+        const bool ok = r.Ok() && !r.vbs.empty();
+        table.Row(bulk ? "bulkwalk" : "walk", sec.label, ok,
+                  ok ? std::to_string(r.vbs.size()) + " bindings" : Failure(r), Since(start));
     }
 
-    snmp::VarBindList set;
-    oid.Set("1.3.6.1.2.1.1.4.0");
+    snmp::ObjectId contactOid;
+    contactOid.Set("1.3.6.1.2.1.1.4.0");
     snmp::AsnValue contact(0x04);
     contact.SetString(snmp::OctetString("demo contact via " + sec.label));
-    set.push_back(snmp::VarBind(oid, contact));
-    response = session.Request(snmp::PduSetRequest, set, error, &ms);
-    bool setOk = response && response->ErrStat() == 0;
+    snmp::VarBindList set;
+    set.push_back(snmp::VarBind(contactOid, contact));
+    start = std::chrono::steady_clock::now();
+    r = session.Set(agent, set);
+    const double setMs = Since(start);
+    bool setOk = r.Ok();
+    std::string why = Failure(r);
     if (setOk) {
         // Read it back: an answer without error alone does not show the write.
-        snmp::VarBindList readBack;
-        readBack.push_back(snmp::VarBind(oid, snmp::AsnValue()));
-        auto check = session.Request(snmp::PduGetRequest, readBack, error);
-        setOk = check && check->VarBinds().size() == 1 &&
-                check->VarBinds().front().Value().Type() == 0x04 &&
-                check->VarBinds().front().Value().String() == contact.String();
-        if (!setOk && check) {
-            error = "read back " + FormatBinding(check->VarBinds().front());
-        }
-    } else if (response) {
-        error = "error " + ErrorStatusName(response->ErrStat());
+        const snmp::SessionResult check = session.Get(agent, {contactOid});
+        setOk = check.Ok() && check.vbs.size() == 1 &&
+                check.vbs.front().Value().Type() == 0x04 &&
+                check.vbs.front().Value().String() == contact.String();
+        why = check.Ok() && !check.vbs.empty() ? "read back " + FormatBinding(check.vbs.front())
+                                               : Failure(check);
     }
-    table.Row("set", sec.label, setOk, setOk ? "sysContact.0 written and read back" : error, ms);
+    table.Row("set", sec.label, setOk, setOk ? "sysContact.0 written and read back" : why, setMs);
 
-    // Notifications go to the receiver; an SNMPv3 trap comes from this
-    // side's own engine, an inform is sent to the receiver's engine.
-    ClientOptions notifyOptions = OptionsFor(sec, host, listenPort, false);
-    ClientSession& notifier = NewSession(keep, notifyOptions, NewEngineId());
-    if (!notifier.Open(error)) {
-        table.Row("trap", sec.label, false, error, 0);
-        return;
-    }
-    auto trap = std::make_unique<snmp::Message>();
     snmp::ObjectId trapOid;
     trapOid.Set("1.3.6.1.6.3.1.1.5.1");
+    const unsigned int before = arrivals.Count();
+    start = std::chrono::steady_clock::now();
     if (sec.version == snmp::SnmpVersionV1) {
         snmp::ObjectId enterprise;
         enterprise.Set("1.3.6.1.4.1.99999");
-        unsigned int agentAddr = 0;
-        ParseTrapAgentAddr("", host, agentAddr, error);
-        trap->Init(snmp::PduV1Trap, enterprise, agentAddr, 0, 0, snmp::UpTime(),
-                   snmp::VarBindList());
+        snmp::Message trap;
+        trap.Init(snmp::PduV1Trap, enterprise, 0x7F000001, 0, 0, snmp::UpTime(),
+                  snmp::VarBindList());
+        r = session.Trap(trapReceiver, trap);
     } else {
-        trap->Init(sec.version, snmp::PduV2Trap, trapOid, snmp::UpTime(), snmp::VarBindList());
+        r = session.Trap(trapReceiver, trapOid, snmp::UpTime(), snmp::VarBindList());
     }
-    const unsigned int before = arrivals.Count();
-    auto start = std::chrono::steady_clock::now();
-    const bool sent = notifier.SendTrap(std::move(trap), error);
-    const bool arrived = sent && arrivals.WaitBeyond(before);
+    const bool arrived = r.Ok() && arrivals.WaitBeyond(before);
     table.Row("trap", sec.label, arrived,
-              arrived ? "received by the listener" : (sent ? "not received" : error), Since(start));
+              arrived ? "received by the listener" : (r.Ok() ? "not received" : Failure(r)),
+              Since(start));
     if (sec.version == snmp::SnmpVersionV1) {
         return;
     }
-    // The receiver is the authoritative engine of an inform: this session
-    // discovers it, as a manager discovers an agent.
-    ClientSession& informer = NewSession(keep, notifyOptions);
-    if (!informer.Open(error)) {
-        table.Row("inform", sec.label, false, error, 0);
-        return;
-    }
-    snmp::Message shape;
-    shape.Init(sec.version, snmp::PduInformRequest, trapOid, snmp::UpTime(), snmp::VarBindList());
-    response = informer.Request(snmp::PduInformRequest, shape.VarBinds(), error, &ms);
-    const bool acked = response && response->ErrStat() == 0;
-    table.Row("inform", sec.label, acked, acked ? "acknowledged" : error, ms);
-}
-
-// The agent and receiver of one loopback address, and what the receiver saw.
-struct Servers {
-    explicit Servers(const ServerOptions& options)
-        : agent(options), listener(options, [this](const std::string&) { arrivals.Add(); }) {}
-    Arrivals arrivals;
-    AgentServer agent;
-    NotificationListener listener;
-};
-
-ServerOptions ServersOn(const std::vector<Security>& matrix, const brask::IpAddr& host) {
-    ServerOptions server;
-    server.addr = host;
-    server.port = 0;
-    server.listen = brask::IpEndpoint(host, 0).ToString();
-    server.roCommunities = {"public"};
-    server.rwCommunities = {"private"};
-    for (const auto& s : matrix) {
-        if (s.version == snmp::SnmpVersionV3) {
-            server.users.push_back(s.user);
-        }
-    }
-    return server;
-}
-
-// The IPv6 rows: each version once, SNMPv3 with SHA and AES.
-std::vector<Security> Ipv6Rows(const std::vector<Security>& matrix) {
-    std::vector<Security> rows;
-    for (const auto& s : matrix) {
-        if (s.version != snmp::SnmpVersionV3 ||
-            (s.user.auth == snmp::USMAuthSHA1 && s.user.priv == snmp::USMPrivAES128)) {
-            rows.push_back(s);
-            rows.back().label += " [::1]";
-        }
-    }
-    return rows;
+    start = std::chrono::steady_clock::now();
+    r = session.Inform(informReceiver, trapOid, snmp::UpTime(), snmp::VarBindList());
+    table.Row("inform", sec.label, r.Ok(), r.Ok() ? "acknowledged" : Failure(r), Since(start));
 }
 
 void PrintStatistics() {
@@ -327,57 +260,51 @@ int RunDemo(const std::vector<std::string>& args) {
                 << "usage: zksnmp demo\n"
                    "Starts an agent and a notification receiver on 127.0.0.1 (free ports) and\n"
                    "exercises them over SNMPv1, SNMPv2c and SNMPv3 at every security level\n"
-                   "and with every pair of authentication and privacy protocols; then a pair\n"
-                   "on ::1, exercised once per version.\n";
+                   "and with every pair of authentication and privacy protocols.\n";
             return 0;
         }
         std::cerr << "zksnmp demo: takes no arguments" << std::endl;
         return 1;
     }
     const std::vector<Security> matrix = Matrix();
+    ServerOptions server;
+    server.addr = 0x7F000001;
+    server.port = 0;
+    server.listen = "127.0.0.1:0";
+    server.roCommunities = {"public"};
+    server.rwCommunities = {"private"};
+    for (const auto& s : matrix) {
+        if (s.version == snmp::SnmpVersionV3) {
+            server.users.push_back(s.user);
+            server.rwUsers.insert(s.user.name);
+        }
+    }
     std::string error;
-    const brask::IpAddr v4("127.0.0.1"), v6("::1");
-    Servers four(ServersOn(matrix, v4));
-    if (!four.agent.Start(error)) {
+    AgentServer agent(server);
+    if (!agent.Start(error)) {
         std::cerr << "zksnmp demo: agent: " << error << std::endl;
         return 1;
     }
-    if (!four.listener.Start(error)) {
+    Arrivals arrivals;
+    NotificationListener listener(server, [&arrivals](const std::string&) { arrivals.Add(); });
+    if (!listener.Start(error)) {
         std::cerr << "zksnmp demo: listener: " << error << std::endl;
         return 1;
     }
-    // A machine without IPv6 on loopback runs the IPv4 rows alone.
-    Servers six(ServersOn(matrix, v6));
-    const bool ipv6 = six.agent.Start(error) && six.listener.Start(error);
-    std::cout << "agent on 127.0.0.1:" << four.agent.Port() << " (engine-id "
-              << HexText(four.agent.EngineId(), false)
-              << "), listener on 127.0.0.1:" << four.listener.Port() << "\n";
-    if (ipv6) {
-        std::cout << "agent on [::1]:" << six.agent.Port()
-                  << ", listener on [::1]:" << six.listener.Port() << "\n\n";
-    } else {
-        std::cout << "IPv6 rows skipped: no IPv6 on loopback (::1): " << error << "\n\n";
-    }
+    std::cout << "agent on 127.0.0.1:" << agent.Port() << " (engine-id "
+              << HexText(agent.EngineId(), false) << "), listener on 127.0.0.1:" << listener.Port()
+              << "\n\n";
     char head[200];
     std::snprintf(head, sizeof head, "%-10s %-30s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
                   "", "RESULT", "RTT ms");
     std::cout << head << std::endl;
     Table table;
-    std::vector<std::unique_ptr<ClientSession>> sessions;
     for (const auto& s : matrix) {
-        Poll(s, v4, four.agent.Port(), four.listener.Port(), four.arrivals, table, sessions);
-    }
-    if (ipv6) {
-        for (const auto& s : Ipv6Rows(matrix)) {
-            Poll(s, v6, six.agent.Port(), six.listener.Port(), six.arrivals, table, sessions);
-        }
+        Poll(s, agent.Port(), listener.Port(), arrivals, table);
     }
     PrintStatistics();
-    sessions.clear();
-    six.listener.Stop();
-    six.agent.Stop();
-    four.listener.Stop();
-    four.agent.Stop();
+    listener.Stop();
+    agent.Stop();
     if (table.Failures() != 0) {
         std::cout << "\n" << table.Failures() << " operation(s) failed" << std::endl;
         return 1;

@@ -26,6 +26,8 @@ const Command kCommands[] = {
     {"set", zksnmp::RunSet, "write instances: OID TYPE VALUE (i u c g t a o s x C n)"},
     {"trap", zksnmp::RunTrap, "send an SNMPv1 or SNMPv2 trap"},
     {"inform", zksnmp::RunInform, "send an inform and wait for its acknowledgement"},
+    {"table", zksnmp::RunTable, "read a table's columns as rows: ENTRY-OID [COLUMN...]"},
+    {"usm", zksnmp::RunUsm, "passwd: change an SNMPv3 user's passwords on an agent"},
     {"listen", zksnmp::RunListen, "receive and print traps and informs"},
     {"agent", zksnmp::RunAgent, "run an agent (system group, statistics, a table, MIB files)"},
     {"demo", zksnmp::RunDemo,

@@ -30,6 +30,7 @@ struct ClientOptions {
     std::string host;    // as given
     brask::IpAddr addr;  // IPv4 or IPv6
     unsigned short port = 161;
+    unsigned int localAddr = 0;  // host-order IPv4 to send from; 0: any
 };
 
 // Parses the options and the agent address; the words after the agent are

@@ -71,6 +71,7 @@ const char kServerHelp[] =
     "  --rw-community C             read-write community (repeatable)\n"
     "  --user NAME[:AUTH:PASS[:PRIV:PASS]]   SNMPv3 user (repeatable), e.g. "
     "bob:SHA:secret1:DES:secret2\n"
+    "                               (read-only on the agent)\n"
     "  --engine-id HEX              local engine id (default: random)\n"
     "  --json                       JSON output\n";
 
@@ -79,6 +80,10 @@ const char kServerHelp[] =
 bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOptions& out,
                      std::string& error) {
     ServerOptions o;
+    // The principal that --view and --level refer to: a community, or the
+    // last of `users` when lastIsUser.
+    std::string lastCommunity;
+    bool lastIsUser = false;
     o.port = agent ? 161 : 162;
     o.listen = "127.0.0.1:" + std::to_string(o.port);
     for (size_t i = 0; i < args.size(); ++i) {
@@ -93,7 +98,8 @@ bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOpt
         }
         const bool known = a == "--listen" || a == "--community" || a == "--rw-community" ||
                            a == "--user" || a == "--engine-id" ||
-                           (agent && (a == "--mib" || a == "--rows"));
+                           (agent && (a == "--mib" || a == "--rows" || a == "--rw-user" ||
+                                      a == "--view" || a == "--level"));
         if (!known) {
             error = "unknown option '" + a + "'";
             return false;
@@ -109,16 +115,54 @@ bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOpt
                 return false;
             }
             o.listen = v;
-        } else if (a == "--community") {
-            o.roCommunities.push_back(v);
-        } else if (a == "--rw-community") {
-            o.rwCommunities.push_back(v);
-        } else if (a == "--user") {
+        } else if (a == "--community" || a == "--rw-community") {
+            (a == "--community" ? o.roCommunities : o.rwCommunities).push_back(v);
+            lastCommunity = v;
+            lastIsUser = false;
+        } else if (a == "--user" || a == "--rw-user") {
             UserSpec u;
             if (!ParseUserSpec(v, u, error)) {
                 return false;
             }
+            if (a == "--rw-user") {
+                o.rwUsers.insert(u.name);
+            }
             o.users.push_back(u);
+            lastIsUser = true;
+            lastCommunity.clear();
+        } else if (a == "--view") {
+            snmp::ObjectId root;
+            if (!root.Set(v) || root.Empty()) {
+                error = "bad view '" + v + "' (an OID such as 1.3.6.1.2.1.1)";
+                return false;
+            }
+            if (lastIsUser) {
+                o.userViews[o.users.back().name].Add(root);
+            } else if (!lastCommunity.empty()) {
+                o.communityViews[lastCommunity].Add(root);
+            } else {
+                error = "--view must follow the --community, --rw-community, --user or --rw-user "
+                        "it restricts";
+                return false;
+            }
+        } else if (a == "--level") {
+            snmp::v3SecurityLevel level = snmp::SecLevelNoAuthNoPriv;
+            if (!snmp::ParseSecLevel(v, level)) {
+                error = "bad level '" + v + "' (noAuthNoPriv, authNoPriv or authPriv)";
+                return false;
+            }
+            if (!lastIsUser) {
+                error = "--level must follow the --user or --rw-user it applies to";
+                return false;
+            }
+            const UserSpec& user = o.users.back();
+            if (level > LevelOf(user)) {
+                error = "user " + user.name + " has no " +
+                        (level == snmp::SecLevelAuthPriv ? "privacy" : "authentication") +
+                        " password for level " + v;
+                return false;
+            }
+            o.minLevels[user.name] = level;
         } else if (a == "--engine-id") {
             if (!ParseHex(v, o.engineId) || o.engineId.Size() < 5 || o.engineId.Size() > 32) {
                 error = "bad engine id '" + v + "' (5 to 32 octets in hex)";
@@ -237,12 +281,42 @@ bool AgentServer::Load(std::string& error) {
     return true;
 }
 
+snmp::v3SecurityLevel AgentServer::MinLevel(const std::string& user) const {
+    auto level = options_.minLevels.find(user);
+    if (level != options_.minLevels.end()) {
+        return level->second;
+    }
+    // The last spec of a name is the one the user lookup keeps.
+    snmp::v3SecurityLevel lowest = snmp::SecLevelAuthPriv;
+    for (const UserSpec& u : options_.users) {
+        if (u.name == user) {
+            lowest = LevelOf(u);
+        }
+    }
+    return lowest;
+}
+
 void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
     std::unique_ptr<snmp::Message> request(msg);
     const int id = request->RequestId();
     const snmp::SnmpVersion version = request->Version();
-    bool mayWrite = true;
-    if (version != snmp::SnmpVersionV3) {
+    bool mayWrite = false;
+    const MibView* view = &all_;
+    if (version == snmp::SnmpVersionV3) {
+        // The security processing has already refused a level the user's
+        // keys cannot give (unsupportedSecLevel); a level they can give but
+        // below the user's minimum is the access control's refusal.
+        const std::string& user = request->UserName();
+        if (request->SecurityLevel() < MinLevel(user)) {
+            Answer(dispatcher, ResponseTo(*request, request->VarBinds(), kAuthorizationError, 0));
+            return;
+        }
+        mayWrite = options_.rwUsers.count(user) != 0;
+        auto v = options_.userViews.find(user);
+        if (v != options_.userViews.end()) {
+            view = &v->second;
+        }
+    } else {
         const int access = CommunityAccess(request->Community());
         if (access == 0) {
             // The library counts only communities it cannot parse; which
@@ -253,6 +327,10 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
             return;
         }
         mayWrite = access == 2;
+        auto v = options_.communityViews.find(request->Community());
+        if (v != options_.communityViews.end()) {
+            view = &v->second;
+        }
     }
     const unsigned int type = request->Type();
     if (type == snmp::PduInformRequest) {
@@ -276,7 +354,7 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
         room = limit > 250 ? limit - 250 : 0;
     }
     const MibAnswer answer = mib_.Process(version, type, request->VarBinds(), request->NonReps(),
-                                          request->MaxReps(), mayWrite, room);
+                                          request->MaxReps(), mayWrite, room, *view);
     Answer(dispatcher, ResponseTo(*request, answer.vbs, answer.errorStatus, answer.errorIndex));
 }
 
@@ -363,7 +441,14 @@ int RunServer(const std::vector<std::string>& args, bool agent) {
                 std::printf(
                     "  --mib FILE                   serve the instances of an `OID TYPE VALUE` "
                     "file\n"
-                    "  --rows N                     rows of the generated table (default 10)\n");
+                    "  --rows N                     rows of the generated table (default 10)\n"
+                    "  --rw-user NAME[:AUTH:PASS[:PRIV:PASS]]   SNMPv3 user that may also set\n"
+                    "  --view OID                   limits the community or user before it to "
+                    "this\n"
+                    "                               subtree (repeatable: their union)\n"
+                    "  --level LEVEL                lowest level for the user before it "
+                    "(default: the\n"
+                    "                               level its passwords allow)\n");
             }
             return 0;
         }

@@ -5,6 +5,7 @@
 #define ZKSNMP_SERVER_H
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -27,7 +28,15 @@ struct ServerOptions {
     unsigned short port = 161;
     std::vector<std::string> roCommunities;  // empty: "public" (agent) or any (listen)
     std::vector<std::string> rwCommunities;  // empty: "private" (agent)
-    std::vector<UserSpec> users;
+    std::vector<UserSpec> users;             // read-only unless named in rwUsers
+    std::set<std::string> rwUsers;           // agent only
+    // Agent only: the lowest level a user is served at; a user not named
+    // here must use the level its passwords allow (LevelOf).
+    std::map<std::string, snmp::v3SecurityLevel> minLevels;
+    // Agent only: the view of a community or user; one not named here sees
+    // the whole MIB.
+    std::map<std::string, MibView> communityViews;
+    std::map<std::string, MibView> userViews;
     snmp::OctetString engineId;  // empty: a random one
     std::string mibFile;         // agent only
     unsigned int rows = 10;      // agent only
@@ -36,7 +45,9 @@ struct ServerOptions {
 
 // Parses --listen, --community, --rw-community, --user (repeatable),
 // --engine-id, --mib, --rows, --json. `agent` selects the agent's defaults
-// and accepts --mib and --rows. False with a reason (error "help" for -h).
+// and accepts --mib, --rows, --rw-user, and --view OID (repeatable) and
+// --level LEVEL, which apply to the community or user named just before
+// them. False with a reason (error "help" for -h).
 bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOptions& out,
                      std::string& error);
 
@@ -91,7 +102,10 @@ public:
 
 private:
     void OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) override;
+    // The lowest security level `user` is served at.
+    snmp::v3SecurityLevel MinLevel(const std::string& user) const;
     AgentMib mib_;
+    MibView all_;
 };
 
 // `zksnmp listen`: every accepted notification is given to `sink` as text

@@ -1,22 +1,16 @@
-// A manager session of zksnmp.
+// zksnmp's manager side on the library session.
 #include "session.h"
 
 #include <chrono>
 
 #include "brask/ip_addr.h"
-#include "snmp/exception.h"
 #include "snmp/snmp_stats.h"
-#include "snmp/stack_interface.h"
-#include "value_text.h"
 
 namespace zksnmp {
 
-std::string ReportText(const snmp::Message& report) {
-    if (report.VarBinds().empty()) {
-        return "Report without bindings";
-    }
+std::string ReportText(const snmp::ObjectId& counter) {
     std::string oid;
-    report.VarBinds().front().Objid().MakeStr(oid);
+    counter.MakeStr(oid);
     struct Known {
         const char* const* oid;
         const char* text;
@@ -38,209 +32,165 @@ std::string ReportText(const snmp::Message& report) {
     return "Report " + oid;
 }
 
-std::string ErrorStatusName(int status) {
-    static const char* const kNames[] = {
-        "noError",
-        "tooBig",
-        "noSuchName",
-        "badValue",
-        "readOnly",
-        "genErr",
-        "noAccess",
-        "wrongType",
-        "wrongLength",
-        "wrongEncoding",
-        "wrongValue",
-        "noCreation",
-        "inconsistentValue",
-        "resourceUnavailable",
-        "commitFailed",
-        "undoFailed",
-        "authorizationError",
-        "notWritable",
-        "inconsistentName",
-    };
-    if (status >= 0 && status < static_cast<int>(sizeof kNames / sizeof kNames[0])) {
-        return kNames[status];
+std::string ReportText(const snmp::Message& report) {
+    if (report.VarBinds().empty()) {
+        return "Report without bindings";
     }
-    return "error " + std::to_string(status);
+    return ReportText(report.VarBinds().front().Objid());
 }
 
 ClientSession::ClientSession(const ClientOptions& options, const snmp::OctetString& localEngineId)
-    : options_(options), target_(options.addr, options.port) {
-    target_.SetVersion(options.version);
-    target_.SetCommunity(options.community);
-    if (options.version == snmp::SnmpVersionV3) {
-        target_.SetSecAttributes(MakeAttributes(options.user));
-        target_.SetSecLevel(options.level);
-        target_.SetContextName(options.context);
-        // A notification sender is the authoritative engine of its traps; a
-        // manager learns the agent's engine id unless it was given.
-        snmp::OctetString engine = options.engineId;
-        if (engine.Empty() && !localEngineId.Empty()) {
-            engine = localEngineId;
-        }
-        if (!engine.Empty()) {
-            target_.SetEngineId(engine);
-            target_.SetEngineBoots(1);
-            if (options.user.auth != snmp::USMAuthNone) {
-                target_.CalculateKeys();
-            }
-        }
-    }
-    lookup_ = std::make_unique<PeerLookup>(target_);
-}
+    : options_(options), localEngineId_(localEngineId) {}
 
 ClientSession::~ClientSession() {
     Close();
 }
 
 bool ClientSession::Open(std::string& error) {
-    dispatcher_ = snmp::Dispatcher::Create(snmp::TypeClient, 0, 0, snmp::Dispatcher::SockTypeUdp);
-    if (dispatcher_ == nullptr) {
-        error = "cannot create the dispatcher";
+    snmp::Session::Options local;
+    // No address given: the wildcard of the agent's family.
+    local.localAddr = options_.localAddr != 0 ? brask::IpAddr(options_.localAddr)
+                                              : LocalEndpointFor(options_.addr).Addr();
+    local.localEngineId = localEngineId_;
+    session_ = std::make_unique<snmp::Session>(local);
+    if (!session_->Ready()) {
+        error = session_->Error();
         return false;
     }
-    dispatcher_->SetTargetLookup(lookup_.get());
-    brask::IpEndpoint local = LocalEndpointFor(options_.addr);
-    if (!dispatcher_->AddEndpoint(local, false)) {
-        error = "cannot open a local UDP socket";
+    snmp::SessionTarget t;
+    t.target = snmp::Target(brask::IpAddr(options_.addr), options_.port);
+    t.target.SetVersion(options_.version);
+    t.target.SetCommunity(options_.community);
+    if (options_.version == snmp::SnmpVersionV3) {
+        t.target.SetSecAttributes(MakeAttributes(options_.user));
+        t.target.SetSecLevel(options_.level);
+        t.target.SetContextName(options_.context);
+        if (!options_.engineId.Empty()) {
+            t.target.SetEngineId(options_.engineId);
+            t.target.SetEngineBoots(1);
+        }
+    }
+    t.timeoutMs = static_cast<unsigned int>(options_.timeout * 1000.0 + 0.5);
+    t.retries = options_.retries < 0 ? 0 : static_cast<unsigned int>(options_.retries);
+    t.maxRepetitions = options_.bulk ? static_cast<unsigned int>(options_.maxRepetitions) : 0;
+    target_ = session_->AddTarget(t);
+    if (target_ < 0) {
+        error = "cannot serve the target";
         return false;
     }
-    snmp::StackInterface::Instance()->RegisterWatch(this);
-    watching_ = true;
-    started_ = dispatcher_->Start();
-    return started_;
+    return true;
 }
 
 void ClientSession::Close() {
-    if (dispatcher_ != nullptr) {
-        if (started_) {
-            dispatcher_->Stop();
-        }
-        dispatcher_->Clear();
-        delete dispatcher_;
-        dispatcher_ = nullptr;
-    }
-    if (watching_) {
-        snmp::StackInterface::Instance()->DeregisterWatch(this);
-        watching_ = false;
-    }
-    std::lock_guard<std::mutex> guard(mutex_);
-    for (auto& r : responses_) {
-        delete r.second;
-    }
-    responses_.clear();
+    session_.reset();
 }
 
-void ClientSession::OnResponse(snmp::Dispatcher*, snmp::Message* response) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const int id = response->RequestId();
-    delete responses_[id];
-    responses_[id] = response;
-    cv_.notify_all();
+snmp::Target ClientSession::Peer() {
+    snmp::SessionTarget t;
+    if (session_ && session_->GetTarget(target_, t)) {
+        return t.target;
+    }
+    return snmp::Target();
 }
 
-void ClientSession::OnSend(const snmp::Message& msg) {
-    if (msg.Type() == snmp::PduV1Trap || msg.Type() == snmp::PduV2Trap) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        ++trapsSent_;
-        cv_.notify_all();
+std::string ClientSession::FailureText(const snmp::SessionResult& r) const {
+    switch (r.status) {
+        case snmp::SessionStatus::Timeout:
+            return "Timeout: No Response from " + options_.host;
+        case snmp::SessionStatus::Report:
+            return ReportText(r.reportOid);
+        case snmp::SessionStatus::NotIncreasing:
+            return "OID not increasing: " + r.detail;
+        default:
+            return r.Describe();
     }
 }
 
-void ClientSession::OnExcept(const snmp::Message& msg, const snmp::Exception& e) {
-    // Only failures to encode our own traps concern the waiting sender.
-    if (msg.Type() == snmp::PduV1Trap || msg.Type() == snmp::PduV2Trap) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        sendError_ =
-            "cannot send the trap (error " + std::to_string(e.Type()) + ": " + e.Descr() + ")";
-        cv_.notify_all();
+bool ClientSession::Run(
+    const std::function<snmp::SessionResult(snmp::Session&, snmp::Session::TargetId)>& op,
+    snmp::SessionResult& result, std::string& error) {
+    if (!session_) {
+        error = "the session is not open";
+        return false;
     }
+    result = op(*session_, target_);
+    if (result.status != snmp::SessionStatus::Ok) {
+        error = FailureText(result);
+        return false;
+    }
+    return true;
 }
 
 std::unique_ptr<snmp::Message> ClientSession::Request(unsigned int pduType,
                                                       const snmp::VarBindList& vbs,
                                                       std::string& error, double* rttMs) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto perTry = std::chrono::duration<double>(options_.timeout);
-    for (int attempt = 0; attempt <= options_.retries; ++attempt) {
-        snmp::Target peer = lookup_->Current();
-        auto* msg = new snmp::Message();
-        msg->SetTarget(peer);
-        msg->SetType(pduType);
-        msg->VarBinds() = vbs;
-        if (pduType == snmp::PduGetBulkRequest) {
-            msg->SetNonReps(options_.nonRepeaters);
-            msg->SetMaxReps(options_.maxRepetitions);
-        }
-        const bool discover = options_.version == snmp::SnmpVersionV3 && peer.EngineId().Empty();
-        int id = 0;
-        if (!dispatcher_->SendRequest(msg, id, discover, this)) {
-            delete msg;
-            error = "cannot queue the request";
-            return nullptr;
-        }
-        std::unique_lock<std::mutex> lock(mutex_);
-        const bool answered = cv_.wait_for(lock, perTry, [&] { return responses_.count(id) != 0; });
-        if (!answered) {
-            lock.unlock();
-            // The dispatcher keeps no timers: end this attempt ourselves; a
-            // late answer then finds no record and is dropped.
-            dispatcher_->Cancel(id, true);
-            continue;
-        }
-        std::unique_ptr<snmp::Message> response(responses_[id]);
-        responses_.erase(id);
-        lock.unlock();
-        if (rttMs != nullptr) {
-            *rttMs =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-        }
-        if (response->Type() == snmp::PduReport) {
-            error = ReportText(*response);
-            return nullptr;
-        }
-        return response;
+    std::vector<snmp::ObjectId> oids;
+    for (const snmp::VarBind& vb : vbs) {
+        oids.push_back(vb.Objid());
     }
-    error = "Timeout: No Response from " + options_.host;
-    return nullptr;
+    const ClientOptions& o = options_;
+    const auto start = std::chrono::steady_clock::now();
+    snmp::SessionResult r;
+    const bool ok = Run(
+        [&](snmp::Session& s, snmp::Session::TargetId id) {
+            switch (pduType) {
+                case snmp::PduGetNextRequest:
+                    return s.GetNext(id, oids);
+                case snmp::PduGetBulkRequest:
+                    return s.GetBulk(id, oids, o.nonRepeaters, o.maxRepetitions);
+                case snmp::PduSetRequest:
+                    return s.Set(id, vbs);
+                case snmp::PduInformRequest: {
+                    // sysUpTime.0 and snmpTrapOID.0 lead the bindings.
+                    auto it = vbs.begin();
+                    const unsigned int upTime = vbs.size() > 1 ? it->Value().Ticks() : 0;
+                    const snmp::ObjectId trapOid =
+                        vbs.size() > 1 ? std::next(it)->Value().Objid() : snmp::ObjectId();
+                    snmp::VarBindList extra;
+                    if (vbs.size() > 2) {
+                        extra.assign(std::next(it, 2), vbs.end());
+                    }
+                    return s.Inform(id, trapOid, upTime, extra);
+                }
+                default:
+                    return s.Get(id, oids);
+            }
+        },
+        r, error);
+    if (!ok) {
+        return nullptr;
+    }
+    if (rttMs != nullptr) {
+        *rttMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count();
+    }
+    auto response = std::make_unique<snmp::Message>();
+    response->SetVersion(o.version);
+    response->SetType(snmp::PduResponse);
+    response->SetError(r.errorStatus, r.errorIndex);
+    response->VarBinds() = r.vbs;
+    return response;
 }
 
 bool ClientSession::SendTrap(std::unique_ptr<snmp::Message> trap, std::string& error) {
-    snmp::Target peer = lookup_->Current();
-    trap->SetTarget(peer);
-    if (options_.version == snmp::SnmpVersionV3) {
-        trap->InitSecurity(lookup_.get());
-    }
-    unsigned int before = 0;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        before = trapsSent_;
-        sendError_.clear();
-    }
-    // Another dispatcher's destruction empties the observer list: make sure
-    // this session still sees its own sends.
-    snmp::StackInterface::Instance()->RegisterWatch(this);
-    snmp::Message* raw = trap.release();
-    if (!dispatcher_->Enqueue(raw)) {
-        delete raw;
-        error = "cannot queue the trap";
-        return false;
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    const bool done = cv_.wait_for(lock, std::chrono::seconds(10),
-                                   [&] { return trapsSent_ != before || !sendError_.empty(); });
-    if (!sendError_.empty()) {
-        error = sendError_;
-        return false;
-    }
-    if (!done) {
-        error = "the trap was not sent";
-        return false;
-    }
-    return true;
+    snmp::SessionResult r;
+    return Run(
+        [&](snmp::Session& s, snmp::Session::TargetId id) {
+            if (trap->Type() == snmp::PduV1Trap) {
+                return s.Trap(id, *trap);
+            }
+            const snmp::VarBindList& vbs = trap->VarBinds();
+            auto it = vbs.begin();
+            const unsigned int upTime = vbs.size() > 1 ? it->Value().Ticks() : 0;
+            const snmp::ObjectId trapOid =
+                vbs.size() > 1 ? std::next(it)->Value().Objid() : snmp::ObjectId();
+            snmp::VarBindList extra;
+            if (vbs.size() > 2) {
+                extra.assign(std::next(it, 2), vbs.end());
+            }
+            return s.Trap(id, trapOid, upTime, extra);
+        },
+        r, error);
 }
 
 }  // namespace zksnmp

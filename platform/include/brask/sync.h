@@ -23,6 +23,10 @@ public:
     virtual void Lock() = 0;
     // Releases one hold; only the holding thread may call it.
     virtual void Unlock() = 0;
+    // Takes the lock when that needs no wait and returns true; returns false
+    // at once when another thread holds it (a re-entrant lock's holder
+    // succeeds, as with Lock).
+    virtual bool TryLock() = 0;
     // The lock must not be held when it is destroyed.
     virtual ~Mutex() = default;
 

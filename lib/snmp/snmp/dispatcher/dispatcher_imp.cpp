@@ -120,7 +120,7 @@ DispatcherImp::~DispatcherImp() {
     // A host that skipped Stop would otherwise wait forever for the threads.
     // No drain here: nobody is left to answer.
     {
-        Guard guard(*lock_);
+        Guard guard(*this);
         if (running_) {
             running_ = false;
             if (receiver_) {
@@ -188,7 +188,7 @@ void DispatcherImp::Init(SockType sockType) {
 
 bool DispatcherImp::Start() {
     {
-        Guard guard(*lock_);
+        Guard guard(*this);
         if (started_) {
             return false;
         }
@@ -235,7 +235,7 @@ void DispatcherImp::Stop() {
 }
 
 bool DispatcherImp::IsRunning() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     return running_;
 }
 
@@ -336,7 +336,7 @@ bool DispatcherImp::SocketBuffers(const brask::IpEndpoint& local, unsigned int& 
 }
 
 void DispatcherImp::Clear() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     for (Message* m : sendQueue_) {
         delete m;
     }
@@ -352,27 +352,27 @@ void DispatcherImp::Clear() {
 }
 
 int DispatcherImp::PeekNextRequestId() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     return nextRequestId_;
 }
 
 void DispatcherImp::SetNextRequestId(int id) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     nextRequestId_ = id > 0 ? id : 1;
 }
 
 size_t DispatcherImp::SendQueueSize() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     return sendQueue_.size();
 }
 
 size_t DispatcherImp::OutstandingCount() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     return outstanding_.size();
 }
 
 size_t DispatcherImp::KeptV3RequestCount() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     return v3Requests_.size();
 }
 
@@ -425,7 +425,13 @@ void DispatcherImp::SignalIfDrainedLocked() {
 }
 
 void DispatcherImp::WakeSender() {
-    if (sender_) {
+    wakePending_ = true;
+}
+
+void DispatcherImp::WakeSenderNow() {
+    // An idle sender thread would only wake to send what this thread can send
+    // itself; a busy one finds the message on its next pass after the post.
+    if (sender_ && !sender_->SendDirect()) {
         sender_->Wake();
     }
 }
@@ -433,7 +439,7 @@ void DispatcherImp::WakeSender() {
 // ---- Client request engine -------------------------------------------------
 
 bool DispatcherImp::SendRequest(Message* msg, int& requestId, bool discover, Requestor* requestor) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
@@ -459,7 +465,7 @@ bool DispatcherImp::SendRequest(Message* msg, int& requestId, bool discover, Req
 }
 
 bool DispatcherImp::Discover(Message* msg, int& requestId, Requestor* requestor) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     // The probe keeps the request's PDU and bindings but goes out at
     // noAuthNoPriv, so that an unknown engine answers with its engine id.
     auto* probe = new Message(*msg);
@@ -482,7 +488,7 @@ bool DispatcherImp::Discover(Message* msg, int& requestId, Requestor* requestor)
 }
 
 bool DispatcherImp::Enqueue(Message* msg) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
@@ -493,7 +499,7 @@ bool DispatcherImp::Enqueue(Message* msg) {
 
 bool DispatcherImp::NextOutgoing(Message** out, bool forget) {
     *out = nullptr;
-    Guard guard(*lock_);
+    Guard guard(*this);
     while (!sendQueue_.empty()) {
         Message* m = sendQueue_.front();
         sendQueue_.pop_front();
@@ -519,7 +525,7 @@ bool DispatcherImp::HandleResponse(Message* msg) {
     }
     Requestor* requestor = nullptr;
     {
-        Guard guard(*lock_);
+        Guard guard(*this);
         const int id = msg->RequestId();
         auto it = outstanding_.find(id);
         if (it == outstanding_.end()) {
@@ -548,7 +554,7 @@ bool DispatcherImp::HandleUnknownEngineId(Message* report) {
         return true;
     }
     {
-        Guard guard(*lock_);
+        Guard guard(*this);
         auto it = v3Requests_.find(report->MsgId());
         if (it != v3Requests_.end()) {
             // The next step only has to learn the engine's boots and time, which
@@ -568,7 +574,7 @@ bool DispatcherImp::HandleUnknownEngineId(Message* report) {
 
 bool DispatcherImp::HandleNotInTimeWindow(Message* report) {
     {
-        Guard guard(*lock_);
+        Guard guard(*this);
         auto it = v3Requests_.find(report->MsgId());
         if (it != v3Requests_.end()) {
             sendQueue_.push_back(new Message(*it->second));
@@ -580,7 +586,7 @@ bool DispatcherImp::HandleNotInTimeWindow(Message* report) {
 }
 
 Message* DispatcherImp::Cancel(int requestId, bool discard) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     Message* result = nullptr;
     auto it = outstanding_.find(requestId);
     if (it != outstanding_.end()) {
@@ -601,7 +607,7 @@ Message* DispatcherImp::Cancel(int requestId, bool discard) {
 // ---- Server side -------------------------------------------------------------
 
 bool DispatcherImp::HandleRequest(Message* msg) {
-    Guard guard(*lock_);
+    Guard guard(*this);
     if (msg == nullptr || !AcceptingLocked()) {
         return false;
     }
@@ -622,7 +628,7 @@ bool DispatcherImp::HandleRequest(Message* msg) {
 }
 
 Message* DispatcherImp::NextResponse() {
-    Guard guard(*lock_);
+    Guard guard(*this);
     Message* result = nullptr;
     for (auto it = outstanding_.begin(); it != outstanding_.end(); ++it) {
         if (it->second.response != nullptr) {
@@ -642,7 +648,7 @@ bool DispatcherImp::SendReport(const Message& request, int errorType) {
         Cancel(request.RequestId(), true);
         return true;
     }
-    Guard guard(*lock_);
+    Guard guard(*this);
     if (!running_) {
         // Stopping or stopped: incoming messages are refused, their Reports too.
         return true;

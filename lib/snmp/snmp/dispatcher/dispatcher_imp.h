@@ -91,16 +91,26 @@ private:
         Requestor* requestor = nullptr;  // not owned
     };
 
-    // Re-entrant scope guard for `lock_`.
+    // Re-entrant scope guard for `lock_`. The outermost guard wakes the
+    // sender after releasing the lock when a message was queued under it, so
+    // that the woken sender does not at once block on the lock it needs.
     class Guard {
     public:
-        explicit Guard(brask::Mutex& m) : m_(m) { m_.Lock(); }
-        ~Guard() { m_.Unlock(); }
+        explicit Guard(DispatcherImp& d) : d_(d) {
+            d_.lock_->Lock();
+            ++d_.guardDepth_;
+        }
+        ~Guard() {
+            const bool wake = --d_.guardDepth_ == 0 && d_.wakePending_;
+            if (wake) d_.wakePending_ = false;
+            d_.lock_->Unlock();
+            if (wake) d_.WakeSenderNow();
+        }
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
 
     private:
-        brask::Mutex& m_;
+        DispatcherImp& d_;
     };
 
     // With `lock_` held.
@@ -111,10 +121,15 @@ private:
     void DropV3Request(int id);
     void PutRecord(int id, Requestor* requestor);
     void SignalIfDrainedLocked();
+    // With `lock_` held through a Guard: the sender is woken once the
+    // outermost Guard has released the lock.
     void WakeSender();
+    void WakeSenderNow();
     bool IsRunning();
 
     std::unique_ptr<brask::Mutex> lock_;
+    int guardDepth_ = 0;        // guarded by lock_
+    bool wakePending_ = false;  // guarded by lock_
     std::unique_ptr<MsgQueue> msgQueue_;
     std::atomic<unsigned int> queueLimit_{0};
     int nextRequestId_ = 1;

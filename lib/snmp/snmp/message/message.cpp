@@ -75,11 +75,8 @@ void Message::AllocV3Pieces(MsgEncBuf& buf) {
 }
 
 bool Message::AllocVarBindPieces(MsgEncBuf& buf) {
-    if (buf.varBinds.buffer != nullptr && buf.varBind.buffer != nullptr) return false;
-    FreePiece(buf.varBinds);
-    FreePiece(buf.varBind);
+    if (buf.varBinds.buffer != nullptr) return false;
     AllocPiece(buf.varBinds, _maxvbenc);
-    AllocPiece(buf.varBind, _maxvbenc);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "snmp/asn.h"
+#include "snmp/ber_inline.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/security/usm.h"
@@ -16,17 +17,8 @@ namespace {
 constexpr unsigned int kMaxEnterpriseArcs = 256;
 constexpr int kMinMsgMaxSize = 484;
 
-unsigned int ReadType(const unsigned char*& p, unsigned int& left) {
-    unsigned int type = 0;
-    AsnDecodeType(p, left, type);
-    return type;
-}
-
-unsigned int ReadLength(const unsigned char*& p, unsigned int& left) {
-    unsigned int length = 0;
-    AsnDecodeLength(p, left, length);
-    return length;
-}
+using ber::ReadLength;
+using ber::ReadType;
 
 void ExpectType(const unsigned char*& p, unsigned int& left, unsigned int tag, int errorType,
                 const char* what) {
@@ -35,9 +27,7 @@ void ExpectType(const unsigned char*& p, unsigned int& left, unsigned int tag, i
 
 int ReadInteger(const unsigned char*& p, unsigned int& left, int errorType, const char* what) {
     ExpectType(p, left, 0x02, errorType, what);
-    int value = 0;
-    AsnDecode(p, left, value);
-    return value;
+    return ber::ReadInteger(p, left);
 }
 
 }  // namespace
@@ -56,9 +46,6 @@ bool Message::Decode(const unsigned char* data, unsigned int size) {
     }
     AllocDecodeBuf(EnsureEnc());
 
-    // The SNMPv3 security processing zeroes the digest and decrypts in place; it works on this
-    // copy so that RawData() keeps the bytes as received.
-    std::vector<unsigned char> work;
     try {
         const unsigned char* p = raw_.data();
         unsigned int left = size;
@@ -66,8 +53,7 @@ bool Message::Decode(const unsigned char* data, unsigned int size) {
         ExpectType(p, left, 0x30, 1, "message is not a SEQUENCE");
         if (ReadLength(p, left) != left) throw Exception(5, "message length mismatch");
         ExpectType(p, left, 0x02, 1, "version is not an INTEGER");
-        int version = 0;
-        AsnDecode(p, left, version);
+        const int version = ber::ReadInteger(p, left);
         if (version == SnmpVersionV1 || version == SnmpVersionV2c) {
             version_ = static_cast<SnmpVersion>(version);
             ExpectType(p, left, 0x04, 1, "community is not an OCTET STRING");
@@ -88,15 +74,17 @@ bool Message::Decode(const unsigned char* data, unsigned int size) {
             securityParams_.Set(enc_->decodeBuf, n);
             const auto pduOffset = static_cast<unsigned int>(p - raw_.data());
 
-            work = raw_;
+            // The security processing zeroes the digest and decrypts in place; it works on a
+            // copy so that RawData() keeps the bytes as received.
+            work_.assign(raw_.begin(), raw_.end());
             unsigned int workSize = size;
-            security_->ProcessIncoming(*this, work.data(), workSize, paramsOffset, pduOffset);
+            security_->ProcessIncoming(*this, work_.data(), workSize, paramsOffset, pduOffset);
             if (workSize < size) {
                 // Decryption removed the encryptedPDU header and the padding.
                 if (size - workSize > left) throw Exception(5, "scoped PDU length mismatch");
                 left -= size - workSize;
             }
-            p = work.data() + pduOffset;
+            p = work_.data() + pduOffset;
             DecodeV3Context(p, left);
         } else {
             throw Exception(2, "unsupported SNMP version");
@@ -231,7 +219,7 @@ void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
             typed = true;
             switch (type) {
                 case 0x02:
-                    AsnDecode(p, left, value.Integer());
+                    value.Integer() = ber::ReadInteger(p, left);
                     break;
                 case 0x03: {
                     unsigned int n = enc_->decodeSize;
@@ -250,7 +238,7 @@ void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
                 case 0x80:
                 case 0x81:
                 case 0x82:
-                    AsnDecode(p, left);
+                    ber::ReadNull(p, left);
                     break;
                 case 0x06:
                     DecodeObjid(p, left, value.Objid());
@@ -259,12 +247,12 @@ void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
                 case 0x42:
                 case 0x43:
                 case 0x47:
-                    AsnDecode(p, left, value.Unsigned());
+                    value.Unsigned() = ber::ReadUnsigned(p, left);
                     break;
                 case 0x46:
                 case 0x4A:
                 case 0x4B:
-                    AsnDecode(p, left, value.Counter64());
+                    value.Counter64() = ber::ReadCounter64(p, left);
                     break;
                 default:
                     throw Exception(7, "unknown value type");
@@ -278,17 +266,14 @@ void Message::DecodeVarBinds(const unsigned char*& p, unsigned int& left) {
 }
 
 void Message::DecodeString(const unsigned char*& p, unsigned int& left, OctetString& out) {
-    unsigned int n = enc_->decodeSize;
-    AsnDecode(p, left, enc_->decodeBuf, n);
-    out.Set(enc_->decodeBuf, n);
+    // decodeBuf bounds every string, and takes the ones the inline form leaves to the codec.
+    ber::ReadBytes(p, left, out, enc_->decodeBuf, enc_->decodeSize);
 }
 
 void Message::DecodeObjid(const unsigned char*& p, unsigned int& left, ObjectId& out) {
-    // decodeBuf is unsigned int storage, see AllocDecodeBuf.
-    auto* arcs = reinterpret_cast<unsigned int*>(enc_->decodeBuf);
-    unsigned int count = enc_->decodeSize / sizeof(unsigned int);
-    AsnDecode(p, left, arcs, count);
-    out.Set(arcs, count);
+    // decodeBuf is unsigned int storage, see AllocDecodeBuf; it bounds every identifier.
+    ber::ReadObjectId(p, left, out, reinterpret_cast<unsigned int*>(enc_->decodeBuf),
+                      enc_->decodeSize / sizeof(unsigned int));
 }
 
 }  // namespace snmp

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "snmp/asn.h"
+#include "snmp/ber_inline.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/security/usm.h"
@@ -165,76 +166,99 @@ bool Message::EncodeInc(unsigned int& size, bool restart) const {
 
 void Message::EncodeVarBinds() const {
     // The whole list is encoded every time: continuing a list encoded before could keep a stale
-    // SNMPv3 digest or ciphertext.
+    // SNMPv3 digest or ciphertext. Each binding is written in place behind the previous one.
     MsgEncPiece& piece = enc_->varBinds;
     unsigned char* const contentStart = piece.buffer + kReserve;
     unsigned char* write = contentStart;
     unsigned int room = piece.capacity - kReserve;
-    const MsgEncPiece& one = enc_->varBind;
-    for (const VarBind& vb : vbs_) {
-        try {
-            EncodeVarBind(vb);
-        } catch (const EAsnException&) {
-            // The scratch has the room of the whole list: a binding that does not fit it makes
-            // the message too big, which the answer to a request reports as tooBig.
-            throw Exception(14, "variable binding too big");
-        }
-        if (one.length > room) throw Exception(14, "variable bindings too big");
-        std::memcpy(write, one.start, one.length);
-        write += one.length;
-        room -= one.length;
-    }
+    for (const VarBind& vb : vbs_) EncodeVarBind(vb, write, room);
     PrependHeader(piece, kReserve, write, Span(contentStart, write), kTagSequence);
 }
 
-void Message::EncodeVarBind(const VarBind& vb) const {
-    MsgEncPiece& piece = enc_->varBind;
-    unsigned char* const contentStart = piece.buffer + kReserve;
-    unsigned char* p = contentStart;
-    unsigned int room = piece.capacity - kReserve;
-    AsnEncode(p, room, vb.Objid().Id(), vb.Objid().Length(), 0x06);
-
+void Message::EncodeVarBind(const VarBind& vb, unsigned char*& write, unsigned int& room) const {
     const AsnValue& v = vb.Value();
     const unsigned int type = v.Type();
     switch (type) {
-        case 0x02:
-            AsnEncode(p, room, v.Integer(), type);
-            break;
-        case 0x03:
-            AsnEncodeBits(p, room, v.Bits().Data(), v.Bits().Size(), v.Bits().UnusedBits(), type);
-            break;
-        case 0x04:
-        case 0x40:
-        case 0x44:
-            AsnEncode(p, room, v.String().Data(), v.String().Size(), type);
-            break;
-        case 0x05:
-        case 0x80:
-        case 0x81:
-            AsnEncode(p, room, type);
-            break;
+        case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x40: case 0x41: case 0x42:
+        case 0x43: case 0x44: case 0x46: case 0x47: case 0x4A: case 0x4B: case 0x80: case 0x81:
         case 0x82:
-            // SNMPv1 has no endOfMibView; its peers get a NULL.
-            AsnEncode(p, room, version_ == SnmpVersionV1 ? 0x05U : 0x82U);
-            break;
-        case 0x06:
-            AsnEncode(p, room, v.Objid().Id(), v.Objid().Length(), type);
-            break;
-        case 0x41:
-        case 0x42:
-        case 0x43:
-        case 0x47:
-            AsnEncode(p, room, v.Unsigned(), type);
-            break;
-        case 0x46:
-        case 0x4A:
-        case 0x4B:
-            AsnEncode(p, room, v.Counter64(), 0x46U);
             break;
         default:
             throw Exception(13, "value type cannot be encoded");
     }
-    PrependHeader(piece, kReserve, p, Span(contentStart, p), kTagSequence);
+    // The content goes behind a two-octet SEQUENCE header, which a binding of 128 octets or
+    // more widens once its length is known. A binding that does not fit makes the message too
+    // big, which the answer to a request reports as tooBig.
+    constexpr unsigned int kShortHeader = 2;
+    if (room < kShortHeader) throw Exception(14, "variable bindings too big");
+    unsigned char* const content = write + kShortHeader;
+    unsigned char* p = content;
+    unsigned int left = room - kShortHeader;
+    try {
+        ber::WriteObjectId(p, left, vb.Objid().Id(), vb.Objid().Length(), 0x06);
+        switch (type) {
+            case 0x02:
+                ber::WriteInteger(p, left, v.Integer(), type);
+                break;
+            case 0x03:
+                AsnEncodeBits(p, left, v.Bits().Data(), v.Bits().Size(), v.Bits().UnusedBits(),
+                              type);
+                break;
+            case 0x04:
+            case 0x40:
+            case 0x44:
+                ber::WriteBytes(p, left, v.String().Data(), v.String().Size(), type);
+                break;
+            case 0x82:
+                // SNMPv1 has no endOfMibView; its peers get a NULL.
+                ber::WriteNull(p, left, version_ == SnmpVersionV1 ? 0x05U : 0x82U);
+                break;
+            case 0x06:
+                ber::WriteObjectId(p, left, v.Objid().Id(), v.Objid().Length(), type);
+                break;
+            case 0x41:
+            case 0x42:
+            case 0x43:
+            case 0x47:
+                ber::WriteUnsigned(p, left, v.Unsigned(), type);
+                break;
+            case 0x46:
+            case 0x4A:
+            case 0x4B:
+                ber::WriteCounter64(p, left, v.Counter64());
+                break;
+            default:  // NULL and the exceptions
+                ber::WriteNull(p, left, type);
+                break;
+        }
+    } catch (const EAsnException&) {
+        throw Exception(14, "variable bindings too big");
+    }
+    const unsigned int length = Span(content, p);
+    unsigned char header[4] = {kTagSequence};
+    unsigned int headerLength = 0;
+    if (length < 0x80) {
+        header[1] = static_cast<unsigned char>(length);
+        headerLength = 2;
+    } else if (length <= 0xFF) {
+        header[1] = 0x81;
+        header[2] = static_cast<unsigned char>(length);
+        headerLength = 3;
+    } else if (length <= 0xFFFF) {
+        header[1] = 0x82;
+        header[2] = static_cast<unsigned char>(length >> 8);
+        header[3] = static_cast<unsigned char>(length);
+        headerLength = 4;
+    } else {
+        throw Exception(14, "variable binding too big");
+    }
+    if (headerLength > kShortHeader) {
+        if (left < headerLength - kShortHeader) throw Exception(14, "variable bindings too big");
+        std::memmove(content + (headerLength - kShortHeader), content, length);
+    }
+    std::memcpy(write, header, headerLength);
+    write += headerLength + length;
+    room -= headerLength + length;
 }
 
 void Message::EncodeNormalHeader(bool reuse) const {
@@ -243,13 +267,13 @@ void Message::EncodeNormalHeader(bool reuse) const {
     if (end == nullptr) {
         unsigned char* p = piece.buffer + kReserve;
         unsigned int room = piece.capacity - kReserve;
-        AsnEncode(p, room, requestId_, 0x02);
+        ber::WriteInteger(p, room, requestId_, 0x02);
         if (type_ == PduGetBulkRequest) {
-            AsnEncode(p, room, nonReps_, 0x02);
-            AsnEncode(p, room, maxReps_, 0x02);
+            ber::WriteInteger(p, room, nonReps_, 0x02);
+            ber::WriteInteger(p, room, maxReps_, 0x02);
         } else {
-            AsnEncode(p, room, errStat_, 0x02);
-            AsnEncode(p, room, errIndex_, 0x02);
+            ber::WriteInteger(p, room, errStat_, 0x02);
+            ber::WriteInteger(p, room, errIndex_, 0x02);
         }
         end = p;
     }
@@ -287,9 +311,9 @@ void Message::EncodeAuthHeader(bool reuse) const {
     if (end == nullptr) {
         unsigned char* p = piece.buffer + kReserve;
         unsigned int room = piece.capacity - kReserve;
-        AsnEncode(p, room, static_cast<int>(version_), 0x02);
-        AsnEncode(p, room, reinterpret_cast<const unsigned char*>(community_.data()),
-                  static_cast<unsigned int>(community_.size()), 0x04);
+        ber::WriteInteger(p, room, static_cast<int>(version_), 0x02);
+        ber::WriteBytes(p, room, reinterpret_cast<const unsigned char*>(community_.data()),
+                        static_cast<unsigned int>(community_.size()), 0x04);
         end = p;
     }
     PrependHeader(

@@ -1,5 +1,6 @@
 // Process-wide cache of the OpenSSL digests, HMAC templates and ciphers fetched
-// from the library's private library context.
+// from the library's private library context: one slot per algorithm, filled
+// on first use and read lock-free afterwards.
 #include "snmp/security/crypto_cache.h"
 
 #include <openssl/core_names.h>
@@ -7,9 +8,8 @@
 #include <openssl/params.h>
 #include <openssl/rand.h>
 
-#include <map>
-#include <mutex>
-#include <string>
+#include <atomic>
+#include <cstring>
 
 #include "snmp/crypto_setup.h"
 
@@ -17,40 +17,42 @@ namespace snmp::detail {
 
 namespace {
 
+constexpr const char* kDigestNames[] = {"MD5",      "SHA1",     "SHA2-224",
+                                        "SHA2-256", "SHA2-384", "SHA2-512"};
+constexpr const char* kCipherNames[] = {"DES-CBC", "AES-128-CFB", "AES-192-CFB", "AES-256-CFB"};
+static_assert(sizeof kDigestNames / sizeof *kDigestNames == static_cast<size_t>(HashId::kCount));
+static_assert(sizeof kCipherNames / sizeof *kCipherNames == static_cast<size_t>(CipherId::kCount));
+
 // Fetched objects are never released: protocol objects on any thread may hold
-// them until the process ends. The maps are reached through never-deleted
-// pointers so that no static destructor runs while another thread still uses
-// them at exit.
-struct Cache {
-    std::mutex mutex;
-    std::map<std::string, EVP_MD*> digests;
-    std::map<std::string, EVP_MAC_CTX*> hmacs;
-    std::map<std::string, EVP_CIPHER*> ciphers;
-};
-
-Cache& TheCache() {
-    static Cache* cache = new Cache;
-    return *cache;
+// them until the process ends. Two threads arriving together at an empty slot
+// may both fetch; the one that loses the race frees its object. A failed fetch
+// leaves the slot empty, so a later call may succeed.
+template <typename T, typename Fetch, typename Free>
+const T* Slot(std::atomic<T*>& slot, Fetch&& fetch, Free&& release) {
+    T* held = slot.load(std::memory_order_acquire);
+    if (held != nullptr) return held;
+    if (!EnsureCryptoReady()) return nullptr;
+    T* fetched = fetch();
+    if (fetched == nullptr) return nullptr;
+    if (!slot.compare_exchange_strong(held, fetched, std::memory_order_acq_rel)) {
+        release(fetched);
+        return held;
+    }
+    return fetched;
 }
 
-EVP_MD* FetchDigestLocked(Cache& cache, const std::string& name) {
-    auto it = cache.digests.find(name);
-    if (it != cache.digests.end()) return it->second;
-    EVP_MD* md = EVP_MD_fetch(CryptoContext(), name.c_str(), nullptr);
-    // A failed fetch is not remembered: a later call may succeed.
-    if (md != nullptr) cache.digests.emplace(name, md);
-    return md;
-}
+std::atomic<EVP_MD*> g_digests[static_cast<size_t>(HashId::kCount)];
+std::atomic<EVP_MAC_CTX*> g_hmacs[static_cast<size_t>(HashId::kCount)];
+std::atomic<EVP_CIPHER*> g_ciphers[static_cast<size_t>(CipherId::kCount)];
 
-EVP_MAC_CTX* MakeHmacTemplate(const EVP_MD* md, const std::string& name) {
+EVP_MAC_CTX* MakeHmacTemplate(const EVP_MD* md, const char* name) {
     EVP_MAC* mac = EVP_MAC_fetch(CryptoContext(), OSSL_MAC_NAME_HMAC, nullptr);
     if (mac == nullptr) return nullptr;
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
     EVP_MAC_free(mac);  // the context keeps its own reference
     if (ctx == nullptr) return nullptr;
-    std::string digestName = name;
     OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName.data(), 0),
+        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(name), 0),
         OSSL_PARAM_construct_end()};
     // Keying the template once makes its inner digest contexts initialised,
     // which EVP_MAC_CTX_dup needs; users re-key their duplicate.
@@ -65,35 +67,34 @@ EVP_MAC_CTX* MakeHmacTemplate(const EVP_MD* md, const std::string& name) {
 
 }  // namespace
 
-const EVP_MD* CachedDigest(const char* name) {
-    if (!EnsureCryptoReady()) return nullptr;
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    return FetchDigestLocked(cache, name);
+const EVP_MD* CachedDigest(HashId id) {
+    const auto i = static_cast<size_t>(id);
+    return Slot(
+        g_digests[i], [i] { return EVP_MD_fetch(CryptoContext(), kDigestNames[i], nullptr); },
+        EVP_MD_free);
 }
 
-const EVP_MAC_CTX* CachedHmacTemplate(const char* name) {
-    if (!EnsureCryptoReady()) return nullptr;
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    auto it = cache.hmacs.find(name);
-    if (it != cache.hmacs.end()) return it->second;
-    const EVP_MD* md = FetchDigestLocked(cache, name);
+const EVP_MAC_CTX* CachedHmacTemplate(HashId id) {
+    const auto i = static_cast<size_t>(id);
+    const EVP_MD* md = CachedDigest(id);
     if (md == nullptr) return nullptr;
-    EVP_MAC_CTX* ctx = MakeHmacTemplate(md, name);
-    if (ctx != nullptr) cache.hmacs.emplace(name, ctx);
-    return ctx;
+    return Slot(
+        g_hmacs[i], [md, i] { return MakeHmacTemplate(md, kDigestNames[i]); }, EVP_MAC_CTX_free);
+}
+
+const EVP_CIPHER* CachedCipher(CipherId id) {
+    const auto i = static_cast<size_t>(id);
+    return Slot(
+        g_ciphers[i], [i] { return EVP_CIPHER_fetch(CryptoContext(), kCipherNames[i], nullptr); },
+        EVP_CIPHER_free);
 }
 
 const EVP_CIPHER* CachedCipher(const char* name) {
-    if (!EnsureCryptoReady()) return nullptr;
-    Cache& cache = TheCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    auto it = cache.ciphers.find(name);
-    if (it != cache.ciphers.end()) return it->second;
-    EVP_CIPHER* cipher = EVP_CIPHER_fetch(CryptoContext(), name, nullptr);
-    if (cipher != nullptr) cache.ciphers.emplace(name, cipher);
-    return cipher;
+    for (size_t i = 0; i < static_cast<size_t>(CipherId::kCount); ++i) {
+        if (name != nullptr && std::strcmp(name, kCipherNames[i]) == 0)
+            return CachedCipher(static_cast<CipherId>(i));
+    }
+    return nullptr;
 }
 
 bool RandomBytes(unsigned char* out, size_t size) {

@@ -2,6 +2,8 @@
 // parameters on the wire, engine discovery, time windows, digests and privacy.
 #include "snmp/security/usm.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -59,20 +61,6 @@ private:
     TargetLookup& lookup_;
 };
 
-// Finds the message's target and copies it while the lookup is locked; an
-// outgoing message also consumes the stored target's unknown-user name.
-std::unique_ptr<Target> TakeTarget(TargetLookup* lookup, const Message& msg, bool outgoing) {
-    if (lookup == nullptr) throw Exception(201, "no target lookup for the message");
-    LookupLock lock(*lookup);
-    Target* stored = lookup->FindTarget(msg);
-    if (stored == nullptr) throw Exception(201, "unknown user name");
-    auto copy = std::make_unique<Target>(*stored);
-    USMAttributes* attributes = stored->SecAttributes();
-    if (outgoing && attributes != nullptr && !attributes->UnknownUser().empty())
-        attributes->SetUnknownUser(std::string());
-    return copy;
-}
-
 // Reads one OCTET STRING field through the scratch area.
 void DecodeField(const unsigned char*& p, unsigned int& left, OctetString& out,
                  unsigned int maxLength, int tooLongType) {
@@ -124,11 +112,84 @@ USM& USM::operator=(const USM& other) {
     return *this;
 }
 
-USM::~USM() = default;
+USM::~USM() {
+    // The keys copied from the target go with the message.
+    OPENSSL_cleanse(peer_.authKey.Data(), peer_.authKey.Size());
+    OPENSSL_cleanse(peer_.privKey.Data(), peer_.privKey.Size());
+}
 
 void USM::SetUserName(const std::string& name) {
     userName_ = name;
-    userNameOctets_ = OctetString(name);
+    userNameOctets_.Set(reinterpret_cast<const unsigned char*>(name.data()),
+                        static_cast<unsigned int>(name.size()));
+}
+
+std::unique_ptr<Target> USM::TakePeer(const Message& msg, bool outgoing) {
+    if (lookup_ == nullptr) throw Exception(201, "no target lookup for the message");
+    LookupLock lock(*lookup_);
+    Target* stored = lookup_->FindTarget(msg);
+    if (stored == nullptr) throw Exception(201, "unknown user name");
+    USMAttributes* attributes = stored->SecAttributes();
+    std::unique_ptr<Target> copy;
+    if (outgoing) {
+        if (attributes != nullptr && attributes->KeyChange())
+            copy = std::make_unique<Target>(*stored);
+    } else {
+        // The same test InTimeWindow makes before it adopts the received
+        // engine data.
+        const bool newer = engineBoots_ > stored->EngineBoots() ||
+                           (engineBoots_ == stored->EngineBoots() &&
+                            engineTime_ > stored->LastEngineTime());
+        const bool adopts = lookup_->GetType() != TypeServer &&
+                            msg.SecurityLevel() != SecLevelNoAuthNoPriv && newer;
+        if (stored->EngineId().Empty() || adopts) copy = std::make_unique<Target>(*stored);
+    }
+    CopyPeer(*stored);
+    if (outgoing && attributes != nullptr && !attributes->UnknownUser().empty())
+        attributes->SetUnknownUser(std::string());
+    return copy;
+}
+
+void USM::CopyPeer(const Target& target) {
+    peer_.engineId = target.EngineId();
+    peer_.engineBoots = target.EngineBoots();
+    peer_.engineTime = target.EngineTime();
+    peer_.lastEngineTime = target.LastEngineTime();
+    peer_.timeStamp = target.TimeStamp();
+    peer_.authKey = target.AuthKey();
+    peer_.privKey = target.PrivKey();
+    const USMAttributes* attributes = target.SecAttributes();
+    peer_.hasAttributes = attributes != nullptr;
+    if (attributes != nullptr) {
+        peer_.userName = attributes->UnknownUser().empty() ? attributes->UserName()
+                                                           : attributes->UnknownUser();
+        peer_.keyChange = attributes->KeyChange();
+        peer_.authProtocol = attributes->AuthProtocol();
+        peer_.privProtocol = attributes->PrivProtocol();
+    } else {
+        peer_.userName.clear();
+        peer_.keyChange = false;
+        peer_.authProtocol = USMAuthNone;
+        peer_.privProtocol = USMPrivNone;
+    }
+}
+
+USMAuth* USM::Auth() {
+    if (!peer_.hasAttributes) return nullptr;
+    if (auth_ == nullptr || authFor_ != peer_.authProtocol) {
+        auth_ = MakeAuth(peer_.authProtocol);
+        authFor_ = peer_.authProtocol;
+    }
+    return auth_.get();
+}
+
+USMPriv* USM::Priv() {
+    if (!peer_.hasAttributes) return nullptr;
+    if (priv_ == nullptr || privFor_ != peer_.privProtocol) {
+        priv_ = MakePriv(peer_.privProtocol);
+        privFor_ = peer_.privProtocol;
+    }
+    return priv_.get();
 }
 
 bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
@@ -136,34 +197,28 @@ bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
     // would be stale once anything else in the message changed, so the
     // parameters are always rebuilt and the digest always recomputed.
     const v3SecurityLevel level = msg.SecurityLevel();
-    std::unique_ptr<Target> target = TakeTarget(lookup_, msg, true);
-    const USMAttributes* attributes = target->SecAttributes();
-    USMAuth* auth = attributes != nullptr ? attributes->Auth() : nullptr;
-    const bool keyChange = attributes != nullptr && attributes->KeyChange();
+    std::unique_ptr<Target> copy = TakePeer(msg, true);
+    USMAuth* auth = Auth();
+    const bool keyChange = copy != nullptr;
 
     if (!digestPending_ || level == SecLevelNoAuthNoPriv) {
-        engineTime_ = EstimateEngineTime(*target);
-        engineBoots_ = target->EngineBoots();
-        engineId_ = target->EngineId();
-        if (attributes != nullptr) {
-            SetUserName(attributes->UnknownUser().empty() ? attributes->UserName()
-                                                          : attributes->UnknownUser());
-        } else {
-            SetUserName(std::string());
-        }
-        privParams_ = OctetString();
+        engineTime_ = EstimateEngineTime();
+        engineBoots_ = peer_.engineBoots;
+        engineId_ = peer_.engineId;
+        SetUserName(peer_.userName);
+        privParams_.Resize(0);
         // A message re-encoded below authPriv must not carry the ciphertext
         // of an earlier encode.
         MsgEncBuf* enc = msg.EncBuffer();
         if (enc != nullptr && level != SecLevelAuthPriv) enc->encryptedPdu.length = 0;
         if (level == SecLevelAuthPriv) {
-            USMPriv* priv = attributes != nullptr ? attributes->Priv() : nullptr;
+            USMPriv* priv = Priv();
             if (auth == nullptr || priv == nullptr)
                 throw Exception(20, "authPriv needs authentication and privacy protocols");
-            if (!priv->Encrypt(target->PrivKey(), msg, privParams_))
+            if (!priv->Encrypt(peer_.privKey, msg, privParams_))
                 throw Exception(20, "encryption failed");
         }
-        authParams_ = OctetString();
+        authParams_.Resize(0);
         if (level == SecLevelAuthNoPriv || level == SecLevelAuthPriv) {
             if (auth == nullptr || digestPending_)
                 throw Exception(19, "authentication not possible");
@@ -171,14 +226,13 @@ bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
             digestPending_ = true;
         }
         EncodeParams(msg);
-        if (digestPending_ && keyChange) lookup_->UpdateTarget(target.get(), msg);
+        if (digestPending_ && keyChange) lookup_->UpdateTarget(copy.get(), msg);
         return true;
     }
 
     // The signing call: the whole message is assembled around the zeroed
     // digest field, which the digest now replaces in place.
-    if (auth == nullptr || target->AuthKey().Empty())
-        throw Exception(19, "authentication not possible");
+    if (auth == nullptr || peer_.authKey.Empty()) throw Exception(19, "authentication not possible");
     MsgEncBuf* enc = msg.EncBuffer();
     const unsigned int digestLength = authParams_.Size();
     if (enc == nullptr || !encoded_.valid || enc->securityParams.start != encoded_.start ||
@@ -186,12 +240,10 @@ bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
         throw Exception(19, "no security parameters to sign");
     unsigned char* field = enc->securityParams.start + encoded_.authOffset;
     std::fill(field, field + digestLength, 0);
-    OctetString digest;
-    if (!auth->CreateDigest(target->AuthKey(), msg, digest) || digest.Size() != digestLength)
+    if (!auth->CreateDigest(peer_.authKey, msg, authParams_) || authParams_.Size() != digestLength)
         throw Exception(19, "digest could not be computed");
-    std::copy(digest.Data(), digest.Data() + digestLength, field);
-    authParams_ = digest;
-    if (keyChange) lookup_->UpdateTarget(target.get(), msg);
+    std::copy(authParams_.Data(), authParams_.Data() + digestLength, field);
+    if (keyChange) lookup_->UpdateTarget(copy.get(), msg);
     return true;
 }
 
@@ -238,79 +290,90 @@ void USM::EncodeParams(const Message& msg) {
     encoded_.valid = true;
 }
 
-unsigned int USM::EstimateEngineTime(const Target& target) const {
-    if (lookup_->GetType() == TypeServer) return target.EngineTime();
-    if (target.EngineTime() == 0) return engineTime_;
-    if (target.TimeStamp() == 0) return target.EngineTime();
+unsigned int USM::EstimateEngineTime() const {
+    if (lookup_->GetType() == TypeServer) return peer_.engineTime;
+    if (peer_.engineTime == 0) return engineTime_;
+    if (peer_.timeStamp == 0) return peer_.engineTime;
     // Elapsed time since the engine time was learnt, less the margin, in
     // signed arithmetic: a wall clock set back, or a margin larger than the
     // elapsed time, must not wrap the estimate around to a huge value.
     const std::int64_t now = snmp::TimeStamp();
-    const std::int64_t elapsed = std::max<std::int64_t>(0, now - target.TimeStamp());
+    const std::int64_t elapsed = std::max<std::int64_t>(0, now - peer_.timeStamp);
     const std::int64_t estimate =
-        static_cast<std::int64_t>(target.EngineTime()) + elapsed - kEstimateMargin;
+        static_cast<std::int64_t>(peer_.engineTime) + elapsed - kEstimateMargin;
     return static_cast<unsigned int>(std::clamp<std::int64_t>(estimate, 0, kMaxEngineTime));
 }
 
 bool USM::ProcessIncoming(const Message& msg, unsigned char* data, unsigned int& size,
                           unsigned int paramsOffset, unsigned int pduOffset) {
     const v3SecurityLevel level = msg.SecurityLevel();
-    DecodeParams(msg.SecurityParams(), paramsOffset);
+    if (data != nullptr && paramsOffset < pduOffset && pduOffset <= size) {
+        DecodeParams(data + paramsOffset, pduOffset - paramsOffset, paramsOffset);
+    } else {
+        const OctetString params = msg.SecurityParams();
+        DecodeParams(params.Data(), params.Size(), paramsOffset);
+    }
     if (engineId_.Size() < kMinEngineId || engineId_.Size() > kMaxEngineId)
         throw Exception(200, "unknown engine id");
 
-    std::unique_ptr<Target> target = TakeTarget(lookup_, msg, false);
-    if (target->EngineId().Empty()) {
+    std::unique_ptr<Target> copy = TakePeer(msg, false);
+    if (copy != nullptr && copy->EngineId().Empty()) {
         // The peer's engine is discovered: localise the keys to it and let
         // the host keep both.
-        target->SetEngineId(engineId_);
-        target->CalculateKeys();
-        lookup_->UpdateTarget(target.get(), msg);
+        copy->SetEngineId(engineId_);
+        copy->CalculateKeys();
+        lookup_->UpdateTarget(copy.get(), msg);
+        CopyPeer(*copy);
     }
-    const USMAttributes* attributes = target->SecAttributes();
-    USMAuth* auth = attributes != nullptr ? attributes->Auth() : nullptr;
+    USMAuth* auth = Auth();
     if (level != SecLevelNoAuthNoPriv) {
         if (auth == nullptr) throw Exception(202, "unsupported security level");
-        if (!auth->VerifyDigest(target->AuthKey(), authParams_, data, size, paramsOffset))
+        if (!auth->VerifyDigest(peer_.authKey, authParams_, data, size, paramsOffset))
             throw Exception(203, "wrong digest");
-        if (!InTimeWindow(*target, msg)) throw Exception(204, "not in time window");
+        if (!InTimeWindow(copy.get(), msg)) throw Exception(204, "not in time window");
     }
     if (level == SecLevelAuthPriv) {
-        USMPriv* priv = attributes->Priv();
+        USMPriv* priv = Priv();
         if (priv == nullptr) throw Exception(202, "unsupported security level");
-        if (!priv->Decrypt(target->PrivKey(), privParams_, engineBoots_, engineTime_, data, size,
+        if (!priv->Decrypt(peer_.privKey, privParams_, engineBoots_, engineTime_, data, size,
                            pduOffset))
             throw Exception(205, "decryption error");
     }
     return true;
 }
 
-bool USM::InTimeWindow(Target& target, const Message& msg) const {
+bool USM::InTimeWindow(Target* copy, const Message& msg) {
     if (lookup_->GetType() == TypeServer) {
         const std::int64_t difference =
-            static_cast<std::int64_t>(target.EngineTime()) - static_cast<std::int64_t>(engineTime_);
-        return engineBoots_ == target.EngineBoots() && difference <= kTimeWindow &&
+            static_cast<std::int64_t>(peer_.engineTime) - static_cast<std::int64_t>(engineTime_);
+        return engineBoots_ == peer_.engineBoots && difference <= kTimeWindow &&
                difference >= -kTimeWindow;
     }
-    if (engineBoots_ > target.EngineBoots() ||
-        (engineBoots_ == target.EngineBoots() && engineTime_ > target.LastEngineTime())) {
-        target.SetEngineBoots(engineBoots_);
-        target.SetEngineTime(engineTime_);
-        target.SetLastEngineTime(engineTime_);
-        lookup_->UpdateTarget(&target, msg);
+    if (engineBoots_ > peer_.engineBoots ||
+        (engineBoots_ == peer_.engineBoots && engineTime_ > peer_.lastEngineTime)) {
+        peer_.engineBoots = engineBoots_;
+        peer_.engineTime = engineTime_;
+        peer_.lastEngineTime = engineTime_;
+        // TakePeer made the copy for this, by the same test.
+        if (copy != nullptr) {
+            copy->SetEngineBoots(engineBoots_);
+            copy->SetEngineTime(engineTime_);
+            copy->SetLastEngineTime(engineTime_);
+            lookup_->UpdateTarget(copy, msg);
+        }
     }
-    if (target.EngineBoots() == kMaxEngineBoots || target.EngineBoots() > engineBoots_)
-        return false;
-    if (engineBoots_ == target.EngineBoots() &&
-        static_cast<std::int64_t>(engineTime_) + kTimeWindow < target.LastEngineTime())
+    if (peer_.engineBoots == kMaxEngineBoots || peer_.engineBoots > engineBoots_) return false;
+    if (engineBoots_ == peer_.engineBoots &&
+        static_cast<std::int64_t>(engineTime_) + kTimeWindow < peer_.lastEngineTime)
         return false;
     return true;
 }
 
-void USM::DecodeParams(const OctetString& params, unsigned int& paramsOffset) {
-    const unsigned char* const begin = params.Data();
+void USM::DecodeParams(const unsigned char* params, unsigned int size,
+                       unsigned int& paramsOffset) {
+    const unsigned char* const begin = params;
     const unsigned char* p = begin;
-    unsigned int left = params.Size();
+    unsigned int left = size;
     unsigned int type = 0;
     unsigned int length = 0;
     AsnDecodeType(p, left, type);

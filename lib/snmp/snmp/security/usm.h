@@ -4,15 +4,19 @@
 #ifndef SNMP_SECURITY_USM_H
 #define SNMP_SECURITY_USM_H
 
+#include <memory>
 #include <string>
 
 #include "snmp/octet_string.h"
+#include "snmp/usm_attributes.h"
 
 namespace snmp {
 
 class Message;
 class Target;
 class TargetLookup;
+class USMAuth;
+class USMPriv;
 
 // Owned by its Message (Message::InitSecurity) and used by one thread at a time.
 //
@@ -85,7 +89,8 @@ public:
     // SecurityParams() hold the msgSecurityParameters octets. `data`/`size`
     // are the datagram; `paramsOffset` indexes the first octet inside the
     // msgSecurityParameters OCTET STRING and `pduOffset` the tag of what
-    // follows it. Decodes the parameters into this object, learns the peer's
+    // follows it. When the two offsets frame the parameters inside `data`
+    // they are read there (the same octets, without a copy). Decodes the parameters into this object, learns the peer's
     // engine, verifies the digest (zeroing it in `data`), checks the time
     // window and decrypts the scoped PDU in place, shortening `size`.
     // Returns true or throws (types 0, 1, 5, 200 to 205; codec errors pass
@@ -94,6 +99,42 @@ public:
                          unsigned int paramsOffset, unsigned int pduOffset);
 
 private:
+    // What the processing of one message needs of the peer's stored target,
+    // copied under the lookup's lock into storage this object keeps: a run of
+    // messages copies no Target and, once the strings have their sizes,
+    // allocates nothing for it.
+    struct Peer {
+        OctetString engineId;
+        unsigned int engineBoots = 0;
+        unsigned int engineTime = 0;
+        unsigned int lastEngineTime = 0;
+        unsigned int timeStamp = 0;
+        OctetString authKey;
+        OctetString privKey;
+        // The name an outgoing message carries: the unknown-user name when
+        // one is set, else the user name.
+        std::string userName;
+        bool hasAttributes = false;
+        bool keyChange = false;
+        USMAuthProtocol authProtocol = USMAuthNone;
+        USMPrivProtocol privProtocol = USMPrivNone;
+    };
+
+    // Finds the message's target under the lookup's lock and copies what
+    // the processing needs into peer_; an outgoing message also consumes the
+    // stored target's unknown-user name. Returns a full copy of the target
+    // as well when the processing will hand one to UpdateTarget: for an
+    // outgoing message of a user with a key change under way; for a received
+    // one whose peer's engine is not yet known, or (on the client side, for
+    // an authenticated message) whose engine boots and time are newer than
+    // the stored ones. Throws 201 when no target is found.
+    std::unique_ptr<Target> TakePeer(const Message& msg, bool outgoing);
+    void CopyPeer(const Target& target);
+    // This object's protocol objects for peer_'s protocols (made when the
+    // protocols change), or null when the user has none.
+    USMAuth* Auth();
+    USMPriv* Priv();
+
     // Where the last encoded securityParams piece started and where in it
     // the authentication parameters' content lies, for the signing call.
     struct EncodedParams {
@@ -106,10 +147,12 @@ private:
     void EncodeParams(const Message& msg);
     // Reads the fields from received msgSecurityParameters octets and moves
     // `paramsOffset` on to the digest's first octet.
-    void DecodeParams(const OctetString& params, unsigned int& paramsOffset);
-    unsigned int EstimateEngineTime(const Target& target) const;
-    // May adopt newer engine data into `target` (and hand it to the lookup).
-    bool InTimeWindow(Target& target, const Message& msg) const;
+    void DecodeParams(const unsigned char* params, unsigned int size,
+                      unsigned int& paramsOffset);
+    unsigned int EstimateEngineTime() const;
+    // May adopt newer engine data into peer_ and `copy` (the full copy
+    // TakePeer made for it), and hand `copy` to the lookup.
+    bool InTimeWindow(Target* copy, const Message& msg);
 
     OctetString engineId_;
     unsigned int engineBoots_ = 0;
@@ -121,6 +164,11 @@ private:
     TargetLookup* lookup_;
     bool digestPending_ = false;
     EncodedParams encoded_;
+    Peer peer_;
+    std::unique_ptr<USMAuth> auth_;
+    USMAuthProtocol authFor_ = USMAuthNone;  // the protocol auth_ was made for
+    std::unique_ptr<USMPriv> priv_;
+    USMPrivProtocol privFor_ = USMPrivNone;
 };
 
 }  // namespace snmp

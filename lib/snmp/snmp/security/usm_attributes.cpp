@@ -49,52 +49,8 @@ USMAttributes& USMAttributes::operator=(const USMAttributes& other) {
 USMAttributes::~USMAttributes() = default;
 
 void USMAttributes::Init() {
-    switch (authProtocol_) {
-        case USMAuthMD5:
-            auth_ = std::make_unique<AuthMD5>();
-            break;
-        case USMAuthSHA1:
-            auth_ = std::make_unique<AuthSHA1>();
-            break;
-        case USMAuthSHA224:
-            auth_ = std::make_unique<AuthSHA224>();
-            break;
-        case USMAuthSHA256:
-            auth_ = std::make_unique<AuthSHA256>();
-            break;
-        case USMAuthSHA384:
-            auth_ = std::make_unique<AuthSHA384>();
-            break;
-        case USMAuthSHA512:
-            auth_ = std::make_unique<AuthSHA512>();
-            break;
-        default:
-            auth_.reset();
-            break;
-    }
-    switch (privProtocol_) {
-        case USMPrivDES:
-            priv_ = std::make_unique<PrivDES>();
-            break;
-        case USMPrivAES128:
-            priv_ = std::make_unique<PrivAES128>();
-            break;
-        case USMPrivAES192:
-            priv_ = std::make_unique<PrivAES192>();
-            break;
-        case USMPrivAES256:
-            priv_ = std::make_unique<PrivAES256>();
-            break;
-        case USMPrivAES192C:
-            priv_ = std::make_unique<PrivAES192C>();
-            break;
-        case USMPrivAES256C:
-            priv_ = std::make_unique<PrivAES256C>();
-            break;
-        default:
-            priv_.reset();
-            break;
-    }
+    auth_ = MakeAuth(authProtocol_);
+    priv_ = MakePriv(privProtocol_);
 }
 
 bool USMAttributes::SetAuthPass(const std::string& password) {

@@ -27,19 +27,22 @@ constexpr unsigned int kHmac96Length = 12;
 
 }  // namespace
 
-USMAuth::USMAuth(const char* hashName, unsigned int keyLength, unsigned int digestLength)
-    : hashName_(hashName), keyLength_(keyLength), digestLength_(digestLength) {}
+USMAuth::USMAuth(detail::HashId hash, unsigned int keyLength, unsigned int digestLength)
+    : hash_(hash), keyLength_(keyLength), digestLength_(digestLength) {}
 
 USMAuth::~USMAuth() {
     EVP_MD_CTX_free(mdCtx_);
     EVP_MAC_CTX_free(macCtx_);
+    OPENSSL_cleanse(macKey_, sizeof macKey_);
+}
+
+bool USMAuth::ReadyDigest() {
+    if (md_ == nullptr && (md_ = detail::CachedDigest(hash_)) == nullptr) return false;
+    return mdCtx_ != nullptr || (mdCtx_ = EVP_MD_CTX_new()) != nullptr;
 }
 
 bool USMAuth::Hash(const Span* parts, unsigned int count, OctetString& out) {
-    const EVP_MD* md = detail::CachedDigest(hashName_);
-    if (md == nullptr) return false;
-    if (mdCtx_ == nullptr && (mdCtx_ = EVP_MD_CTX_new()) == nullptr) return false;
-    if (EVP_DigestInit_ex2(mdCtx_, md, nullptr) != 1) return false;
+    if (!ReadyDigest() || EVP_DigestInit_ex2(mdCtx_, md_, nullptr) != 1) return false;
     for (unsigned int i = 0; i < count; ++i) {
         if (parts[i].size != 0 && EVP_DigestUpdate(mdCtx_, parts[i].data, parts[i].size) != 1)
             return false;
@@ -54,13 +57,26 @@ bool USMAuth::Hash(const Span* parts, unsigned int count, OctetString& out) {
 bool USMAuth::Mac(const OctetString& key, const Span* parts, unsigned int count, unsigned char* out,
                   unsigned int outLen) {
     if (macCtx_ == nullptr) {
-        const EVP_MAC_CTX* tmpl = detail::CachedHmacTemplate(hashName_);
+        const EVP_MAC_CTX* tmpl = detail::CachedHmacTemplate(hash_);
         // EVP_MAC_CTX_dup takes a non-const pointer but only reads its source.
         if (tmpl == nullptr ||
             (macCtx_ = EVP_MAC_CTX_dup(const_cast<EVP_MAC_CTX*>(tmpl))) == nullptr)
             return false;
     }
-    if (EVP_MAC_init(macCtx_, key.Data(), key.Size(), nullptr) != 1) return false;
+    // Re-keying hashes both pads again; under the key of the last call the
+    // context only restarts from the pads it keeps.
+    const bool sameKey = key.Size() != 0 && key.Size() == macKeyLength_ &&
+                         CRYPTO_memcmp(key.Data(), macKey_, macKeyLength_) == 0;
+    if (!sameKey) {
+        macKeyLength_ = 0;
+        if (key.Size() > sizeof macKey_ ||
+            EVP_MAC_init(macCtx_, key.Data(), key.Size(), nullptr) != 1)
+            return false;
+        std::copy(key.Data(), key.Data() + key.Size(), macKey_);
+        macKeyLength_ = key.Size();
+    } else if (EVP_MAC_init(macCtx_, nullptr, 0, nullptr) != 1) {
+        return false;
+    }
     for (unsigned int i = 0; i < count; ++i) {
         if (parts[i].size != 0 && EVP_MAC_update(macCtx_, parts[i].data, parts[i].size) != 1)
             return false;
@@ -114,10 +130,7 @@ bool USMAuth::VerifyDigest(const OctetString& key, const OctetString& digest, un
 
 bool USMAuth::PasswordToKey(const std::string& password, OctetString& key) {
     if (password.empty()) return false;
-    const EVP_MD* md = detail::CachedDigest(hashName_);
-    if (md == nullptr) return false;
-    if (mdCtx_ == nullptr && (mdCtx_ = EVP_MD_CTX_new()) == nullptr) return false;
-    if (EVP_DigestInit_ex2(mdCtx_, md, nullptr) != 1) return false;
+    if (!ReadyDigest() || EVP_DigestInit_ex2(mdCtx_, md_, nullptr) != 1) return false;
     // The password is repeated once into a window one chunk longer than
     // itself; each chunk of the expansion is then a slice of that window, so
     // no octet is computed twice and the cost is the digest's own.
@@ -166,16 +179,35 @@ bool USMAuth::Digest(const OctetString& first, const unsigned char* second, unsi
     return Hash(parts, 2, digest);
 }
 
-AuthMD5::AuthMD5() : USMAuth("MD5", 16, kHmac96Length) {}
+AuthMD5::AuthMD5() : USMAuth(detail::HashId::kMD5, 16, kHmac96Length) {}
 
-AuthSHA1::AuthSHA1() : USMAuth("SHA1", 20, kHmac96Length) {}
+AuthSHA1::AuthSHA1() : USMAuth(detail::HashId::kSHA1, 20, kHmac96Length) {}
 
-AuthSHA224::AuthSHA224() : USMAuth("SHA2-224", 28, 16) {}
+AuthSHA224::AuthSHA224() : USMAuth(detail::HashId::kSHA224, 28, 16) {}
 
-AuthSHA256::AuthSHA256() : USMAuth("SHA2-256", 32, 24) {}
+AuthSHA256::AuthSHA256() : USMAuth(detail::HashId::kSHA256, 32, 24) {}
 
-AuthSHA384::AuthSHA384() : USMAuth("SHA2-384", 48, 32) {}
+AuthSHA384::AuthSHA384() : USMAuth(detail::HashId::kSHA384, 48, 32) {}
 
-AuthSHA512::AuthSHA512() : USMAuth("SHA2-512", 64, 48) {}
+AuthSHA512::AuthSHA512() : USMAuth(detail::HashId::kSHA512, 64, 48) {}
+
+std::unique_ptr<USMAuth> MakeAuth(USMAuthProtocol protocol) {
+    switch (protocol) {
+        case USMAuthMD5:
+            return std::make_unique<AuthMD5>();
+        case USMAuthSHA1:
+            return std::make_unique<AuthSHA1>();
+        case USMAuthSHA224:
+            return std::make_unique<AuthSHA224>();
+        case USMAuthSHA256:
+            return std::make_unique<AuthSHA256>();
+        case USMAuthSHA384:
+            return std::make_unique<AuthSHA384>();
+        case USMAuthSHA512:
+            return std::make_unique<AuthSHA512>();
+        default:
+            return nullptr;
+    }
+}
 
 }  // namespace snmp

@@ -5,11 +5,15 @@
 #define SNMP_SECURITY_USM_AUTH_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
+#include <openssl/evp.h>
 #include <openssl/types.h>
 
 #include "snmp/octet_string.h"
+#include "snmp/security/crypto_cache.h"
+#include "snmp/usm_attributes.h"
 
 namespace snmp {
 
@@ -17,7 +21,9 @@ class Message;
 
 // An authentication protocol: HMAC over one hash H with keys of KeyLength()
 // octets (the hash output) and digests of DigestLength() octets. One object
-// serves one call at a time (it reuses its OpenSSL contexts). Every operation
+// serves one call at a time: it keeps its OpenSSL contexts, and its HMAC
+// context stays keyed with the last key, so that a run of messages under one
+// key pays for neither a new context nor a re-keying. Every operation
 // returns false on a failed precondition (or an OpenSSL failure) and leaves
 // its output argument unchanged; none throws.
 class USMAuth {
@@ -67,8 +73,7 @@ public:
                 OctetString& digest);
 
 protected:
-    // `hashName` is the OpenSSL name of H ("MD5", "SHA1", "SHA2-256", ...).
-    USMAuth(const char* hashName, unsigned int keyLength, unsigned int digestLength);
+    USMAuth(detail::HashId hash, unsigned int keyLength, unsigned int digestLength);
 
 private:
     // A run of octets fed to a hash or MAC.
@@ -83,11 +88,18 @@ private:
     bool Mac(const OctetString& key, const Span* parts, unsigned int count, unsigned char* out,
              unsigned int outLen);
 
-    const char* hashName_;
+    // The digest and a digest context ready for it, or false.
+    bool ReadyDigest();
+
+    detail::HashId hash_;
     unsigned int keyLength_;
     unsigned int digestLength_;
+    const EVP_MD* md_ = nullptr;
     EVP_MD_CTX* mdCtx_ = nullptr;
     EVP_MAC_CTX* macCtx_ = nullptr;
+    // The key macCtx_ is keyed with (macKeyLength_ 0: none yet).
+    unsigned char macKey_[EVP_MAX_MD_SIZE] = {};
+    unsigned int macKeyLength_ = 0;
 };
 
 // HMAC-MD5-96: 16-octet keys, 12-octet digests.
@@ -128,6 +140,10 @@ class AuthSHA512 : public USMAuth {
 public:
     AuthSHA512();
 };
+
+// The protocol object for `protocol`, or null for none (USMAuthNone and any
+// value without a protocol).
+std::unique_ptr<USMAuth> MakeAuth(USMAuthProtocol protocol);
 
 }  // namespace snmp
 

@@ -32,11 +32,6 @@ constexpr unsigned int kMaxHeader = 5;
 // AES works on 16-octet blocks; its IV is one block.
 constexpr unsigned int kAesBlock = 16;
 
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
-
 template <typename T>
 T RandomStart() {
     unsigned char bytes[sizeof(T)];
@@ -71,12 +66,42 @@ void PutBigEndian(unsigned char* out, std::uint64_t value, unsigned int octets) 
         out[i] = static_cast<unsigned char>(value >> (8 * (octets - 1 - i)));
 }
 
-// Encrypts the plaintext pieces of `msg`'s encode buffer into its encryptedPdu
-// piece as an OCTET STRING element (header in the room kept in front), and
-// empties the plaintext pieces. `padded` ciphers (CBC) add 1 to a whole block
-// of padding; stream modes (CFB) keep the length.
-bool EncryptPieces(const char* cipherName, const unsigned char* key, const unsigned char* iv,
-                   bool padded, const Message& msg) {
+}  // namespace
+
+USMPriv::USMPriv(unsigned int keyLength, detail::CipherId cipher, unsigned int cipherKeyLength)
+    : keyLength_(keyLength), cipherId_(cipher), cipherKeyLength_(cipherKeyLength) {}
+
+USMPriv::~USMPriv() {
+    for (Keyed* side : {&encrypt_, &decrypt_}) {
+        EVP_CIPHER_CTX_free(side->ctx);
+        OPENSSL_cleanse(side->key, sizeof side->key);
+    }
+}
+
+EVP_CIPHER_CTX* USMPriv::Ready(Keyed& side, bool encrypt, const unsigned char* key,
+                               const unsigned char* iv) {
+    if (cipher_ == nullptr && (cipher_ = detail::CachedCipher(cipherId_)) == nullptr)
+        return nullptr;
+    if (side.ctx == nullptr && (side.ctx = EVP_CIPHER_CTX_new()) == nullptr) return nullptr;
+    const int enc = encrypt ? 1 : 0;
+    // Under the key it holds, the context keeps its key schedule and only
+    // takes the new IV.
+    const bool same = side.keyed && CRYPTO_memcmp(side.key, key, cipherKeyLength_) == 0;
+    const int ok = same ? EVP_CipherInit_ex2(side.ctx, nullptr, nullptr, iv, enc, nullptr)
+                        : EVP_CipherInit_ex2(side.ctx, cipher_, key, iv, enc, nullptr);
+    side.keyed = false;
+    if (ok != 1) return nullptr;
+    // CBC padding is not checked on the way in: RFC 3414 leaves its content
+    // to the sender, and the scoped PDU's own length tells where the
+    // plaintext ends. A new IV keeps the setting.
+    if (!same && !encrypt && EVP_CIPHER_CTX_set_padding(side.ctx, 0) != 1) return nullptr;
+    std::copy(key, key + cipherKeyLength_, side.key);
+    side.keyed = true;
+    return side.ctx;
+}
+
+bool USMPriv::EncryptPieces(const unsigned char* key, const unsigned char* iv, bool padded,
+                            const Message& msg) {
     MsgEncBuf* enc = msg.EncBuffer();
     if (enc == nullptr || enc->encryptedPdu.buffer == nullptr) return false;
     MsgEncPiece* const plain[3] = {&enc->scopedHeader, &enc->pduHeader, &enc->varBinds};
@@ -93,24 +118,21 @@ bool EncryptPieces(const char* cipherName, const unsigned char* key, const unsig
     if (bound > msg.MaxEnc() || enc->encryptedPdu.capacity < kRoom ||
         cipherLength > enc->encryptedPdu.capacity - kRoom)
         return false;
-    const EVP_CIPHER* cipher = detail::CachedCipher(cipherName);
-    if (cipher == nullptr) return false;
 
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_EncryptInit_ex2(ctx.get(), cipher, key, iv, nullptr) != 1) return false;
+    EVP_CIPHER_CTX* ctx = Ready(encrypt_, true, key, iv);
+    if (ctx == nullptr) return false;
     unsigned char* const cipherStart = enc->encryptedPdu.buffer + kRoom;
     unsigned char* out = cipherStart;
     for (const MsgEncPiece* piece : plain) {
         if (piece->length == 0) continue;
         int written = 0;
-        if (EVP_EncryptUpdate(ctx.get(), out, &written, piece->start,
-                              static_cast<int>(piece->length)) != 1)
+        if (EVP_EncryptUpdate(ctx, out, &written, piece->start, static_cast<int>(piece->length)) !=
+            1)
             return false;
         out += written;
     }
     int written = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), out, &written) != 1 || (padded && written <= 0))
-        return false;
+    if (EVP_EncryptFinal_ex(ctx, out, &written) != 1 || (padded && written <= 0)) return false;
     out += written;
     const auto produced = static_cast<unsigned int>(out - cipherStart);
     if (produced != cipherLength) return false;
@@ -129,12 +151,9 @@ bool EncryptPieces(const char* cipherName, const unsigned char* key, const unsig
     return true;
 }
 
-// Decrypts in place the encryptedPDU OCTET STRING at `msg` + `offset` whose
-// length must be a multiple of `lengthMultiple`, and shortens `msgLen` to end
-// with the plaintext scoped PDU. See USMPriv::Decrypt for the results.
-bool DecryptElement(const char* cipherName, const unsigned char* key, const unsigned char* iv,
-                    unsigned int lengthMultiple, unsigned char* msg, unsigned int& msgLen,
-                    unsigned int offset) {
+bool USMPriv::DecryptElement(const unsigned char* key, const unsigned char* iv,
+                             unsigned int lengthMultiple, unsigned char* msg,
+                             unsigned int& msgLen, unsigned int offset) {
     if (msg == nullptr || offset >= msgLen) return false;
     const unsigned char* p = msg + offset;
     unsigned int left = std::min(kMaxHeader, msgLen - offset);
@@ -148,25 +167,27 @@ bool DecryptElement(const char* cipherName, const unsigned char* key, const unsi
     // read, and such a message fails like any other undecryptable one.
     if (length > msgLen - offset - headerLength) return false;
     if (length % lengthMultiple != 0) return false;
-    const EVP_CIPHER* cipher = detail::CachedCipher(cipherName);
-    if (cipher == nullptr) return false;
 
-    std::vector<unsigned char> plain(length + kAesBlock);
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_DecryptInit_ex2(ctx.get(), cipher, key, iv, nullptr) != 1) return false;
-    // CBC padding is not checked: RFC 3414 leaves its content to the sender,
-    // and the scoped PDU's own length tells where the plaintext ends.
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    EVP_CIPHER_CTX* ctx = Ready(decrypt_, false, key, iv);
+    if (ctx == nullptr) return false;
+    if (plain_.size() < length + kAesBlock) plain_.resize(length + kAesBlock);
+    unsigned char* const plain = plain_.data();
+    // Wipes the plaintext scratch on every way out.
+    struct Wipe {
+        unsigned char* data;
+        size_t size;
+        ~Wipe() { OPENSSL_cleanse(data, size); }
+    } wipe{plain, length + kAesBlock};
     int written = 0;
     if (length != 0 &&
-        EVP_DecryptUpdate(ctx.get(), plain.data(), &written, p, static_cast<int>(length)) != 1)
+        EVP_DecryptUpdate(ctx, plain, &written, p, static_cast<int>(length)) != 1)
         return false;
     int finalWritten = 0;
-    if (EVP_DecryptFinal_ex(ctx.get(), plain.data() + written, &finalWritten) != 1) return false;
+    if (EVP_DecryptFinal_ex(ctx, plain + written, &finalWritten) != 1) return false;
 
     // The plaintext must be one SEQUENCE that fits inside it; anything else
     // is what a wrong key produces.
-    const unsigned char* q = plain.data();
+    const unsigned char* q = plain;
     unsigned int qLeft = length;
     unsigned int seqType = 0;
     unsigned int seqLength = 0;
@@ -176,21 +197,14 @@ bool DecryptElement(const char* cipherName, const unsigned char* key, const unsi
     } catch (const EAsnException&) {
         seqType = 0;
     }
-    if (seqType != kTagSequence || seqLength > qLeft) {
-        OPENSSL_cleanse(plain.data(), plain.size());
+    if (seqType != kTagSequence || seqLength > qLeft)
         throw Exception(1, "decrypted scopedPDU is not a SEQUENCE");
-    }
-    const auto seqHeader = static_cast<unsigned int>(q - plain.data());
+    const auto seqHeader = static_cast<unsigned int>(q - plain);
 
-    std::copy(plain.begin(), plain.begin() + length, msg + offset);
-    OPENSSL_cleanse(plain.data(), plain.size());
+    std::copy(plain, plain + length, msg + offset);
     msgLen -= (length + headerLength) - (seqLength + seqHeader);
     return true;
 }
-
-}  // namespace
-
-USMPriv::~USMPriv() = default;
 
 bool USMPriv::Decrypt(const OctetString& key, const OctetString& privParams,
                       unsigned int /*engineBoots*/, unsigned int /*engineTime*/, unsigned char* msg,
@@ -214,7 +228,7 @@ bool PrivDES::Encrypt(const OctetString& key, const Message& msg, OctetString& p
     PutBigEndian(salt + 4, NextSaltCounter(), 4);
     unsigned char iv[kBlockSize];
     for (unsigned int i = 0; i < kBlockSize; ++i) iv[i] = key[static_cast<int>(8 + i)] ^ salt[i];
-    if (!EncryptPieces("DES-CBC", key.Data(), iv, true, msg)) return false;
+    if (!EncryptPieces(key.Data(), iv, true, msg)) return false;
     privParams.Set(salt, kSaltLength);
     return true;
 }
@@ -225,11 +239,13 @@ bool PrivDES::Decrypt(const OctetString& key, const OctetString& privParams, uns
     unsigned char iv[kBlockSize];
     for (unsigned int i = 0; i < kBlockSize; ++i)
         iv[i] = key[static_cast<int>(8 + i)] ^ privParams[static_cast<int>(i)];
-    return DecryptElement("DES-CBC", key.Data(), iv, kBlockSize, msg, msgLen, offset);
+    return DecryptElement(key.Data(), iv, kBlockSize, msg, msgLen, offset);
 }
 
-PrivAES::PrivAES(unsigned int keyLength, const char* cipherName, KeyExtension extension)
-    : USMPriv(keyLength), cipherName_(cipherName), extension_(extension) {}
+PrivDES::PrivDES() : USMPriv(kMinKeyLength, detail::CipherId::kDesCbc, 8) {}
+
+PrivAES::PrivAES(unsigned int keyLength, detail::CipherId cipher, KeyExtension extension)
+    : USMPriv(keyLength, cipher, keyLength), extension_(extension) {}
 
 std::uint64_t PrivAES::NextSalt() {
     return AesSaltCounter().fetch_add(1);
@@ -242,7 +258,7 @@ bool PrivAES::Encrypt(const OctetString& key, const Message& msg, OctetString& p
     PutBigEndian(iv, usm != nullptr ? usm->EngineBoots() : 0, 4);
     PutBigEndian(iv + 4, usm != nullptr ? usm->EngineTime() : 0, 4);
     PutBigEndian(iv + 8, NextSalt(), kSaltLength);
-    if (!EncryptPieces(cipherName_, key.Data(), iv, false, msg)) return false;
+    if (!EncryptPieces(key.Data(), iv, false, msg)) return false;
     privParams.Set(iv + 8, kSaltLength);
     return true;
 }
@@ -260,7 +276,7 @@ bool PrivAES::Decrypt(const OctetString& key, const OctetString& privParams,
     PutBigEndian(iv, engineBoots, 4);
     PutBigEndian(iv + 4, engineTime, 4);
     std::copy(privParams.Data(), privParams.Data() + kSaltLength, iv + 8);
-    return DecryptElement(cipherName_, key.Data(), iv, 1, msg, msgLen, offset);
+    return DecryptElement(key.Data(), iv, 1, msg, msgLen, offset);
 }
 
 bool PrivAES::ExtendKey(USMAuth& auth, const OctetString& engineId, OctetString& key) {
@@ -296,14 +312,33 @@ bool PrivAES::ExtendKey(USMAuth& auth, const OctetString& engineId, OctetString&
     return true;
 }
 
-PrivAES128::PrivAES128() : PrivAES(16, "AES-128-CFB", KeyExtension::kBlumenthal) {}
+PrivAES128::PrivAES128() : PrivAES(16, detail::CipherId::kAes128Cfb, KeyExtension::kBlumenthal) {}
 
-PrivAES192::PrivAES192() : PrivAES(24, "AES-192-CFB", KeyExtension::kBlumenthal) {}
+PrivAES192::PrivAES192() : PrivAES(24, detail::CipherId::kAes192Cfb, KeyExtension::kBlumenthal) {}
 
-PrivAES256::PrivAES256() : PrivAES(32, "AES-256-CFB", KeyExtension::kBlumenthal) {}
+PrivAES256::PrivAES256() : PrivAES(32, detail::CipherId::kAes256Cfb, KeyExtension::kBlumenthal) {}
 
-PrivAES192C::PrivAES192C() : PrivAES(24, "AES-192-CFB", KeyExtension::kReeder) {}
+PrivAES192C::PrivAES192C() : PrivAES(24, detail::CipherId::kAes192Cfb, KeyExtension::kReeder) {}
 
-PrivAES256C::PrivAES256C() : PrivAES(32, "AES-256-CFB", KeyExtension::kReeder) {}
+PrivAES256C::PrivAES256C() : PrivAES(32, detail::CipherId::kAes256Cfb, KeyExtension::kReeder) {}
+
+std::unique_ptr<USMPriv> MakePriv(USMPrivProtocol protocol) {
+    switch (protocol) {
+        case USMPrivDES:
+            return std::make_unique<PrivDES>();
+        case USMPrivAES128:
+            return std::make_unique<PrivAES128>();
+        case USMPrivAES192:
+            return std::make_unique<PrivAES192>();
+        case USMPrivAES256:
+            return std::make_unique<PrivAES256>();
+        case USMPrivAES192C:
+            return std::make_unique<PrivAES192C>();
+        case USMPrivAES256C:
+            return std::make_unique<PrivAES256C>();
+        default:
+            return nullptr;
+    }
+}
 
 }  // namespace snmp

@@ -6,17 +6,24 @@
 #define SNMP_SECURITY_USM_PRIV_H
 
 #include <cstdint>
+#include <memory>
 
 #include <openssl/types.h>
 
+#include <vector>
+
 #include "snmp/octet_string.h"
+#include "snmp/security/crypto_cache.h"
+#include "snmp/usm_attributes.h"
 
 namespace snmp {
 
 class Message;
 class USMAuth;
 
-// A privacy protocol. One object serves one call at a time.
+// A privacy protocol. One object serves one call at a time: it keeps one
+// cipher context per direction, keyed with the last key it was given, so that
+// a run of messages under one key only sets a new IV.
 class USMPriv {
 public:
     USMPriv(const USMPriv&) = delete;
@@ -63,10 +70,40 @@ public:
     virtual bool ExtendKey(USMAuth& auth, const OctetString& engineId, OctetString& key);
 
 protected:
-    explicit USMPriv(unsigned int keyLength) : keyLength_(keyLength) {}
+    // `cipherKeyLength` octets from the front of the privacy key key `cipher`.
+    USMPriv(unsigned int keyLength, detail::CipherId cipher, unsigned int cipherKeyLength);
+
+    // Encrypts the plaintext pieces of `msg`'s encode buffer into its
+    // encryptedPdu piece as an OCTET STRING element and empties the plaintext
+    // pieces. `padded` (CBC) pads to whole blocks; otherwise (CFB) the
+    // ciphertext is as long as the plaintext.
+    bool EncryptPieces(const unsigned char* key, const unsigned char* iv, bool padded,
+                       const Message& msg);
+    // Decrypts in place the encryptedPDU OCTET STRING at `msg` + `offset`,
+    // whose length must be a multiple of `lengthMultiple`. See Decrypt.
+    bool DecryptElement(const unsigned char* key, const unsigned char* iv,
+                        unsigned int lengthMultiple, unsigned char* msg, unsigned int& msgLen,
+                        unsigned int offset);
 
 private:
+    // A cipher context for one direction and the key it holds.
+    struct Keyed {
+        EVP_CIPHER_CTX* ctx = nullptr;
+        unsigned char key[32] = {};
+        bool keyed = false;
+    };
+    // `side`'s context, keyed with `key` and set to `iv`; null on failure.
+    EVP_CIPHER_CTX* Ready(Keyed& side, bool encrypt, const unsigned char* key,
+                          const unsigned char* iv);
+
     unsigned int keyLength_;
+    detail::CipherId cipherId_;
+    unsigned int cipherKeyLength_;
+    const EVP_CIPHER* cipher_ = nullptr;
+    Keyed encrypt_;
+    Keyed decrypt_;
+    // Scratch for a decrypted scoped PDU, wiped after each use.
+    std::vector<unsigned char> plain_;
 };
 
 // CBC-DES: DES key = privacy key octets 0-7, pre-IV = octets 8-15; the salt is
@@ -75,7 +112,7 @@ private:
 // random value), so no two messages of the process share a salt.
 class PrivDES : public USMPriv {
 public:
-    PrivDES() : USMPriv(kMinKeyLength) {}
+    PrivDES();
 
     bool Encrypt(const OctetString& key, const Message& msg, OctetString& privParams) override;
     bool Decrypt(const OctetString& key, const OctetString& privParams, unsigned char* msg,
@@ -126,11 +163,10 @@ public:
     static constexpr unsigned int kSaltLength = 8;
 
 protected:
-    // `cipherName` is the OpenSSL name of the CFB128 cipher ("AES-128-CFB").
-    PrivAES(unsigned int keyLength, const char* cipherName, KeyExtension extension);
+    // `cipher` is the CFB128 cipher of KeyLength()-octet keys.
+    PrivAES(unsigned int keyLength, detail::CipherId cipher, KeyExtension extension);
 
 private:
-    const char* cipherName_;
     KeyExtension extension_;
 };
 
@@ -163,6 +199,10 @@ class PrivAES256C : public PrivAES {
 public:
     PrivAES256C();
 };
+
+// The protocol object for `protocol`, or null for none (USMPrivNone and any
+// value without a protocol).
+std::unique_ptr<USMPriv> MakePriv(USMPrivProtocol protocol);
 
 }  // namespace snmp
 

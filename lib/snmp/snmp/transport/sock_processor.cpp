@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,10 +105,12 @@ void SockProcessor::Lock() {
     mutex_->Lock();
     changed_ = true;
     ++generation_;
+    ++holds_;
     TableLocked();
 }
 
 void SockProcessor::Unlock() {
+    --holds_;
     mutex_->Unlock();
 }
 
@@ -125,9 +128,21 @@ MsgSender::~MsgSender() {
     if (statsFile_ != nullptr) std::fclose(statsFile_);
 }
 
+namespace {
+
+// The sender task the current thread is sending for, if any: the sender
+// thread for its whole loop, another thread during SendDirect. A thread
+// already sending (a host callback reached from inside a send) must not start
+// a second, nested pass over the same buffers.
+thread_local const MsgSender* sendingFor = nullptr;
+
+}  // namespace
+
 void MsgSender::Run() {
+    sendingFor = this;
     mutex_->Lock();
-    auto cursor = endpoints_->begin();
+    cursor_ = endpoints_->begin();
+    looping_ = true;
     while (running_.load()) {
         Message* message = nullptr;
         queue_->NextToSend(&message);
@@ -137,32 +152,60 @@ void MsgSender::Run() {
             mutex_->Lock();
             queue_->NextToSend(&message);
         }
-        if (message == nullptr) continue;
-        message->SetEnc(encodeBuffer_);
-        if (endpoints_->empty()) {
-            // No socket to send on (nothing added yet, or the last one was
-            // removed): the message is given up like a lost datagram, and a
-            // request waiting for it ends by the host's time-out.
-            delete message;
-            continue;
-        }
-        if (changed_ || cursor == endpoints_->end()) {
-            cursor = endpoints_->begin();
-            changed_ = false;
-        } else if (++cursor == endpoints_->end()) {
-            cursor = endpoints_->begin();
-        }
-        // The turn skips sockets of the other family; with none of the
-        // destination's family the message is given up like a lost datagram.
-        const auto chosen = NextOfFamily(*endpoints_, cursor, message->DstAddr().Version());
-        if (chosen == endpoints_->end()) {
-            delete message;
-            continue;
-        }
-        cursor = chosen;
-        if (SendOne(cursor->second, message)) delete message;
+        if (message != nullptr) SendNext(message);
     }
+    looping_ = false;
     mutex_->Unlock();
+    sendingFor = nullptr;
+}
+
+bool MsgSender::SendDirect() {
+    if (sendingFor == this || !running_.load()) return false;
+    // The sender thread holds the mutex except while it sleeps on the
+    // semaphore, so getting it without a wait means the thread is idle.
+    if (!mutex_->TryLock()) return false;
+    // The lock is re-entrant: a caller that holds the task through Lock gets
+    // it again, and wants the task held, not sending.
+    if (!looping_ || holds_ != 0) {
+        mutex_->Unlock();
+        return false;
+    }
+    sendingFor = this;
+    for (;;) {
+        Message* message = nullptr;
+        queue_->NextToSend(&message);
+        if (message == nullptr) break;
+        SendNext(message);
+    }
+    sendingFor = nullptr;
+    mutex_->Unlock();
+    return true;
+}
+
+void MsgSender::SendNext(Message* message) {
+    message->SetEnc(encodeBuffer_);
+    if (endpoints_->empty()) {
+        // No socket to send on (nothing added yet, or the last one was
+        // removed): the message is given up like a lost datagram, and a
+        // request waiting for it ends by the host's time-out.
+        delete message;
+        return;
+    }
+    if (changed_ || cursor_ == endpoints_->end()) {
+        cursor_ = endpoints_->begin();
+        changed_ = false;
+    } else if (++cursor_ == endpoints_->end()) {
+        cursor_ = endpoints_->begin();
+    }
+    // The turn skips sockets of the other family; with none of the
+    // destination's family the message is given up like a lost datagram.
+    const auto chosen = NextOfFamily(*endpoints_, cursor_, message->DstAddr().Version());
+    if (chosen == endpoints_->end()) {
+        delete message;
+        return;
+    }
+    cursor_ = chosen;
+    if (SendOne(cursor_->second, message)) delete message;
 }
 
 bool MsgSender::SendOne(int socket, Message* message) {
@@ -236,6 +279,8 @@ void MsgReceiver::Run() {
     mutex_->Lock();
     std::vector<pollfd> fds;
     fds.reserve(kMaxWatchedSockets + 1);
+    std::vector<UdpDataItem> direct;
+    direct.reserve(kMaxWatchedSockets);
     while (running_.load()) {
         // Slot 0 is the wake-up descriptor; the table's sockets follow in
         // table order, each once, at most kMaxWatchedSockets of them.
@@ -268,15 +313,50 @@ void MsgReceiver::Run() {
             const auto it = std::find_if(fds.begin() + 1, fds.end(),
                                          [s](const pollfd& p) { return p.fd == s; });
             if (it != fds.end() && (it->revents & (POLLIN | POLLERR)) != 0) {
-                ReceiveOne(s, entry.first.Port());
+                ReceiveOne(s, entry.first.Port(), &direct);
             }
         }
+        if (direct.empty()) continue;
+        // Nothing else waits to be processed: this thread decodes and delivers
+        // the datagrams it just read, saving a thread hand-off per datagram
+        // when traffic is light. Outside the mutex, as on the queue's thread,
+        // since a host callback may change the endpoint table.
+        mutex_->Unlock();
+        ProcessDirect(direct);
+        mutex_->Lock();
     }
     mutex_->Unlock();
     dataQueue_.Stop();
 }
 
-bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort) {
+bool MsgReceiver::TakeDirect(int socket, const std::vector<UdpDataItem>& direct) {
+    // Only this thread adds records, so an idle queue stays idle until the
+    // direct ones are processed, and arrival order holds.
+    if (!direct.empty()) return true;
+    // Only a client's responses: a server keeps reading into the queue while
+    // its host is slow, so that an overrun is dropped and counted there
+    // rather than unseen in the socket.
+    if (queue_->GetDispatcher()->GetType() != TypeClient || !dataQueue_.Idle()) return false;
+    // More datagrams already waiting means a burst, which the queue's thread
+    // absorbs while this one keeps reading.
+    int waiting = 0;
+    return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting == 0;
+}
+
+void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
+    for (UdpDataItem& item : items) {
+        try {
+            OnUdpData(item);
+        } catch (...) {
+            // As on the queue's thread: the datagram is given up, receiving goes on.
+        }
+        delete[] item.data;
+    }
+    items.clear();
+}
+
+bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort,
+                             std::vector<UdpDataItem>* direct) {
     brask::SockAddr from;
     std::memset(&from, 0, sizeof(from));
     const int n = queue_->GetTransporter()->Receive(
@@ -289,6 +369,10 @@ bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort) {
     item.from = from;
     item.localPort = localPort;
     item.consumer = this;
+    if (direct != nullptr && TakeDirect(socket, *direct)) {
+        direct->push_back(item);
+        return true;
+    }
     if (dataQueue_.AddItem(item)) return true;
     SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
     return false;

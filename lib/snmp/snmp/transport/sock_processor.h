@@ -69,6 +69,7 @@ protected:
     std::atomic<bool> running_{true};
     bool changed_ = false;             // guarded by mutex_
     unsigned long long generation_ = 0;  // guarded by mutex_; counts Lock calls
+    int holds_ = 0;                      // guarded by mutex_; Lock calls not yet unlocked
     brask::Mutex* mutex_;
     brask::Semaphore* semaphore_;
     brask::Thread* thread_ = nullptr;
@@ -87,9 +88,21 @@ public:
     // Encodes and sends one message on `socket`. Returns true when the caller
     // is to delete the message, false when it went back to the dispatcher.
     bool SendOne(int socket, Message* message);
+    // While the sender thread sleeps, sends everything the queue holds on the
+    // calling thread, as the sender thread would have (same sockets in turn,
+    // same watches), and returns true. Returns false without sending when the
+    // thread is busy, has not started its loop, or the calling thread is
+    // already sending for this task: the caller must Wake it then. The
+    // calling thread must not hold the dispatcher's lock.
+    bool SendDirect();
 
 private:
+    // With mutex_ held: sends `message` on the next socket in turn.
+    void SendNext(Message* message);
+
     FILE* statsFile_ = nullptr;
+    EndpointTable::iterator cursor_;  // guarded by mutex_
+    bool looping_ = false;            // guarded by mutex_; Run has placed cursor_
 };
 
 class MsgReceiver : public SockProcessor, public IUdpDataConsumer {
@@ -98,10 +111,13 @@ public:
     ~MsgReceiver() override;
 
     void Run() override;
-    // Reads one datagram from `socket` and queues a copy. False when nothing
-    // could be read (or the datagram was longer than the buffer) or the queue
-    // was full.
-    bool ReceiveOne(int socket, unsigned short localPort);
+    // Reads one datagram from `socket` and queues a copy. With `direct`, on a
+    // client, a copy that would be the only record of an idle queue, with
+    // nothing more waiting on the socket, goes to `direct` instead, for the
+    // caller to process on its own thread without the hand-off. False when nothing could be read (or the datagram was longer
+    // than the buffer) or the queue was full.
+    bool ReceiveOne(int socket, unsigned short localPort,
+                    std::vector<UdpDataItem>* direct = nullptr);
     // Filters, decodes and delivers one queued datagram (queue thread).
     void OnUdpData(UdpDataItem& item) override;
 
@@ -132,6 +148,12 @@ protected:
     void TableLocked() override { Interrupt(); }
 
 private:
+    // Whether the datagram just read from `socket` is processed on this
+    // thread rather than queued.
+    bool TakeDirect(int socket, const std::vector<UdpDataItem>& direct);
+    // Processes and frees records that ReceiveOne kept for this thread.
+    void ProcessDirect(std::vector<UdpDataItem>& items);
+
     // An eventfd polled beside the sockets, so that Stop and changes to the
     // endpoint table end the wait at once; -1 if none could be made, and the
     // loop then falls back to a bounded wait.

@@ -1,6 +1,8 @@
 // Received-datagram queue with its processing thread.
 #include "snmp/transport/udp_data_queue.h"
 
+#include <cstring>
+
 #include <iostream>
 
 #include "velport/debug_level.h"
@@ -14,20 +16,15 @@ void LogLine(int level, const std::string& line) {
     std::cout << (line + "\n") << std::flush;
 }
 
-void FreeItems(std::list<UdpDataItem>& items) {
-    for (UdpDataItem& item : items) delete[] item.data;
-    items.clear();
-}
-
 }  // namespace
 
-CUdpDataQueue::CUdpDataQueue(const std::string& name)
-    : name_(name), items_(new std::list<UdpDataItem>()) {}
+CUdpDataQueue::CUdpDataQueue(const std::string& name) : name_(name) {}
 
 CUdpDataQueue::~CUdpDataQueue() {
     Stop();
-    FreeItems(*items_);
-    delete items_;
+    for (auto& source : sources_) {
+        for (UdpDataItem& item : source.second.items) delete[] item.data;
+    }
 }
 
 void CUdpDataQueue::Start() {
@@ -50,31 +47,129 @@ void CUdpDataQueue::SetLimit(size_t maxItems, size_t maxBytes) {
 
 size_t CUdpDataQueue::Pending() {
     thread_.VTLock();
-    const size_t n = items_->size();
+    const size_t n = items_;
     thread_.VTUnLock();
     return n;
 }
 
+bool CUdpDataQueue::Idle() {
+    if (__Velmar_Debug_Level >= 4 || running_.load() == 0) return false;
+    thread_.VTLock();
+    const bool idle = items_ == 0 && !processing_;
+    thread_.VTUnLock();
+    return idle;
+}
+
+void CUdpDataQueue::DropNewest(uint32_t victim) {
+    // The source stays in the table even when this empties it: its turn
+    // comes and removes it, so that an address is never in turns_ twice.
+    Source& source = sources_[victim];
+    UdpDataItem& item = source.items.back();
+    const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
+    delete[] item.data;
+    source.items.pop_back();
+    source.bytes -= bytes;
+    --items_;
+    itemBytes_ -= bytes;
+    dropped_.fetch_add(1);
+}
+
+namespace {
+
+// The fairness key of a sender: its IPv4 address, or its IPv6 address folded
+// to 32 bits (two IPv6 senders may then share a share, never lose datagrams).
+uint32_t SourceKey(const brask::SockAddr& from) {
+    if (from.any.sa_family != AF_INET6) return from.v4.sin_addr.s_addr;
+    uint32_t key = 0;
+    for (int i = 0; i < 16; i += 4) {
+        uint32_t word = 0;
+        std::memcpy(&word, from.v6.sin6_addr.s6_addr + i, sizeof word);
+        key ^= word;
+    }
+    return key;
+}
+
+}  // namespace
+
 bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
+    const uint32_t address = SourceKey(item.from);
     thread_.VTLock();
-    LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_->size()) +
+    LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_) +
                    " items in queue");
     const size_t maxItems = maxItems_.load();
     const size_t maxBytes = maxBytes_.load();
-    if ((maxItems != 0 && items_->size() >= maxItems) ||
+    bool dropped = false;
+    if ((maxItems != 0 && items_ >= maxItems) ||
         (maxBytes != 0 && itemBytes_ + bytes > maxBytes)) {
-        thread_.VTUnLock();
-        delete[] item.data;
-        dropped_.fetch_add(1);
-        return false;
+        auto own = sources_.find(address);
+        const size_t ownItems = own == sources_.end() ? 0 : own->second.items.size();
+        auto largest = sources_.find(largest_);
+        if (largest == sources_.end()) {
+            // The last one found has been served out: look again, once.
+            for (auto it = sources_.begin(); it != sources_.end(); ++it) {
+                if (largest == sources_.end() ||
+                    it->second.items.size() > largest->second.items.size()) {
+                    largest = it;
+                }
+            }
+            if (largest != sources_.end()) largest_ = largest->first;
+        }
+        const bool evict =
+            largest != sources_.end() && largest->first != address &&
+            largest->second.items.size() > ownItems &&
+            (maxBytes == 0 ||
+             itemBytes_ - static_cast<size_t>(largest->second.items.back().length) + bytes <=
+                 maxBytes);
+        if (!evict) {
+            thread_.VTUnLock();
+            delete[] item.data;
+            dropped_.fetch_add(1);
+            return false;
+        }
+        DropNewest(largest->first);
+        dropped = true;
     }
-    items_->push_back(item);
+    auto inserted = sources_.emplace(address, Source());
+    Source& source = inserted.first->second;
+    if (inserted.second) turns_.push_back(address);
+    source.items.push_back(item);
+    source.bytes += bytes;
+    ++items_;
     itemBytes_ += bytes;
+    auto largest = sources_.find(largest_);
+    if (largest == sources_.end() || source.items.size() > largest->second.items.size()) {
+        largest_ = address;
+    }
+    thread_.VTUnLock();
+    // Signalled after the unlock, so that the woken thread does not at once
+    // block on the mutex this thread still holds.
     thread_.VTSignal();
     LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - signalled thread");
-    thread_.VTUnLock();
-    return true;
+    return !dropped;
+}
+
+void CUdpDataQueue::TakeBatch() {
+    // One round: every address that has records gets its turn once.
+    for (size_t n = turns_.size(); n != 0; --n) {
+        const uint32_t address = turns_.front();
+        turns_.pop_front();
+        Source& source = sources_[address];
+        for (size_t i = 0; i < kTurn && !source.items.empty(); ++i) {
+            UdpDataItem& item = source.items.front();
+            const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
+            source.bytes -= bytes;
+            itemBytes_ -= bytes;
+            --items_;
+            batch_.push_back(item);
+            source.items.pop_front();
+        }
+        if (source.items.empty()) {
+            sources_.erase(address);
+        } else {
+            turns_.push_back(address);
+        }
+    }
 }
 
 unsigned int CUdpDataQueue::ThreadMain(void* argument) {
@@ -90,14 +185,13 @@ void CUdpDataQueue::UdpDataLoop() {
             thread_.VTUnLock();
             return;
         }
-        if (!items_->empty()) {
-            std::list<UdpDataItem>* batch = items_;
-            items_ = new std::list<UdpDataItem>();
-            itemBytes_ = 0;
+        if (items_ != 0) {
+            TakeBatch();
+            processing_ = true;
             thread_.VTUnLock();
-            ProcessUdpDataQueue(*batch);
-            delete batch;
+            ProcessUdpDataQueue(batch_);
             thread_.VTLock();
+            processing_ = false;
             // Records added during the batch are taken at once; the signal they
             // left only makes the next wait return immediately.
             continue;
@@ -108,7 +202,7 @@ void CUdpDataQueue::UdpDataLoop() {
     }
 }
 
-void CUdpDataQueue::ProcessUdpDataQueue(std::list<UdpDataItem>& batch) {
+void CUdpDataQueue::ProcessUdpDataQueue(std::vector<UdpDataItem>& batch) {
     LogLine(4, "[CUdpDataQueue::ProcessUdpDataQueue] " + name_ + " - " +
                    std::to_string(batch.size()) + " items in queue");
     for (UdpDataItem& item : batch) {

@@ -1,6 +1,7 @@
 // The queue between the receiver thread and the thread that decodes: the
 // receiver adds a copy of each datagram, the queue's own thread hands them, in
-// arrival order and in batches, to their consumers.
+// batches, to their consumers. Each sender address has a queue of its own,
+// served in turn, so that one address that floods cannot starve the others.
 #ifndef SNMP_TRANSPORT_UDP_DATA_QUEUE_H
 #define SNMP_TRANSPORT_UDP_DATA_QUEUE_H
 
@@ -8,8 +9,11 @@
 
 #include <atomic>
 #include <cstddef>
-#include <list>
+#include <cstdint>
+#include <deque>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "brask/ip_addr.h"
 #include "velbase/vel_thread.h"
@@ -61,10 +65,16 @@ public:
     // Ends the thread after its current batch and waits for it; records that
     // came in after the last batch stay queued. No effect when not running.
     void Stop();
-    // Takes over `item.data` and queues the record. When the queue already
-    // holds the maximum number of records or bytes, the record is dropped, its
-    // bytes freed, the drop counted, and false returned.
+    // Takes over `item.data` and queues the record. Each batch takes up to
+    // kTurn records of every sender address in turn, each address's records
+    // in arrival order. When the queue already holds the maximum number of
+    // records or bytes, one record is dropped, its bytes freed and the drop
+    // counted, and false is returned: the newest record of the address that
+    // holds the most, when that is another address holding more than this
+    // one's and dropping it makes room, else this record.
     bool AddItem(UdpDataItem item);
+    // Records of one address in a batch while others wait.
+    static constexpr size_t kTurn = 8;
 
     // Bounds the queue; 0 removes a bound. Applies to records added later.
     void SetLimit(size_t maxItems, size_t maxBytes);
@@ -74,20 +84,44 @@ public:
     unsigned long long Dropped() const { return dropped_.load(); }
     // Number of records waiting (not yet taken as a batch).
     size_t Pending();
+    // True while the thread runs, holds no record and is not processing a
+    // batch: a record the single adder processes itself instead of adding
+    // then keeps its place in arrival order. Always false at debug level 4
+    // and above, where every record must pass AddItem's log lines.
+    bool Idle();
 
     const std::string& Name() const { return name_; }
 
 private:
+    // The records waiting from one sender address.
+    struct Source {
+        std::deque<UdpDataItem> items;
+        size_t bytes = 0;
+    };
+
     static unsigned int ThreadMain(void* argument);
     void UdpDataLoop();
-    void ProcessUdpDataQueue(std::list<UdpDataItem>& batch);
+    // Moves the next batch into batch_; the lock is held.
+    void TakeBatch();
+    void ProcessUdpDataQueue(std::vector<UdpDataItem>& batch);
+    // Drops the newest record of `victim` to make room; the lock is held.
+    void DropNewest(uint32_t victim);
 
     std::string name_;
     std::atomic<int> running_{0};
     CVelThread thread_;
-    // Guarded by thread_'s mutex.
-    std::list<UdpDataItem>* items_;
+    // Guarded by thread_'s mutex: the sources with records waiting, keyed by
+    // address (network byte order), the order in which they are served, the
+    // totals, and the address that held the most records when last looked
+    // (it may since hold fewer: it is a candidate, checked before use).
+    std::unordered_map<uint32_t, Source> sources_;
+    std::deque<uint32_t> turns_;
+    size_t items_ = 0;
     size_t itemBytes_ = 0;
+    bool processing_ = false;  // a batch is being handed to its consumers
+    uint32_t largest_ = 0;
+    // The queue's thread's batch, kept to reuse its storage.
+    std::vector<UdpDataItem> batch_;
     std::atomic<size_t> maxItems_{kDefaultMaxItems};
     std::atomic<size_t> maxBytes_{kDefaultMaxBytes};
     std::atomic<unsigned long long> dropped_{0};

@@ -1,0 +1,465 @@
+// Session tests over loopback against an agent built on a server-mode
+// dispatcher, whose faults (silence, late answers, a small answer size,
+// looping walks, a rebooted engine) are set per test.
+#include "snmp/session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "snmp/dispatcher.h"
+#include "snmp/init.h"
+#include "snmp/message.h"
+#include "snmp/snmp_stats.h"
+#include "snmp/target_lookup.h"
+
+namespace snmp {
+namespace {
+
+ObjectId Oid(const std::string& text) {
+    ObjectId oid;
+    EXPECT_TRUE(oid.Set(text)) << text;
+    return oid;
+}
+
+std::string Text(const ObjectId& oid) {
+    std::string s;
+    oid.MakeStr(s);
+    return s;
+}
+
+AsnValue Int(int v) {
+    AsnValue value(0x02);
+    value.SetInteger(v);
+    return value;
+}
+
+const OctetString& EngineId() {
+    static const unsigned char bytes[] = {0x80, 0x00, 0x1F, 0x88, 0x80, 's', 'e', 's', 's', 'i', 'o', 'n'};
+    static const OctetString id(bytes, sizeof bytes);
+    return id;
+}
+const char* const kUser = "tester";
+const char* const kPass = "tester-password";
+
+// The agent's users: one MD5 user at its engine, with a clock and boots the
+// test may change.
+class AgentLookup final : public TargetLookup {
+public:
+    AgentLookup() : TargetLookup(TypeServer) {
+        user_.SetVersion(SnmpVersionV3);
+        auto* a = new USMAttributes(USMAuthMD5, USMPrivNone);
+        a->SetUserName(kUser);
+        a->SetAuthPass(kPass);
+        user_.SetSecAttributes(a);
+        user_.SetEngineId(EngineId());
+        user_.CalculateKeys();
+        anonymous_.SetVersion(SnmpVersionV3);
+        anonymous_.SetSecAttributes(new USMAttributes(USMAuthNone, USMPrivNone));
+        anonymous_.SetEngineId(user_.EngineId());
+    }
+    Target* FindTarget(const Message& msg) override {
+        Target* t = msg.UserName() == kUser ? &user_ : nullptr;
+        if (t == nullptr && msg.Type() == PduReport) {
+            anonymous_.SetUserName(msg.UserName());
+            t = &anonymous_;
+        }
+        if (t != nullptr) {
+            t->SetEngineBoots(boots.load());
+            t->SetEngineTime(100 + static_cast<unsigned int>(TimeStamp() - start_));
+        }
+        return t;
+    }
+    std::atomic<unsigned int> boots{1};
+
+private:
+    unsigned int start_ = TimeStamp();
+    Target user_;
+    Target anonymous_;
+};
+
+// Answers from a sorted MIB. Faults: `silent` drops every request, `delayMs`
+// answers each request id once, that long after it came; `maxBindings`
+// answers tooBig when more bindings would go back; `loop` makes GetNext give
+// back the name it was asked for.
+class Agent final : public ServerRequestor {
+public:
+    std::atomic<bool> silent{false};
+    std::atomic<bool> loop{false};
+    std::atomic<int> delayMs{0};
+    std::atomic<size_t> maxBindings{0};
+    std::map<ObjectId, AsnValue> mib;
+
+    Agent() {
+        dispatcher_ = Dispatcher::Create(TypeServer, 0, 0, Dispatcher::SockTypeUdp);
+        dispatcher_->SetServerRequestor(this);
+        dispatcher_->SetTargetLookup(&lookup);
+        brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
+        EXPECT_TRUE(dispatcher_->AddEndpoint(local, false));
+        port_ = local.Port();
+        dispatcher_->Start();
+    }
+    ~Agent() {
+        for (std::thread& t : late_) t.join();
+        dispatcher_->Stop();
+        delete dispatcher_;
+    }
+    unsigned short Port() const { return port_; }
+
+    void OnRequest(Dispatcher* dispatcher, Message* msg) override {
+        std::unique_ptr<Message> request(msg);
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            ++seen_;
+            ++held_;
+            maxHeld_ = std::max(maxHeld_, held_);
+        }
+        if (silent.load() || hold_.load()) {
+            std::lock_guard<std::mutex> guard(mu_);
+            if (silent.load()) {
+                --held_;
+                delete dispatcher->Cancel(msg->RequestId(), true);
+            } else {
+                waiting_.push_back(request.release());
+            }
+            return;
+        }
+        if (delayMs.load() > 0) {
+            std::lock_guard<std::mutex> guard(mu_);
+            Message* m = request.release();
+            late_.emplace_back([this, dispatcher, m] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+                Answer(dispatcher, m);
+            });
+            return;
+        }
+        Answer(dispatcher, request.release());
+    }
+
+    // Holds the requests instead of answering until ReleaseOne.
+    void Hold(bool hold) { hold_ = hold; }
+    size_t Waiting() {
+        std::lock_guard<std::mutex> guard(mu_);
+        return waiting_.size();
+    }
+    bool ReleaseOne() {
+        Message* m = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            if (waiting_.empty()) return false;
+            m = waiting_.front();
+            waiting_.erase(waiting_.begin());
+        }
+        Answer(dispatcher_, m);
+        return true;
+    }
+    int Seen() {
+        std::lock_guard<std::mutex> guard(mu_);
+        return seen_;
+    }
+    int MaxHeld() {
+        std::lock_guard<std::mutex> guard(mu_);
+        return maxHeld_;
+    }
+
+    AgentLookup lookup;
+
+private:
+    void Answer(Dispatcher* dispatcher, Message* request) {
+        std::unique_ptr<Message> req(request);
+        auto* answer = new Message(*request);
+        answer->SwapAddrs();
+        answer->SetType(PduResponse);
+        answer->SetReportable(false);
+        answer->ClearVarBinds();
+        const bool v1 = request->Version() == SnmpVersionV1;
+        int index = 0;
+        const int reps = request->Type() == PduGetBulkRequest ? request->MaxReps() : 1;
+        std::vector<ObjectId> cursors;
+        for (const VarBind& vb : request->VarBinds()) cursors.push_back(vb.Objid());
+        for (int r = 0; r < reps && answer->ErrStat() == 0; ++r) {
+            index = 0;
+            for (ObjectId& cursor : cursors) {
+                ++index;
+                if (request->Type() == PduSetRequest) {
+                    answer->AddVarBind(*std::next(request->VarBinds().begin(), index - 1));
+                    continue;
+                }
+                if (request->Type() == PduGetRequest) {
+                    auto it = mib.find(cursor);
+                    answer->AddVarBind(VarBind(cursor, it == mib.end() ? AsnValue(0x81) : it->second));
+                    continue;
+                }
+                auto it = loop.load() ? mib.lower_bound(cursor) : mib.upper_bound(cursor);
+                if (it == mib.end()) {
+                    if (v1) {
+                        answer->SetError(2, index);
+                        break;
+                    }
+                    answer->AddVarBind(VarBind(cursor, AsnValue(0x82)));
+                    continue;
+                }
+                answer->AddVarBind(VarBind(it->first, it->second));
+                cursor = it->first;
+            }
+        }
+        const size_t limit = maxBindings.load();
+        if (answer->ErrStat() != 0 || (limit != 0 && answer->VarBinds().size() > limit)) {
+            if (answer->ErrStat() == 0) answer->SetError(1, 0);
+            answer->VarBinds() = request->VarBinds();
+        }
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            --held_;
+        }
+        if (!dispatcher->HandleResponse(answer)) delete answer;
+    }
+
+    Dispatcher* dispatcher_;
+    unsigned short port_ = 0;
+    std::atomic<bool> hold_{false};
+    std::mutex mu_;
+    int seen_ = 0;
+    int held_ = 0;
+    int maxHeld_ = 0;
+    std::vector<Message*> waiting_;
+    std::vector<std::thread> late_;
+};
+
+bool Eventually(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Init());
+        agent_ = std::make_unique<Agent>();
+        session_ = std::make_unique<Session>();
+        ASSERT_TRUE(session_->Ready()) << session_->Error();
+    }
+    void TearDown() override {
+        session_.reset();
+        agent_.reset();
+        Shutdown();
+    }
+    Session::TargetId AddTarget(SnmpVersion version, unsigned int timeoutMs = 5000,
+                                unsigned int retries = 0, unsigned int maxReps = 0,
+                                const std::string& user = kUser) {
+        SessionTarget t;
+        t.target = Target(brask::IpAddr("127.0.0.1"), agent_->Port());
+        t.target.SetVersion(version);
+        t.target.SetCommunity("public");
+        if (version == SnmpVersionV3) {
+            auto* a = new USMAttributes(USMAuthMD5, USMPrivNone);
+            a->SetUserName(user);
+            a->SetAuthPass(kPass);
+            t.target.SetSecAttributes(a);
+            t.target.SetSecLevel(SecLevelAuthNoPriv);
+        }
+        t.timeoutMs = timeoutMs;
+        t.retries = retries;
+        t.maxRepetitions = maxReps;
+        return session_->AddTarget(t);
+    }
+    // .1.3.6.1.2.1.1.1 to .8, each with a .0 instance valued by its arc.
+    void FillSystemGroup() {
+        for (int i = 1; i <= 8; ++i) agent_->mib[Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0")] = Int(i);
+    }
+
+    std::unique_ptr<Agent> agent_;
+    std::unique_ptr<Session> session_;
+};
+
+TEST_F(SessionTest, SilentAgentTimesOutAfterEveryRetry) {
+    agent_->silent = true;
+    const auto id = AddTarget(SnmpVersionV2c, 100, 2);
+    const SessionResult r = session_->Get(id, {Oid("1.3.6.1.2.1.1.1.0")});
+    EXPECT_EQ(r.status, SessionStatus::Timeout) << r.Describe();
+    EXPECT_EQ(r.attempts, 3u);
+    EXPECT_EQ(agent_->Seen(), 3);
+}
+
+TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
+    FillSystemGroup();
+    // Answered once, after the first attempt's time-out: the retries went
+    // out under the same request id, so that answer still counts.
+    agent_->delayMs = 1000;
+    const auto id = AddTarget(SnmpVersionV2c, 400, 6);
+    const SessionResult r = session_->Get(id, {Oid("1.3.6.1.2.1.1.3.0")});
+    ASSERT_TRUE(r.Ok()) << r.Describe();
+    EXPECT_GE(r.attempts, 2u);
+    ASSERT_EQ(r.vbs.size(), 1u);
+    EXPECT_EQ(r.vbs.front().Value().Integer(), 3);
+    EXPECT_EQ(agent_->Seen(), 1);
+}
+
+TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
+    FillSystemGroup();
+    agent_->Hold(true);
+    SessionTarget t;
+    t.target = Target(brask::IpAddr("127.0.0.1"), agent_->Port());
+    t.target.SetVersion(SnmpVersionV2c);
+    t.target.SetCommunity("public");
+    t.timeoutMs = 30000;
+    t.window = 2;
+    const auto id = session_->AddTarget(t);
+    std::vector<std::future<SessionResult>> results;
+    for (int i = 0; i < 6; ++i) results.push_back(session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.1.0")}));
+    ASSERT_TRUE(Eventually([&] { return agent_->Waiting() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(agent_->Waiting(), 2u);
+    for (int answered = 0; answered < 6;) {
+        if (agent_->ReleaseOne()) ++answered;
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (auto& f : results) EXPECT_TRUE(f.get().Ok());
+    EXPECT_EQ(agent_->MaxHeld(), 2);
+}
+
+TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
+    struct Case {
+        const char* name;
+        SnmpVersion version;
+        unsigned int maxReps;
+        bool beyond;  // the MIB goes on after the subtree
+        bool loop;
+        SessionStatus status;
+    };
+    const Case cases[] = {
+        {"subtree end, GetNext", SnmpVersionV2c, 0, true, false, SessionStatus::Ok},
+        {"subtree end, GetBulk", SnmpVersionV2c, 3, true, false, SessionStatus::Ok},
+        {"endOfMibView, GetNext", SnmpVersionV2c, 0, false, false, SessionStatus::Ok},
+        {"endOfMibView, GetBulk", SnmpVersionV2c, 5, false, false, SessionStatus::Ok},
+        {"v1 noSuchName", SnmpVersionV1, 5, false, false, SessionStatus::Ok},
+        {"non-increasing OID, GetNext", SnmpVersionV2c, 0, true, true, SessionStatus::NotIncreasing},
+        {"non-increasing OID, GetBulk", SnmpVersionV2c, 4, true, true, SessionStatus::NotIncreasing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        agent_->mib.clear();
+        FillSystemGroup();
+        if (c.beyond) agent_->mib[Oid("1.3.6.1.2.1.2.1.0")] = Int(99);
+        agent_->loop = c.loop;
+        const auto id = AddTarget(c.version, 5000, 0, c.maxReps);
+        const SessionResult r = session_->Walk(id, Oid("1.3.6.1.2.1.1"));
+        EXPECT_EQ(r.status, c.status) << r.Describe();
+        EXPECT_EQ(r.errorStatus, 0);
+        if (c.loop) continue;
+        ASSERT_EQ(r.vbs.size(), 8u);
+        int expected = 1;
+        for (const VarBind& vb : r.vbs) EXPECT_EQ(vb.Value().Integer(), expected++);
+    }
+}
+
+TEST_F(SessionTest, TooBigAnswersAreSplitOrAskedWithFewerRepetitions) {
+    FillSystemGroup();
+    agent_->maxBindings = 3;
+    const auto id = AddTarget(SnmpVersionV2c, 5000, 0, 10);
+    std::vector<ObjectId> all;
+    for (int i = 8; i >= 1; --i) all.push_back(Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0"));
+    const SessionResult get = session_->Get(id, all);
+    ASSERT_TRUE(get.Ok()) << get.Describe();
+    ASSERT_EQ(get.vbs.size(), 8u);
+    int expected = 8;
+    for (const VarBind& vb : get.vbs) EXPECT_EQ(vb.Value().Integer(), expected--);
+
+    const SessionResult bulk = session_->GetBulk(id, {Oid("1.3.6.1.2.1.1")}, 0, 10);
+    ASSERT_TRUE(bulk.Ok()) << bulk.Describe();
+    EXPECT_GE(bulk.vbs.size(), 1u);
+    EXPECT_LE(bulk.vbs.size(), 3u);
+
+    const SessionResult walk = session_->Walk(id, Oid("1.3.6.1.2.1.1"));
+    ASSERT_TRUE(walk.Ok()) << walk.Describe();
+    EXPECT_EQ(walk.vbs.size(), 8u);
+
+    // A Set is all or nothing: it is never split, its tooBig stays.
+    VarBindList set;
+    for (const ObjectId& oid : all) set.push_back(VarBind(oid, Int(0)));
+    const SessionResult write = session_->Set(id, set);
+    EXPECT_EQ(write.status, SessionStatus::Ok);
+    EXPECT_EQ(write.errorStatus, 1);
+}
+
+TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
+    const ObjectId entry = Oid("1.3.6.1.2.1.2.2.1");
+    for (int row = 1; row <= 3; ++row) {
+        agent_->mib[Oid("1.3.6.1.2.1.2.2.1.1." + std::to_string(row))] = Int(row);
+        if (row != 2) agent_->mib[Oid("1.3.6.1.2.1.2.2.1.3." + std::to_string(row))] = Int(10 * row);
+    }
+    agent_->mib[Oid("1.3.6.1.2.1.3.1.0")] = Int(0);
+    for (unsigned int maxReps : {0u, 2u}) {
+        for (bool whole : {false, true}) {
+            SCOPED_TRACE(std::to_string(maxReps) + (whole ? " whole entry" : " columns"));
+            const auto id = AddTarget(SnmpVersionV2c, 5000, 0, maxReps);
+            const SessionResult r =
+                session_->GetTable(id, entry, whole ? std::vector<unsigned int>() : std::vector<unsigned int>{1, 3});
+            ASSERT_TRUE(r.Ok()) << r.Describe();
+            EXPECT_EQ(r.columns, (std::vector<unsigned int>{1, 3}));
+            ASSERT_EQ(r.rows.size(), 3u);
+            for (size_t i = 0; i < 3; ++i) {
+                const int row = static_cast<int>(i) + 1;
+                EXPECT_EQ(Text(r.rows[i].index), "." + std::to_string(row));
+                ASSERT_EQ(r.rows[i].cells.size(), 2u);
+                EXPECT_EQ(r.rows[i].cells[0].Integer(), row);
+                if (row == 2) {
+                    EXPECT_EQ(r.rows[i].cells[1].Type(), 0x81u);
+                } else {
+                    EXPECT_EQ(r.rows[i].cells[1].Integer(), 10 * row);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SessionTest, SnmpV3DiscoversTheEngineAndResynchronisesAfterAReboot) {
+    FillSystemGroup();
+    const auto id = AddTarget(SnmpVersionV3);
+    const SessionResult first = session_->Get(id, {Oid("1.3.6.1.2.1.1.1.0")});
+    ASSERT_TRUE(first.Ok()) << first.Describe();
+    SessionTarget learnt;
+    ASSERT_TRUE(session_->GetTarget(id, learnt));
+    EXPECT_EQ(learnt.target.EngineId(), EngineId());
+    EXPECT_EQ(learnt.target.EngineBoots(), 1u);
+
+    agent_->lookup.boots = 2;
+    const unsigned int reportsBefore = SnmpStats::Instance()->NotInTimeWindow();
+    const SessionResult after = session_->Get(id, {Oid("1.3.6.1.2.1.1.2.0")});
+    ASSERT_TRUE(after.Ok()) << after.Describe();
+    EXPECT_EQ(after.vbs.front().Value().Integer(), 2);
+    EXPECT_GT(SnmpStats::Instance()->NotInTimeWindow(), reportsBefore);
+    ASSERT_TRUE(session_->GetTarget(id, learnt));
+    EXPECT_EQ(learnt.target.EngineBoots(), 2u);
+
+    const auto stranger = AddTarget(SnmpVersionV3, 5000, 0, 0, "stranger");
+    const SessionResult refused = session_->Get(stranger, {Oid("1.3.6.1.2.1.1.1.0")});
+    EXPECT_EQ(refused.status, SessionStatus::Report) << refused.Describe();
+    EXPECT_EQ(Text(refused.reportOid), USM_UNKNOWNUSER);
+}
+
+TEST_F(SessionTest, RequestsThatCannotBeServedEndAtOnce) {
+    const auto v1 = AddTarget(SnmpVersionV1);
+    EXPECT_EQ(session_->GetBulk(v1, {Oid("1.3")}, 0, 5).status, SessionStatus::BadRequest);
+    EXPECT_EQ(session_->Get(v1, {}).status, SessionStatus::BadRequest);
+    EXPECT_EQ(session_->Get(v1 + 100, {Oid("1.3")}).status, SessionStatus::BadRequest);
+    // A blocking call from a callback would wait for its own thread.
+    FillSystemGroup();
+    std::promise<SessionStatus> inner;
+    session_->AsyncGet(v1, {Oid("1.3.6.1.2.1.1.1.0")}, [&](const SessionResult&) {
+        inner.set_value(session_->Get(v1, {Oid("1.3.6.1.2.1.1.1.0")}).status);
+    });
+    EXPECT_EQ(inner.get_future().get(), SessionStatus::Refused);
+}
+
+}  // namespace
+}  // namespace snmp
