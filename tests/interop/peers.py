@@ -207,8 +207,8 @@ class NetSnmpAgent(_Peer):
     of views, communities and users in their place."""
     program = "snmpd"
 
-    def __init__(self, access=None, extra=()):
-        super().__init__()
+    def __init__(self, access=None, extra=(), ipv6=False):
+        super().__init__(ipv6)
         self.access = access
         self.extra = list(extra)  # further snmpd.conf lines
 
