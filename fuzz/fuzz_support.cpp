@@ -164,9 +164,7 @@ void Stack::Deliver(const uint8_t* data, size_t size, unsigned short fromPort,
     item.data = new unsigned char[size];
     if (size != 0) std::memcpy(item.data, data, size);
     item.length = static_cast<int>(size);
-    item.from.sin_family = AF_INET;
-    item.from.sin_port = htons(fromPort);
-    item.from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    brask::ToSockAddr(brask::IpEndpoint(brask::IpAddr(INADDR_LOOPBACK), fromPort), item.from);
     item.localPort = localPort;
     item.consumer = receiver.get();
     receiver->OnUdpData(item);

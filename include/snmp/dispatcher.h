@@ -71,7 +71,7 @@ protected:
 class SNMP_API Dispatcher {
 public:
     enum SockType : int {
-        SockTypeUdp = 0  // UDP over IPv4, the only transport kind
+        SockTypeUdp = 0  // UDP over IPv4 and IPv6, the only transport kind
     };
 
     Dispatcher();

@@ -34,11 +34,12 @@ public:
     virtual void OnExcept(const Message& msg, const Exception& e) = 0;
 };
 
-// An IPv4 address with a mask, used as a host filter on the sources of
-// incoming datagrams (StackInterface::AddHost).
+// An IPv4 or IPv6 address with a mask of the same family, used as a host
+// filter on the sources of incoming datagrams (StackInterface::AddHost).
+// A filter matches only addresses of its own family.
 class SNMP_API Filter {
 public:
-    // Host filter: `addr` with the mask 255.255.255.255.
+    // Host filter: `addr` with the mask 255.255.255.255, or all ones for IPv6.
     explicit Filter(const brask::IpAddr& addr);
     // Network filter.
     Filter(const brask::IpAddr& addr, const brask::IpAddr& mask);
@@ -50,6 +51,8 @@ public:
     const brask::IpAddr& Mask() const { return mask_; }
     // True when other.Addr() falls in this filter's network: both addresses
     // ANDed with this filter's mask are equal. The mask of `other` is ignored.
+    // False when this filter's address and mask, or other.Addr(), are not all
+    // of one family.
     bool Match(const Filter& other) const;
     // Same address and same mask.
     bool operator==(const Filter& other) const;

@@ -1,5 +1,5 @@
 // A client-mode and a server-mode dispatcher in one process, talking over
-// 127.0.0.1: requests of every version, traps and informs, SNMPv3 discovery
+// 127.0.0.1 (and ::1 beside it): requests of every version, traps and informs, SNMPv3 discovery
 // at every security level, Reports, tooBig answers, cancellation, answer
 // order, the draining stop and many requests in flight from several threads.
 #include <arpa/inet.h>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "dispatcher/dispatcher_test_support.h"
+#include "platform/ipv6_loopback.h"
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
@@ -338,6 +339,40 @@ TEST_F(DispatcherLoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
         }
         EXPECT_EQ(managerUsers_.Stored(user).EngineId(), ServerEngineId());
         EXPECT_EQ(Imp(client_.get()).KeptV3RequestCount(), 0u);
+    }
+}
+
+// Both dispatchers hold an IPv4 and an IPv6 endpoint (the agent's on one
+// port); each request is answered over the family it came on.
+TEST_F(DispatcherLoopbackTest, DualFamilyDispatchersAnswerV2cAndAuthPrivOverTheFamilyAsked) {
+    if (!ipv6_support::HasIpv6Loopback()) GTEST_SKIP() << ipv6_support::kNoIpv6Loopback;
+    brask::IpEndpoint server6(brask::IpAddr("::1"), serverPort_);
+    ASSERT_TRUE(server_->AddEndpoint(server6, false));
+    brask::IpEndpoint client6(brask::IpAddr("::1"), 0);
+    ASSERT_TRUE(client_->AddEndpoint(client6, false));
+    agentUsers_.Add("dual", USMAuthSHA1, USMPrivAES128, "authpass-1", "privpass-1");
+    managerUsers_.Add("dual", USMAuthSHA1, USMPrivAES128, "authpass-1", "privpass-1");
+    bool discover = true;
+    // Runs of one family make the sender's turn land on a socket of the other.
+    for (const char* to : {"::1", "::1", "127.0.0.1", "::1", "127.0.0.1", "127.0.0.1"}) {
+        for (bool v3 : {false, true}) {
+            SCOPED_TRACE(std::string(to) + (v3 ? " v3" : " v2c"));
+            Message* m = v3 ? V3Get("dual")
+                            : NewRequest(SnmpVersionV2c, PduGetRequest, serverPort_, {kSysDescr});
+            m->SetDstAddr(brask::IpAddr(to));
+            Collector collector;
+            int id = 0;
+            ASSERT_TRUE(client_->SendRequest(m, id, v3 && discover, &collector));
+            discover = discover && !v3;
+            ASSERT_TRUE(collector.WaitFor(1));
+            const Message& r = collector.At(0);
+            EXPECT_EQ(r.RequestId(), id);
+            EXPECT_EQ(r.SrcAddr(), brask::IpAddr(to));
+            EXPECT_EQ(r.SrcPort(), serverPort_);
+            EXPECT_EQ(r.Type(), static_cast<unsigned int>(PduResponse));
+            EXPECT_EQ(r.SecurityLevel(), v3 ? SecLevelAuthPriv : SecLevelNoAuthNoPriv);
+            EXPECT_EQ(Bindings(r), ".1.3.6.1.2.1.1.1.0=value of .1.3.6.1.2.1.1.1.0");
+        }
     }
 }
 

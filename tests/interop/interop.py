@@ -75,6 +75,8 @@ OUR_AGENT_ENGINE_ID = "80001f8880aabbccdd00334455"
 TABLE_ROWS = 12
 
 ZKSNMP = None
+# True while a cell of a runner ending in 6 runs: every peer and server sits on ::1.
+IPV6 = False
 
 
 class Failure(Exception):
@@ -199,7 +201,8 @@ class ZkServer:
                 if priv:
                     spec += ":%s:%s" % (priv, ppass)
             users += ["--rw-user" if self.command == "agent" else "--user", spec]
-        args = [ZKSNMP, self.command, "--listen", "127.0.0.1:0", "--community", COMMUNITY_RO] + users
+        listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
+        args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
             args += ["--rw-community", COMMUNITY_RW, "--engine-id", OUR_AGENT_ENGINE_ID,
                      "--rows", str(TABLE_ROWS)]
@@ -208,7 +211,7 @@ class ZkServer:
         self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      text=True)
         first = self.proc.stdout.readline()
-        m = re.search(r"127\.0\.0\.1:(\d+)", first)
+        m = re.search(r"\[::1\]:(\d+)" if IPV6 else r"127\.0\.0\.1:(\d+)", first)
         if not m:
             self.__exit__()
             raise Failure("zksnmp %s did not start: %s %s" % (self.command, first,
@@ -227,7 +230,7 @@ class ZkServer:
 
     @property
     def address(self):
-        return "127.0.0.1:%d" % self.port
+        return ("[::1]:%d" if IPV6 else "127.0.0.1:%d") % self.port
 
     def read_json_line(self, timeout=10):
         """The next JSON line the listener prints."""
@@ -250,7 +253,7 @@ def client_env():
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------
 
 def netsnmp_agent(op, sec):
-    with NetSnmpAgent() as agent:
+    with NetSnmpAgent(ipv6=IPV6) as agent:
         env = agent.env
         addr = agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
@@ -517,12 +520,13 @@ def netsnmp_listen(op, sec):
                 else:
                     check(n["community"] == COMMUNITY_RO, "community of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
+            check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_trapd(op, sec):
-    with NetSnmpTrapReceiver(SENDER_ENGINE_ID) as trapd:
+    with NetSnmpTrapReceiver(SENDER_ENGINE_ID, IPV6) as trapd:
         addr = trapd.address
         marker = "zk-%s-%s" % (op, sec)
         version, user = SECURITIES[sec]
@@ -537,6 +541,7 @@ def netsnmp_trapd(op, sec):
         check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
+        check(("UDP/IPv6: [::1]" in line) == IPV6, "sender address in %s" % line)
         if sec == "v1":
             check("[TRAP, SNMP v1, community %s] enterprise .1.3.6.1.4.1.99999 generic 6 specific" % COMMUNITY_RO
                   in line and line.split(" specific ")[1].split()[0].strip(".") == "17", "v1 trap line: %s" % line)
@@ -793,10 +798,22 @@ def netsnmp_session(op, sec):
 
 # ---- The matrix ----------------------------------------------------------------------------------
 
+def over_ipv6(runner):
+    """The runner's exchange over ::1; skips where ::1 is missing."""
+    def run(op, sec):
+        global IPV6
+        peers.require_ipv6_loopback()
+        IPV6 = True
+        runner(op, sec)
+    return run
+
+
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
            "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
            "netsnmp_access": netsnmp_access, "netsnmp_session": netsnmp_session}
+for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):
+    RUNNERS[_name + "6"] = over_ipv6(RUNNERS[_name])
 CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")
 
 

@@ -1,6 +1,6 @@
 """Starting and stopping net-snmp peers (snmpd, snmptrapd) for interop tests.
 
-Each peer runs in the foreground on 127.0.0.1 on a free high port with a
+Each peer runs in the foreground on 127.0.0.1 (or ::1) on a free high port with a
 configuration written to a scratch directory: net-snmp is kept away from the
 system's and the user's configuration (-C, SNMPCONFPATH) and from /var/lib/snmp
 (SNMP_PERSISTENT_DIR), so tests never touch the machine's set-up and can run in
@@ -75,11 +75,24 @@ def find_program(name):
     raise PeerMissing("%s not found (install Debian's snmp / snmpd / snmptrapd packages)" % name)
 
 
-def free_udp_port():
-    """A UDP port on 127.0.0.1 that nothing is bound to at the moment."""
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
+def free_udp_port(ipv6=False):
+    """A UDP port on 127.0.0.1 (or ::1) that nothing is bound to at the moment."""
+    with socket.socket(socket.AF_INET6 if ipv6 else socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("::1" if ipv6 else "127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def require_ipv6_loopback():
+    """Raises PeerMissing (the cell skips) where ::1 cannot be bound."""
+    try:
+        free_udp_port(ipv6=True)
+    except OSError as e:
+        raise PeerMissing("IPv6 is not available on loopback (::1): %s" % e)
+
+
+def net_address(host, port):
+    """A peer address as net-snmp writes it: udp6:[::1]:PORT for IPv6."""
+    return "udp6:[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
 
 
 def isolated_env(workdir):
@@ -127,10 +140,13 @@ def create_user_line(name, engine_id=None):
 class _Peer:
     program = None
 
-    def __init__(self):
+    def __init__(self, ipv6=False):
+        if ipv6:
+            require_ipv6_loopback()
+        self.host = "::1" if ipv6 else "127.0.0.1"
         self.workdir = tempfile.mkdtemp(prefix="zk-%s-" % self.program)
         self.env = isolated_env(self.workdir)
-        self.port = free_udp_port()
+        self.port = free_udp_port(ipv6)
         self.proc = None
         self.pidfile = os.path.join(self.workdir, "pid")
         self.logfile = os.path.join(self.workdir, "log")
@@ -177,7 +193,12 @@ class _Peer:
 
     @property
     def address(self):
-        return "127.0.0.1:%d" % self.port
+        return net_address(self.host, self.port)
+
+    @property
+    def transport_address(self):
+        """The address as net-snmp's configuration takes it."""
+        return ("udp6:[%s]:%d" if ":" in self.host else "udp:%s:%d") % (self.host, self.port)
 
 
 class NetSnmpAgent(_Peer):
@@ -186,14 +207,15 @@ class NetSnmpAgent(_Peer):
     of views, communities and users in their place."""
     program = "snmpd"
 
-    def __init__(self, access=None, extra=()):
-        super().__init__()
+    def __init__(self, access=None, extra=(), ipv6=False):
+        super().__init__(ipv6)
         self.access = access
         self.extra = list(extra)  # further snmpd.conf lines
 
     def start(self):
         conf = os.path.join(self.workdir, "snmpd.conf")
-        lines = ["agentAddress udp:%s" % self.address,
+        six = "6" if ":" in self.host else ""
+        lines = ["agentAddress %s" % self.transport_address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
         if self.access is not None:
             with open(conf, "w") as f:
@@ -202,8 +224,8 @@ class NetSnmpAgent(_Peer):
                         "NET-SNMP version")
             return
         lines += ["view zkview %s %s" % entry for entry in STABLE_VIEW]
-        lines += ["rocommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RO,
-                  "rwcommunity %s 127.0.0.1 -V zkview" % COMMUNITY_RW]
+        lines += ["rocommunity%s %s %s -V zkview" % (six, COMMUNITY_RO, self.host),
+                  "rwcommunity%s %s %s -V zkview" % (six, COMMUNITY_RW, self.host)]
         for name in USERS:
             lines.append(create_user_line(name))
             lines.append("rwuser %s %s -V zkview" % (
@@ -222,13 +244,13 @@ class NetSnmpTrapReceiver(_Peer):
     (the trap sender is authoritative); informs use snmptrapd's own engine."""
     program = "snmptrapd"
 
-    def __init__(self, sender_engine_id):
-        super().__init__()
+    def __init__(self, sender_engine_id, ipv6=False):
+        super().__init__(ipv6)
         self.sender_engine_id = sender_engine_id
 
     def start(self):
         conf = os.path.join(self.workdir, "snmptrapd.conf")
-        lines = ["snmpTrapdAddr udp:%s" % self.address,
+        lines = ["snmpTrapdAddr %s" % self.transport_address,
                  "authCommunity log %s" % COMMUNITY_RO,
                  "oldEngineID 0x%s" % TRAPD_ENGINE_ID]
         for name in USERS:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "protocols.h"
 #include "server.h"
 
@@ -89,6 +91,69 @@ TEST(OptionsTest, BadInputGivesOneLineReasons) {
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(error.find('\n'), std::string::npos);
     }
+}
+
+TEST(OptionsTest, AgentAddressesOfBothFamiliesInTheUsualSpellings) {
+    // text, address ("" when refused), port; the default port is 161.
+    const std::vector<std::tuple<const char*, const char*, unsigned short>> cases = {
+        {"127.0.0.1", "127.0.0.1", 161},
+        {"127.0.0.1:1161", "127.0.0.1", 1161},
+        {"udp:127.0.0.1:162", "127.0.0.1", 162},
+        {"UDP:10.0.0.1", "10.0.0.1", 161},
+        {"[::1]:1161", "::1", 1161},
+        {"[::1]", "::1", 161},
+        {"udp6:[::1]:1161", "::1", 1161},
+        {"udpv6:[2001:db8::1]:9", "2001:db8::1", 9},
+        {"udp6:::1", "::1", 161},
+        {"::1", "::1", 161},
+        {"fe80::1:161", "fe80::1:161", 161},  // bare IPv6 has no port
+        {"udp:[::1]:161", "", 0},             // udp: is IPv4
+        {"udp6:127.0.0.1:161", "", 0},
+        {"[127.0.0.1]:161", "", 0},
+        {"[::1]:0", "", 0},
+        {"[::1]:65536", "", 0},
+        {"[::1]:", "", 0},
+        {"[::1", "", 0},
+        {"[::1]161", "", 0},
+        {"[]:161", "", 0},
+        {"[fe80::1%lo]:161", "", 0},
+        {"udp6:", "", 0},
+        {"127.0.0.1:0", "", 0}};
+    for (const auto& [text, want, wantPort] : cases) {
+        SCOPED_TRACE(text);
+        brask::IpAddr addr;
+        unsigned short port = 0;
+        std::string error;
+        const bool ok = ParseAgentAddress(text, 161, addr, port, error);
+        EXPECT_EQ(ok, *want != '\0') << error;
+        if (ok) {
+            EXPECT_EQ(addr, brask::IpAddr(want));
+            EXPECT_EQ(port, wantPort);
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+    // --listen may ask for a system-chosen port in either family.
+    ServerOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseServerArgs({"--listen", "udp6:[::1]:0"}, false, o, error)) << error;
+    EXPECT_EQ(o.addr, brask::IpAddr("::1"));
+    EXPECT_EQ(o.port, 0);
+    EXPECT_EQ(LocalEndpointFor(brask::IpAddr("::1")).Addr(), brask::IpAddr("::"));
+    EXPECT_EQ(LocalEndpointFor(brask::IpAddr("10.0.0.1")).Addr(), brask::IpAddr("0.0.0.0"));
+}
+
+TEST(OptionsTest, TrapAgentAddrIsIPv4AndDefaultsByTheReceiversFamily) {
+    unsigned int agentAddr = 1;
+    std::string error;
+    ASSERT_TRUE(ParseTrapAgentAddr("", brask::IpAddr("127.0.0.1"), agentAddr, error));
+    EXPECT_EQ(agentAddr, 0x7F000001U);
+    ASSERT_TRUE(ParseTrapAgentAddr("", brask::IpAddr("::1"), agentAddr, error));
+    EXPECT_EQ(agentAddr, 0U);
+    ASSERT_TRUE(ParseTrapAgentAddr("10.0.0.5", brask::IpAddr("::1"), agentAddr, error));
+    EXPECT_EQ(agentAddr, 0x0A000005U);
+    EXPECT_FALSE(ParseTrapAgentAddr("::1", brask::IpAddr("::1"), agentAddr, error));
+    EXPECT_EQ(error, "bad agent address '::1'");
 }
 
 TEST(OptionsTest, ServerOptionsAndUserSpecs) {

@@ -1,5 +1,6 @@
 // The sender and receiver tasks over real loopback sockets, driven through a
-// recording stand-in for their dispatcher: round-robin sending, delivery with
+// recording stand-in for their dispatcher: round-robin sending (over the
+// destination's address family), delivery with
 // the watch order, failures counted and answered, host filters, the queue
 // bound, the client's tooBig answer and the 64-socket limit.
 #include "snmp/transport/sock_processor.h"
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "snmp/snmp_stats.h"
+#include "platform/ipv6_loopback.h"
 #include "snmp/stack_interface.h"
 #include "transport/transport_fixtures.h"
 
@@ -100,6 +102,52 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     sender.Join();
     EXPECT_FALSE(sender.Running());
     EXPECT_EQ(rec->Log(), Log(5, "send"));
+}
+
+TEST_F(SockProcessorTest, SenderTurnsOnlyOverSocketsOfTheDestinationsFamily) {
+    if (!ipv6_support::HasIpv6Loopback()) GTEST_SKIP() << ipv6_support::kNoIpv6Loopback;
+    const auto ports4 = Use(TypeClient, 2);
+    brask::IpEndpoint six(brask::IpAddr("::1"), 0);
+    table[six] = rec->GetTransporter()->Open(six, false);  // after both IPv4 entries
+    ASSERT_GE(table[six], 0);
+    testing_support::Peer peer6("::1");
+    const auto request = [&](bool v6, int id) {
+        Message* m = MakeRequest(v6 ? peer6.Port() : peer.Port(), 0xA0, id);
+        if (v6) m->SetDstAddr(brask::IpAddr("::1"));
+        return m;
+    };
+    const bool families[] = {true, false, true, true, false, false};
+    for (int id = 1; id <= 6; ++id) rec->Push(request(families[id - 1], id));
+    MsgSender sender(&table, 0, rec.get());
+    sender.Start();
+    for (int id = 1; id <= 6; ++id) {
+        SCOPED_TRACE(id);
+        std::vector<unsigned char> got;
+        unsigned short from = 0;
+        Message m;
+        ASSERT_TRUE((families[id - 1] ? peer6 : peer).Recv(got, &from));
+        ASSERT_TRUE(m.Decode(got.data(), static_cast<unsigned int>(got.size())));
+        EXPECT_EQ(m.RequestId(), id);
+        if (families[id - 1]) {
+            EXPECT_EQ(from, six.Port());
+        } else {
+            EXPECT_TRUE(from == ports4[0] || from == ports4[1]) << from;
+        }
+    }
+    // With no IPv6 socket left, an IPv6 destination cannot be reached: the
+    // message is given up unsent and the IPv4 one after it still goes out.
+    sender.Lock();
+    ::close(table[six]);
+    table.erase(six);
+    sender.Unlock();
+    rec->Push(request(true, 7));
+    rec->Push(request(false, 8));
+    sender.Wake();
+    unsigned short from = 0;
+    EXPECT_EQ(NextAtPeer(&from), 8);
+    sender.Stop();
+    sender.Join();
+    EXPECT_EQ(rec->Log(), Log(7, "send"));
 }
 
 TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {

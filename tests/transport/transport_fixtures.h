@@ -1,6 +1,6 @@
 // Test doubles for the transport tests: a recording stand-in for everything
 // the socket tasks talk to, a debug-level guard and loopback socket helpers
-// (127.0.0.1 only).
+// (127.0.0.1 and ::1).
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 
@@ -181,11 +181,12 @@ inline bool Readable(int fd) {
     return ::poll(&p, 1, kWaitMs) == 1;
 }
 
-// A plain UDP socket on 127.0.0.1 with a system-chosen port, opened and used
-// through the transport.
+// A plain UDP socket on 127.0.0.1 (or ::1) with a system-chosen port, opened
+// and used through the transport; it sends to its own loopback address.
 class Peer {
 public:
-    Peer() : fd_(transport_.Open(local_, false)) {}
+    explicit Peer(const char* loopback = "127.0.0.1")
+        : local_(brask::IpAddr(loopback), 0), fd_(transport_.Open(local_, false)) {}
     ~Peer() { ::close(fd_); }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
@@ -193,7 +194,7 @@ public:
     unsigned short Port() const { return local_.Port(); }
     bool SendTo(unsigned short port, const std::vector<unsigned char>& bytes) {
         Message to;
-        to.SetDstAddr(brask::IpAddr("127.0.0.1"));
+        to.SetDstAddr(local_.Addr());
         to.SetDstPort(port);
         const int n = static_cast<int>(bytes.size());
         return transport_.Send(fd_, to, reinterpret_cast<const char*>(bytes.data()), n) == n;
@@ -201,18 +202,18 @@ public:
     // Waits for one datagram; false when none came in time.
     bool Recv(std::vector<unsigned char>& out, unsigned short* fromPort = nullptr) {
         out.resize(65535);
-        sockaddr_in from{};
+        brask::SockAddr from{};
         const int n = Readable(fd_) ? transport_.Receive(
                                           fd_, 0, reinterpret_cast<char*>(out.data()), 65535, &from)
                                     : -1;
         out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-        if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
+        if (fromPort != nullptr) *fromPort = brask::FromSockAddr(from).Port();
         return n >= 0;
     }
 
 private:
     UDPTransporter transport_;
-    brask::IpEndpoint local_{brask::IpAddr("127.0.0.1"), 0};
+    brask::IpEndpoint local_;
     int fd_;
 };
 

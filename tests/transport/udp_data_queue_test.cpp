@@ -120,7 +120,8 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
 }
 
 UdpDataItem From(unsigned int address, UdpDataItem item) {
-    item.from.sin_addr.s_addr = htonl(address);
+    item.from.v4.sin_family = AF_INET;
+    item.from.v4.sin_addr.s_addr = htonl(address);
     return item;
 }
 

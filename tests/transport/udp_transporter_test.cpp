@@ -1,5 +1,6 @@
 // The UDP transport: binding with port write-back and address reuse only when
-// asked, and the socket-buffer sizing with its log lines. Sending and reading
+// asked, IPv6 sockets beside IPv4 ones, and the socket-buffer sizing with its
+// log lines. Sending and reading
 // are tested through the socket tasks.
 #include "snmp/transport/udp_transporter.h"
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ipv6_loopback.h"
 #include "transport/transport_fixtures.h"
 
 namespace snmp {
@@ -46,6 +48,40 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     EXPECT_EQ(same.Port(), local.Port());
     ::close(a);
     ::close(b);
+}
+
+TEST(UdpTransporter, IPv6EndpointsTakeOnlyIPv6SoAnIPv4EndpointCanShareTheirPort) {
+    if (!ipv6_support::HasIpv6Loopback()) GTEST_SKIP() << ipv6_support::kNoIpv6Loopback;
+    UDPTransporter t;
+    // Bound to the wildcards, the two families would clash on one port if
+    // the IPv6 socket also took IPv4.
+    brask::IpEndpoint any6(brask::IpAddr("::"), 0);
+    const int s6 = t.Open(any6, false);
+    ASSERT_GE(s6, 0);
+    ASSERT_NE(any6.Port(), 0);
+    int only = 0;
+    socklen_t len = sizeof(only);
+    ASSERT_EQ(getsockopt(s6, IPPROTO_IPV6, IPV6_V6ONLY, &only, &len), 0);
+    EXPECT_EQ(only, 1);
+    brask::IpEndpoint any4(brask::IpAddr("0.0.0.0"), any6.Port());
+    const int s4 = t.Open(any4, false);
+    EXPECT_GE(s4, 0);
+    ::close(s4);
+    ::close(s6);
+
+    // A datagram over ::1 arrives with the sender's IPv6 address and port.
+    testing_support::Peer sender("::1");
+    brask::IpEndpoint local(brask::IpAddr("::1"), 0);
+    const int s = t.Open(local, false);
+    ASSERT_GE(s, 0);
+    ASSERT_TRUE(sender.SendTo(local.Port(), {0x30, 0x00}));
+    ASSERT_TRUE(testing_support::Readable(s));
+    char buffer[16];
+    brask::SockAddr from{};
+    EXPECT_EQ(t.Receive(s, local.Port(), buffer, sizeof buffer, &from), 2);
+    EXPECT_EQ(from.any.sa_family, AF_INET6);
+    EXPECT_EQ(brask::FromSockAddr(from), brask::IpEndpoint(brask::IpAddr("::1"), sender.Port()));
+    ::close(s);
 }
 
 // Socket options kept in a table, refusing sizes above `limit`.

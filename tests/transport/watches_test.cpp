@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "snmp/prefix_filter.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"
 #include "snmp/transport/sock_processor.h"
@@ -49,6 +51,45 @@ TEST_F(StackInterfaceTest, WatchesAreRegisteredOnceAndShutdownForgetsThemAll) {
     StackInterface::Destroy();
     EXPECT_EQ(StackInterface::_instance, nullptr);
     EXPECT_EQ(StackInterface::Instance()->GetWatches().Size(), 0u);
+}
+
+TEST(Filter, MatchesItsNetworkInItsOwnFamilyOnly) {
+    using brask::IpAddr;
+    // filter address, mask ("" for a host filter, "/N" for a prefix length), source, match
+    const std::vector<std::tuple<const char*, const char*, const char*, bool>> cases = {
+        {"10.0.0.0", "255.0.0.0", "10.1.2.3", true},
+        {"10.1.2.3", "", "10.0.0.0", false},
+        {"10.1.2.3", "", "10.1.2.3", true},
+        {"1.2.3.4", "0.0.0.0", "200.1.1.1", true},
+        {"1.2.3.4", "0.0.0.0", "::1", false},  // an IPv4 catch-all leaves IPv6 alone
+        {"10.0.0.0", "/8", "10.255.0.1", true},
+        {"10.0.0.0", "/8", "11.0.0.1", false},
+        {"::1", "", "::1", true},
+        {"::1", "", "::2", false},
+        {"2001:db8::", "ffff:ffff::", "2001:db8:1::5", true},
+        {"2001:db8::", "ffff:ffff::", "2001:db9::5", false},
+        {"2001:db8::", "/32", "2001:db8:ffff::1", true},
+        {"2001:db8::", "/33", "2001:db8:8000::1", false},
+        {"fe80::", "/10", "febf::1", true},
+        {"fe80::", "/10", "fec0::1", false},
+        {"::", "::", "2001:db8::1", true},
+        {"::", "::", "10.0.0.1", false},
+        {"::ffff:10.0.0.0", "/104", "10.0.0.1", false},  // no mapped-address magic
+        {"::1", "255.255.255.255", "::1", false},        // a mask of the wrong family
+        {"10.0.0.1", "ffff::", "10.0.0.1", false}};
+    for (const auto& [addr, mask, source, match] : cases) {
+        SCOPED_TRACE(std::string(addr) + " " + mask + " vs " + source);
+        const std::string m = mask;
+        const Filter f = m.empty()     ? Filter(IpAddr(addr))
+                         : m[0] == '/' ? PrefixFilter(IpAddr(addr), std::stoul(m.substr(1)))
+                                       : Filter(IpAddr(addr), IpAddr(mask));
+        EXPECT_EQ(f.Match(Filter(IpAddr(source))), match);
+    }
+    EXPECT_EQ(Filter(IpAddr("::1")).Mask(), IpAddr::PrefixMask(IpAddr::kIPv6, 128));
+    EXPECT_EQ(Filter(IpAddr("10.0.0.0"), IpAddr("255.0.0.0")), PrefixFilter(IpAddr("10.0.0.0"), 8));
+    EXPECT_NE(PrefixFilter(IpAddr("2001:db8::"), 32), PrefixFilter(IpAddr("2001:db8::"), 48));
+    EXPECT_NE(Filter(IpAddr("10.0.0.0"), IpAddr("255.0.0.0")),
+              Filter(IpAddr("10.0.0.0"), IpAddr("255.255.0.0")));
 }
 
 TEST_F(StackInterfaceTest, HostFiltersReachRegisteredReceiversAndTheCacheFollowsThem) {

@@ -331,12 +331,10 @@ int RunTrap(const std::vector<std::string>& args) {
         if (!ParseOid(operands[0], enterprise)) {
             return Fail(cmd, "bad enterprise OID '" + operands[0] + "'");
         }
-        unsigned int agentAddr = 0x7F000001;
-        unsigned short unusedPort = 0;
+        unsigned int agentAddr = 0;
         std::string error;
-        if (!operands[1].empty() &&
-            !ParseAgentAddress(operands[1], 0, agentAddr, unusedPort, error)) {
-            return Fail(cmd, "bad agent address '" + operands[1] + "'");
+        if (!ParseTrapAgentAddr(operands[1], options.addr, agentAddr, error)) {
+            return Fail(cmd, error);
         }
         unsigned long long generic = 0;
         unsigned long long specific = 0;

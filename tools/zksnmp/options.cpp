@@ -5,6 +5,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "protocols.h"
@@ -33,45 +35,121 @@ bool ParseSeconds(const std::string& text, double& out) {
     return true;
 }
 
+// Strips a transport prefix: 4 for "udp:", 6 for the IPv6 ones, 0 for none.
+int TakeTransport(std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return 0;
+    std::string prefix = text.substr(0, colon);
+    for (char& c : prefix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const int family = prefix == "udp"                                                ? 4
+                       : prefix == "udp6" || prefix == "udpv6" || prefix == "udpipv6" ? 6
+                                                                                      : 0;
+    if (family != 0) text = text.substr(colon + 1);
+    return family;
+}
+
+bool Resolve(const std::string& host, int family, brask::IpAddr& out) {
+    for (const int af : {AF_INET, AF_INET6}) {
+        if ((family == 4 && af != AF_INET) || (family == 6 && af != AF_INET6)) continue;
+        addrinfo hints{};
+        hints.ai_family = af;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) continue;
+        if (af == AF_INET) {
+            out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        } else {
+            out = reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr;
+        }
+        freeaddrinfo(found);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-bool ParseAgentAddress(const std::string& text, unsigned short defaultPort, unsigned int& addr,
-                       unsigned short& port, std::string& error) {
-    std::string host = text;
-    if (host.rfind("udp:", 0) == 0) {
-        host = host.substr(4);
+bool ParseAgentAddress(const std::string& text, unsigned short defaultPort, brask::IpAddr& addr,
+                       unsigned short& port, std::string& error, bool allowZeroPort) {
+    std::string rest = text;
+    const int family = TakeTransport(rest);
+    std::string host = rest;
+    std::string portText;
+    bool hasPort = false;
+    bool bracketed = false;
+    if (!rest.empty() && rest[0] == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string::npos || (close + 1 < rest.size() && rest[close + 1] != ':')) {
+            error = "bad IPv6 address in '" + text + "'";
+            return false;
+        }
+        host = rest.substr(1, close - 1);
+        hasPort = close + 1 < rest.size();
+        if (hasPort) portText = rest.substr(close + 2);
+        bracketed = true;
+    } else if (std::count(rest.begin(), rest.end(), ':') < 2) {
+        // More than one colon is a bare IPv6 address, which carries no port.
+        const size_t colon = rest.rfind(':');
+        if (colon != std::string::npos) {
+            host = rest.substr(0, colon);
+            portText = rest.substr(colon + 1);
+            hasPort = true;
+        }
     }
     unsigned short p = defaultPort;
-    const size_t colon = host.rfind(':');
-    if (colon != std::string::npos) {
+    if (hasPort) {
         unsigned long long n = 0;
-        if (!ParseUnsigned(host.substr(colon + 1), 65535, n) || n == 0) {
+        if (!ParseUnsigned(portText, 65535, n) || (n == 0 && !allowZeroPort)) {
             error = "bad port in '" + text + "'";
             return false;
         }
         p = static_cast<unsigned short>(n);
-        host = host.substr(0, colon);
     }
     if (host.empty()) {
         error = "missing host in '" + text + "'";
         return false;
     }
-    in_addr a{};
-    if (inet_pton(AF_INET, host.c_str(), &a) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-            error = "unknown host '" + host + "'";
+    brask::IpAddr a(host);
+    if (a.IsValid()) {
+        const bool v6 = a.Version() == brask::IpAddr::kIPv6;
+        if ((bracketed || family == 6) && !v6) {
+            error = "not an IPv6 address in '" + text + "'";
             return false;
         }
-        a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+        if (family == 4 && v6) {
+            error = "udp: takes an IPv4 address, use udp6: for '" + host + "'";
+            return false;
+        }
+    } else if (bracketed || !Resolve(host, family, a)) {
+        error = "unknown host '" + host + "'";
+        return false;
     }
-    addr = ntohl(a.s_addr);
+    addr = a;
     port = p;
     return true;
+}
+
+bool ParseTrapAgentAddr(const std::string& text, const brask::IpAddr& receiver,
+                        unsigned int& agentAddr, std::string& error) {
+    if (text.empty()) {
+        agentAddr = receiver.Version() == brask::IpAddr::kIPv6 ? 0 : 0x7F000001;
+        return true;
+    }
+    brask::IpAddr a;
+    unsigned short unusedPort = 0;
+    if (!ParseAgentAddress(text, 0, a, unusedPort, error) || a.Version() != brask::IpAddr::kIPv4) {
+        error = "bad agent address '" + text + "'";
+        return false;
+    }
+    agentAddr = a.Addr4();
+    return true;
+}
+
+brask::IpEndpoint LocalEndpointFor(const brask::IpAddr& peer) {
+    if (peer.Version() == brask::IpAddr::kIPv6) {
+        return brask::IpEndpoint(brask::IpAddr(in6addr_any), 0);
+    }
+    return brask::IpEndpoint(brask::IpAddr(0U), 0);
 }
 
 bool ParseClientArgs(const std::vector<std::string>& given, unsigned short defaultPort,

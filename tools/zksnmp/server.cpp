@@ -65,7 +65,8 @@ void BlockSignals() {
 
 const char kServerHelp[] =
     "  --listen ADDR:PORT           local endpoint (default 127.0.0.1:%s; port 0 picks a free "
-    "one)\n"
+    "one;\n"
+    "                               IPv6 as [::1]:PORT or udp6:[::1]:PORT)\n"
     "  --community C                read-only community (repeatable)\n"
     "  --rw-community C             read-write community (repeatable)\n"
     "  --user NAME[:AUTH:PASS[:PRIV:PASS]]   SNMPv3 user (repeatable), e.g. "
@@ -110,13 +111,8 @@ bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOpt
         const std::string& v = args[++i];
         if (a == "--listen") {
             // Port 0 is allowed here: the system picks one and it is printed.
-            const bool zeroPort = v.size() >= 2 && v.compare(v.size() - 2, 2, ":0") == 0;
-            std::string text = zeroPort ? v.substr(0, v.size() - 2) : v;
-            if (!ParseAgentAddress(text, o.port, o.addr, o.port, error)) {
+            if (!ParseAgentAddress(v, o.port, o.addr, o.port, error, true)) {
                 return false;
-            }
-            if (zeroPort) {
-                o.port = 0;
             }
             o.listen = v;
         } else if (a == "--community" || a == "--rw-community") {
@@ -214,7 +210,7 @@ bool ServerBase::Start(std::string& error) {
     }
     dispatcher_->SetTargetLookup(lookup_.get());
     dispatcher_->SetServerRequestor(this);
-    brask::IpEndpoint local(brask::IpAddr(options_.addr), options_.port);
+    brask::IpEndpoint local(options_.addr, options_.port);
     if (!dispatcher_->AddEndpoint(local, false)) {
         error = "cannot listen on " + options_.listen;
         return false;
@@ -389,7 +385,8 @@ void NotificationListener::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message
 }
 
 std::string DescribeNotification(const snmp::Message& msg, bool json) {
-    const std::string source = msg.SrcAddr().ToString() + ":" + std::to_string(msg.SrcPort());
+    // IPv6 sources print in brackets: "[::1]:40000".
+    const std::string source = brask::IpEndpoint(msg.SrcAddr(), msg.SrcPort()).ToString();
     const bool v3 = msg.Version() == snmp::SnmpVersionV3;
     const bool v1trap = msg.Type() == snmp::PduV1Trap;
     if (json) {
@@ -482,8 +479,8 @@ int RunServer(const std::vector<std::string>& args, bool agent) {
     {
         std::lock_guard<std::mutex> guard(printLock);
         std::cout << (agent ? "agent" : "listener") << " on "
-                  << brask::IpAddr(options.addr).ToString() << ":" << server->Port()
-                  << " engine-id " << HexText(server->EngineId(), false) << std::endl;
+                  << brask::IpEndpoint(options.addr, server->Port()).ToString() << " engine-id "
+                  << HexText(server->EngineId(), false) << std::endl;
     }
     WaitForSignal();
     server->Stop();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "agent_mib.h"
+#include "brask/ip_addr.h"
 #include "lookup.h"
 #include "snmp/dispatcher.h"
 #include "snmp/message.h"
@@ -23,7 +24,7 @@ namespace zksnmp {
 // Options shared by `agent` and `listen`.
 struct ServerOptions {
     std::string listen = "127.0.0.1:161";
-    unsigned int addr = 0x7F000001;
+    brask::IpAddr addr{0x7F000001U};  // IPv4 or IPv6
     unsigned short port = 161;
     std::vector<std::string> roCommunities;  // empty: "public" (agent) or any (listen)
     std::vector<std::string> rwCommunities;  // empty: "private" (agent)

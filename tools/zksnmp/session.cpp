@@ -73,7 +73,9 @@ ClientSession::~ClientSession() {
 
 bool ClientSession::Open(std::string& error) {
     snmp::Session::Options local;
-    local.localAddr = brask::IpAddr(options_.localAddr);
+    // No address given: the wildcard of the agent's family.
+    local.localAddr = options_.localAddr != 0 ? brask::IpAddr(options_.localAddr)
+                                              : LocalEndpointFor(options_.addr).Addr();
     local.localEngineId = localEngineId_;
     session_ = std::make_unique<snmp::Session>(local);
     if (!session_->Ready()) {

@@ -48,10 +48,11 @@ const char* VersionName(SnmpVersion version) {
 void Message::Print(bool verbose, std::string& out) const {
     kalrt::CString text;
     kalrt::CString piece;
-    text.Format("\nDest: %s:%i\nVersion: %i %s\nCommunity: %s\nPdu Type: %u %s\n",
-                dstAddr_.ToString().c_str(), static_cast<int>(dstPort_), static_cast<int>(version_),
-                verbose ? VersionName(version_) : "", community_.c_str(), type_,
-                verbose ? PduName(type_) : "");
+    // "a.b.c.d:port", or "[v6]:port" so that an IPv6 address stays apart from its port.
+    text.Format("\nDest: %s\nVersion: %i %s\nCommunity: %s\nPdu Type: %u %s\n",
+                brask::IpEndpoint(dstAddr_, dstPort_).ToString().c_str(),
+                static_cast<int>(version_), verbose ? VersionName(version_) : "",
+                community_.c_str(), type_, verbose ? PduName(type_) : "");
     switch (type_) {
         case PduGetRequest:
         case PduGetNextRequest:

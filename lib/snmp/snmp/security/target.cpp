@@ -116,7 +116,8 @@ bool Target::operator<(const Target& other) const {
 }
 
 std::ostream& operator<<(std::ostream& os, const Target& t) {
-    os << "Target: " << t.Addr().ToString() << ":" << t.Port() << "\n";
+    // An IPv6 address goes in brackets so that its colons stay apart from the port's.
+    os << "Target: " << brask::IpEndpoint(t.Addr(), t.Port()).ToString() << "\n";
     os << t.Version() << "\n";
     if (!t.Community().empty())
         os << "community string: '" << t.Community() << "'"

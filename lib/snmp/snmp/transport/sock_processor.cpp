@@ -1,7 +1,6 @@
 // The sender and receiver tasks of a dispatcher.
 #include "snmp/transport/sock_processor.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -40,9 +39,17 @@ unsigned int EffectiveSize(unsigned int size) {
     return (size == 0 || size > max) ? max : size;
 }
 
-const brask::IpAddr& AnyAddress() {
-    static const brask::IpAddr any("0.0.0.0");
-    return any;
+// The next entry after `from` (wrapping), or `from` itself, whose endpoint
+// is of `family`; end() when the table has none. A socket of the other
+// family cannot reach the destination at all.
+EndpointTable::iterator NextOfFamily(EndpointTable& table, EndpointTable::iterator from,
+                                     int family) {
+    auto it = from;
+    do {
+        if (it->first.Addr().Version() == family) return it;
+        if (++it == table.end()) it = table.begin();
+    } while (it != from);
+    return table.end();
 }
 
 }  // namespace
@@ -190,6 +197,14 @@ void MsgSender::SendNext(Message* message) {
     } else if (++cursor_ == endpoints_->end()) {
         cursor_ = endpoints_->begin();
     }
+    // The turn skips sockets of the other family; with none of the
+    // destination's family the message is given up like a lost datagram.
+    const auto chosen = NextOfFamily(*endpoints_, cursor_, message->DstAddr().Version());
+    if (chosen == endpoints_->end()) {
+        delete message;
+        return;
+    }
+    cursor_ = chosen;
     if (SendOne(cursor_->second, message)) delete message;
 }
 
@@ -342,7 +357,7 @@ void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
 
 bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort,
                              std::vector<UdpDataItem>* direct) {
-    sockaddr_in from;
+    brask::SockAddr from;
     std::memset(&from, 0, sizeof(from));
     const int n = queue_->GetTransporter()->Receive(
         socket, localPort, reinterpret_cast<char*>(buffer_), static_cast<int>(bufferSize_), &from);
@@ -382,7 +397,7 @@ bool MsgReceiver::HostAccepted(const brask::IpAddr& address) {
         accepted = true;
     } else if (address == lastAddr_ && !filtersChanged_) {
         accepted = lastAccepted_;
-    } else if (address == AnyAddress()) {
+    } else if (address.IsAny()) {
         accepted = false;
     } else {
         const Filter host(address);
@@ -402,14 +417,15 @@ bool MsgReceiver::ShouldReport(const Message& message, const Exception& e) {
 }
 
 void MsgReceiver::OnUdpData(UdpDataItem& item) {
-    const brask::IpAddr address(item.from.sin_addr);
+    const brask::IpEndpoint source = brask::FromSockAddr(item.from);
+    const brask::IpAddr& address = source.Addr();
     if (item.length > 0 && item.data[0] == 0x30 && !HostAccepted(address)) return;
 
     Dispatcher* dispatcher = queue_->GetDispatcher();
     Message* message = new Message();
     message->SetEnc(encodeBuffer_);
     message->SetSrcAddr(address);
-    message->SetSrcPort(ntohs(item.from.sin_port));
+    message->SetSrcPort(source.Port());
     message->SetDstPort(item.localPort);
     message->InitSecurity(dispatcher->GetTargetLookup());
     watches_.OnReceive(*message);

@@ -1,6 +1,7 @@
 // The dispatcher's two socket tasks: MsgSender encodes queued messages and
-// sends them over the endpoints in turn; MsgReceiver waits on all endpoints,
-// queues every datagram and, on the queue's thread, decodes and delivers it.
+// sends them over the endpoints of the destination's family in turn;
+// MsgReceiver waits on all endpoints, queues every datagram and, on the
+// queue's thread, decodes and delivers it.
 #ifndef SNMP_TRANSPORT_SOCK_PROCESSOR_H
 #define SNMP_TRANSPORT_SOCK_PROCESSOR_H
 
@@ -123,7 +124,8 @@ public:
     // Host filters; safe to call while datagrams are being processed.
     void AddHost(const Filter& filter);
     void RemoveHost(const Filter& filter);
-    // True when a datagram from `address` passes the host filters.
+    // True when a datagram from `address` passes the host filters; while
+    // there are filters, 0.0.0.0 and :: never do.
     bool HostAccepted(const brask::IpAddr& address);
 
     // Bounds the queue of datagrams waiting to be decoded (0: no bound).

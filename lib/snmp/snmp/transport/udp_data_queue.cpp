@@ -1,6 +1,8 @@
 // Received-datagram queue with its processing thread.
 #include "snmp/transport/udp_data_queue.h"
 
+#include <cstring>
+
 #include <iostream>
 
 #include "velport/debug_level.h"
@@ -72,9 +74,26 @@ void CUdpDataQueue::DropNewest(uint32_t victim) {
     dropped_.fetch_add(1);
 }
 
+namespace {
+
+// The fairness key of a sender: its IPv4 address, or its IPv6 address folded
+// to 32 bits (two IPv6 senders may then share a share, never lose datagrams).
+uint32_t SourceKey(const brask::SockAddr& from) {
+    if (from.any.sa_family != AF_INET6) return from.v4.sin_addr.s_addr;
+    uint32_t key = 0;
+    for (int i = 0; i < 16; i += 4) {
+        uint32_t word = 0;
+        std::memcpy(&word, from.v6.sin6_addr.s6_addr + i, sizeof word);
+        key ^= word;
+    }
+    return key;
+}
+
+}  // namespace
+
 bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
-    const uint32_t address = item.from.sin_addr.s_addr;
+    const uint32_t address = SourceKey(item.from);
     thread_.VTLock();
     LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_) +
                    " items in queue");

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "brask/ip_addr.h"
 #include "velbase/vel_thread.h"
 
 namespace snmp {
@@ -38,8 +39,8 @@ struct UdpDataItem {
     // AddItem takes it over.
     unsigned char* data = nullptr;
     int length = 0;
-    // The sender's address and port, in network byte order.
-    sockaddr_in from{};
+    // The sender's address (IPv4 or IPv6) and port, in network byte order.
+    brask::SockAddr from{};
     // The port of the local endpoint that received it, in host byte order.
     unsigned short localPort = 0;
     IUdpDataConsumer* consumer = nullptr;

@@ -1,4 +1,4 @@
-// IPv4 UDP transport over POSIX sockets.
+// UDP transport over POSIX sockets, IPv4 and IPv6.
 #include "snmp/transport/udp_transporter.h"
 
 #include <sys/uio.h>
@@ -72,7 +72,8 @@ void UDPTransporter::AdjustBuffer(int socket, int option, const char* name, GetO
 }
 
 int UDPTransporter::Open(brask::IpEndpoint& local, bool reuseAddress) {
-    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    const bool v6 = local.Addr().Version() == brask::IpAddr::kIPv6;
+    const int s = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (s < 0) return -1;
     AdjustBuffer(s, SO_RCVBUF, "SNMP receive");
     AdjustBuffer(s, SO_SNDBUF, "SNMP send");
@@ -83,38 +84,40 @@ int UDPTransporter::Open(brask::IpEndpoint& local, bool reuseAddress) {
             return -1;
         }
     }
-    sockaddr_in addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = local.Addr().GetAddr();
-    addr.sin_port = htons(local.Port());
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+    // Without it a wildcard IPv6 socket would also take IPv4 traffic (as
+    // mapped addresses) and clash with an IPv4 endpoint on the same port.
+    const int only = 1;
+    if (v6 && ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof(only)) != 0) {
+        ::close(s);
+        return -1;
+    }
+    brask::SockAddr addr;
+    const socklen_t length = brask::ToSockAddr(local, addr);
+    if (::bind(s, &addr.any, length) != 0) {
         ::close(s);
         return -1;
     }
     if (local.Port() == 0) {
-        sockaddr_in bound;
+        brask::SockAddr bound;
         socklen_t len = sizeof(bound);
         std::memset(&bound, 0, sizeof(bound));
-        if (::getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
-            local.SetPort(ntohs(bound.sin_port));
+        if (::getsockname(s, &bound.any, &len) == 0) {
+            local.SetPort(brask::FromSockAddr(bound).Port());
         }
     }
     return s;
 }
 
 int UDPTransporter::Send(int socket, const Message& msg, const char* data, int length) {
-    sockaddr_in addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = msg.DstAddr().GetAddr();
-    addr.sin_port = htons(msg.DstPort());
-    return static_cast<int>(::sendto(socket, data, static_cast<size_t>(length), 0,
-                                     reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)));
+    brask::SockAddr addr;
+    const socklen_t addrLength =
+        brask::ToSockAddr(brask::IpEndpoint(msg.DstAddr(), msg.DstPort()), addr);
+    return static_cast<int>(
+        ::sendto(socket, data, static_cast<size_t>(length), 0, &addr.any, addrLength));
 }
 
 int UDPTransporter::Receive(int socket, unsigned short /*localPort*/, char* buffer, int length,
-                            sockaddr_in* from) {
+                            brask::SockAddr* from) {
     if (length < 0) return -1;
     iovec iov;
     iov.iov_base = buffer;
@@ -122,7 +125,7 @@ int UDPTransporter::Receive(int socket, unsigned short /*localPort*/, char* buff
     msghdr hdr;
     std::memset(&hdr, 0, sizeof(hdr));
     hdr.msg_name = from;
-    hdr.msg_namelen = from != nullptr ? sizeof(sockaddr_in) : 0;
+    hdr.msg_namelen = from != nullptr ? sizeof(brask::SockAddr) : 0;
     hdr.msg_iov = &iov;
     hdr.msg_iovlen = 1;
     // Non-blocking: a readiness report can be stale when the table changed

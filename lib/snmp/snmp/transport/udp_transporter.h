@@ -1,5 +1,5 @@
 // The datagram transport of the socket tasks: Transporter is the abstraction,
-// UDPTransporter the IPv4 UDP implementation over POSIX sockets.
+// UDPTransporter the UDP implementation over POSIX sockets, IPv4 and IPv6.
 #ifndef SNMP_TRANSPORT_UDP_TRANSPORTER_H
 #define SNMP_TRANSPORT_UDP_TRANSPORTER_H
 
@@ -16,17 +16,18 @@ class Message;
 // no state; the sockets it returns belong to the dispatcher's endpoint table.
 class Transporter {
 public:
-    // Opens a socket bound to `local`; port 0 lets the system choose and the
-    // chosen port is written back into `local`. Returns the socket or -1.
+    // Opens a socket bound to `local`, of the address's family; port 0 lets
+    // the system choose and the chosen port is written back into `local`.
+    // Returns the socket or -1.
     virtual int Open(brask::IpEndpoint& local, bool reuseAddress) = 0;
     // Sends `length` bytes to the message's destination address and port.
     // Returns the bytes sent, or -1.
     virtual int Send(int socket, const Message& msg, const char* data, int length) = 0;
     // Reads one datagram into `buffer` without blocking and stores the
-    // sender's address in `from`. Returns its length, or -1 when nothing could
+    // sender's address, of either family, in `from`. Returns its length, or -1 when nothing could
     // be read or the datagram was longer than `length` (it is then discarded).
     virtual int Receive(int socket, unsigned short localPort, char* buffer, int length,
-                        sockaddr_in* from) = 0;
+                        brask::SockAddr* from) = 0;
 
 protected:
     Transporter() = default;
@@ -43,11 +44,12 @@ public:
     using GetOptFn = int (*)(int, int, int, void*, socklen_t*);
 
     // The receive and send buffers are raised towards 512000 bytes (logged at
-    // debug level 1); a refusal there does not fail Open.
+    // debug level 1); a refusal there does not fail Open. An IPv6 socket
+    // takes IPv6 only, so that an IPv4 endpoint may share its port.
     int Open(brask::IpEndpoint& local, bool reuseAddress) override;
     int Send(int socket, const Message& msg, const char* data, int length) override;
     int Receive(int socket, unsigned short localPort, char* buffer, int length,
-                sockaddr_in* from) override;
+                brask::SockAddr* from) override;
     virtual ~UDPTransporter() = default;
 
     // Logs the buffer's size, raises it to 512000 bytes when below, and logs
