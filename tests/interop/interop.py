@@ -2,15 +2,9 @@
 """Interop tests of zksnmp (and so of libZorKalSnmp) against real peers:
 net-snmp's snmpd, snmptrapd and command-line tools, and pysnmp.
 
-Every cell of the matrix is one test, listed in cells.txt (runner, operation,
-security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES:
-  netsnmp_agent_*    zksnmp as manager against net-snmp's snmpd
-  netsnmp_manager_*  net-snmp's tools as managers against `zksnmp agent`
-  netsnmp_access_*   net-snmp's tools against `zksnmp agent` and snmpd with the same access rules
-  netsnmp_listen_*   net-snmp's snmptrap/snmpinform to `zksnmp listen`
-  netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
-  pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
-  zksnmp_*           the tool on its own: time-outs, bad input, the demo
+Every cell of the matrix is one test, a line of cells.txt (runner, operation,
+security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES;
+README.md says what each runner does.
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
@@ -19,6 +13,7 @@ Peers run on 127.0.0.1 on free high ports with scratch configuration and are
 stopped when the cell ends.
 """
 
+import contextlib
 import json
 import os
 import re
@@ -38,35 +33,17 @@ from peers import (AGENT_ENGINE_ID, COMMUNITY_RO, COMMUNITY_RW, USERS,  # noqa: 
 
 SKIP = 77
 
-# Cell suffix -> (version, user); the users are those of peers.USERS.
-SECURITIES = {
-    "v1": ("1", None),
-    "v2c": ("2c", None),
-    "v3_noAuthNoPriv": ("3", "noauthuser"),
-    "v3_MD5": ("3", "md5user"),
-    "v3_SHA": ("3", "shauser"),
-    "v3_MD5_DES": ("3", "md5des"),
-    "v3_SHA_DES": ("3", "shades"),
-}
-
-# SHA-2 authentication and AES privacy: every new protocol, with and without a
-# key extension, in a smaller set of cells per pair (see cells.txt).
-SECURITIES.update({
-    "v3_SHA224": ("3", "sha224user"),
-    "v3_SHA256": ("3", "sha256user"),
-    "v3_SHA384": ("3", "sha384user"),
-    "v3_SHA512": ("3", "sha512user"),
-    "v3_SHA_AES": ("3", "shaaes"),
-    "v3_SHA256_AES": ("3", "sha256aes"),
-    "v3_MD5_AES192": ("3", "md5aes192"),
-    "v3_SHA_AES256": ("3", "shaaes256"),
-    "v3_SHA256_AES256": ("3", "sha256aes256"),
-    "v3_SHA512_AES256": ("3", "sha512aes256"),
-    "v3_MD5_AES192C": ("3", "md5aes192c"),
-    "v3_SHA_AES256C": ("3", "shaaes256c"),
-    "v3_SHA224_AES256C": ("3", "sha224aes256c"),
-    "v3_SHA384_AES192C": ("3", "sha384aes192c"),
-})
+# Cell suffix -> (version, user); the users are those of peers.USERS. SHA-2 and
+# AES have a smaller set of cells per pair (see cells.txt).
+SECURITIES = {"v1": ("1", None), "v2c": ("2c", None)}
+SECURITIES.update(("v3_" + suffix, ("3", user)) for suffix, user in (
+    ("noAuthNoPriv", "noauthuser"), ("MD5", "md5user"), ("SHA", "shauser"), ("MD5_DES", "md5des"),
+    ("SHA_DES", "shades"), ("SHA224", "sha224user"), ("SHA256", "sha256user"),
+    ("SHA384", "sha384user"), ("SHA512", "sha512user"), ("SHA_AES", "shaaes"),
+    ("SHA256_AES", "sha256aes"), ("MD5_AES192", "md5aes192"), ("SHA_AES256", "shaaes256"),
+    ("SHA256_AES256", "sha256aes256"), ("SHA512_AES256", "sha512aes256"),
+    ("MD5_AES192C", "md5aes192c"), ("SHA_AES256C", "shaaes256c"),
+    ("SHA224_AES256C", "sha224aes256c"), ("SHA384_AES192C", "sha384aes192c")))
 
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
@@ -179,6 +156,11 @@ def compare(ours, theirs, what, ignore=lambda b: False):
         raise Failure("%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
 
 
+def user_spec(name, auth, apass, priv, ppass):
+    """A user as zksnmp's --user option takes it: NAME[:AUTH:PASS[:PRIV:PASS]]."""
+    return ":".join([name] + ([auth, apass] if auth else []) + ([priv, ppass] if priv else []))
+
+
 # ---- Our processes -------------------------------------------------------------------------------
 
 class ZkServer:
@@ -194,13 +176,8 @@ class ZkServer:
 
     def __enter__(self):
         users = []
-        for name, (auth, apass, priv, ppass) in USERS.items():
-            spec = name
-            if auth:
-                spec += ":%s:%s" % (auth, apass)
-                if priv:
-                    spec += ":%s:%s" % (priv, ppass)
-            users += ["--rw-user" if self.command == "agent" else "--user", spec]
+        for name, user in USERS.items():
+            users += ["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
         listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
         args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
@@ -245,33 +222,37 @@ class ZkServer:
         raise Failure("the listener printed nothing within %d s" % timeout)
 
 
+@contextlib.contextmanager
 def client_env():
+    """A scratch directory and net-snmp's environment for the tools run from it."""
     workdir = tempfile.mkdtemp(prefix="zk-client-")
-    return workdir, peers.isolated_env(workdir)
+    try:
+        yield workdir, peers.isolated_env(workdir)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
 
 
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------
+
+# Operation -> (net-snmp's tool, options of both, names asked for).
+AGENT_READS = {
+    "get": ("snmpget", [], ["1.3.6.1.2.1.1.5.0", "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.2.1.1.2.0"]),
+    "getnext": ("snmpgetnext", [], ["1.3.6.1.2.1.1.4", "1.3.6.1.6.3.10.2.1", "1.3.6.1.2.1.1.9.1.3.3"]),
+    "getbulk": ("snmpbulkget", ["-Cn1", "-Cr6"], ["1.3.6.1.2.1.1.4", "1.3.6.1.2.1.1.9.1.2"]),
+}
+
 
 def netsnmp_agent(op, sec):
     with NetSnmpAgent(ipv6=IPV6) as agent:
         env = agent.env
         addr = agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
-        if op == "get":
-            oids = ["1.3.6.1.2.1.1.5.0", "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.2.1.1.2.0"]
-            ours = zk_json(["get"] + ours_sec + [addr] + oids)
-            theirs = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + oids, env)
-            compare(ours, theirs, "get")
-            check(ours[1][2] == AGENT_ENGINE_ID, "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
-        elif op == "getnext":
-            oids = ["1.3.6.1.2.1.1.4", "1.3.6.1.6.3.10.2.1", "1.3.6.1.2.1.1.9.1.3.3"]
-            compare(zk_json(["getnext"] + ours_sec + [addr] + oids),
-                    netsnmp_json_like("snmpgetnext", sec_args(sec) + [addr] + oids, env), "getnext")
-        elif op == "getbulk":
-            oids = ["1.3.6.1.2.1.1.4", "1.3.6.1.2.1.1.9.1.2"]
-            compare(zk_json(["getbulk", "-Cn1", "-Cr6"] + ours_sec + [addr] + oids),
-                    netsnmp_json_like("snmpbulkget", ["-Cn1", "-Cr6"] + sec_args(sec) + [addr] + oids, env),
-                    "getbulk")
+        if op in AGENT_READS:
+            tool, options, oids = AGENT_READS[op]
+            ours = zk_json([op] + options + ours_sec + [addr] + oids)
+            compare(ours, netsnmp_json_like(tool, options + sec_args(sec) + [addr] + oids, env), op)
+            check(op != "get" or ours[1][2] == AGENT_ENGINE_ID,
+                  "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
         elif op == "set":
             text = "room %s" % sec
             rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
@@ -371,8 +352,7 @@ def volatile(b):
 
 
 def netsnmp_manager(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with ZkServer("agent", []) as agent:
             addr = agent.address
             if op == "get":
@@ -476,8 +456,6 @@ def netsnmp_manager(op, sec):
                     for b in recorded:
                         check(served.get(b[0]) == b, "replayed %s as %s" % (b, served.get(b[0])))
                     check(len(recorded) > 100, "only %d recorded bindings" % len(recorded))
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 # ---- Notifications -------------------------------------------------------------------------------
@@ -487,8 +465,7 @@ def binding(b, oid):
 
 
 def netsnmp_listen(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with ZkServer("listen", []) as listener:
             addr = listener.address
             marker = "%s-%s" % (op, sec)
@@ -521,8 +498,6 @@ def netsnmp_listen(op, sec):
                     check(n["community"] == COMMUNITY_RO, "community of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
             check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_trapd(op, sec):
@@ -696,8 +671,7 @@ def access_zksnmp_args():
     view = sum((["--view", root] for root in ACCESS_VIEW), [])
     args = ["--rw-community", "viewed"] + view
     for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
-        spec = "%s:%s:%s" % (name, auth, apass) + (":%s:%s" % (priv, ppass) if priv else "")
-        args += ["--rw-user" if rw else "--user", spec]
+        args += ["--rw-user" if rw else "--user", user_spec(name, auth, apass, priv, ppass)]
         if LEVELS[level] != ("authPriv" if priv else "authNoPriv"):
             args += ["--level", LEVELS[level]]
         if name in VIEWED:
@@ -767,8 +741,7 @@ ACCESS_CASES = {
 
 
 def netsnmp_access(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with NetSnmpAgent(access_netsnmp_conf()) as theirs, \
                 ZkServer("agent", access_zksnmp_args()) as ours:
             for tool, security, operands, refused in ACCESS_CASES[op]:
@@ -787,8 +760,6 @@ def netsnmp_access(op, sec):
                                         for word in ("Error", "No Such", "No more variables"))
                 check(failed == refused, "%s: %s where %s was expected: %s" % (
                     what, "refused" if failed else "answered", "refusal" if refused else "an answer", lines))
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_session(op, sec):
