@@ -12,26 +12,17 @@
 #include <thread>
 #include <vector>
 
-#include "snmp/dispatcher.h"
+#include "dispatcher/dispatcher_test_support.h"
 #include "snmp/init.h"
-#include "snmp/message.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/target_lookup.h"
 
 namespace snmp {
 namespace {
 
-ObjectId Oid(const std::string& text) {
-    ObjectId oid;
-    EXPECT_TRUE(oid.Set(text)) << text;
-    return oid;
-}
-
-std::string Text(const ObjectId& oid) {
-    std::string s;
-    oid.MakeStr(s);
-    return s;
-}
+using dispatcher_test::Eventually;
+using dispatcher_test::Oid;
+using dispatcher_test::Text;
 
 AsnValue Int(int v) {
     AsnValue value(0x02);
@@ -230,15 +221,6 @@ private:
     std::vector<Message*> waiting_;
     std::vector<std::thread> late_;
 };
-
-bool Eventually(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 class SessionTest : public ::testing::Test {
 protected:
