@@ -356,15 +356,11 @@ def netsnmp_manager(op, sec):
         with ZkServer("agent", []) as agent:
             addr = agent.address
             if op == "get":
-                oids = ["1.3.6.1.2.1.1.5.0", "1.3.6.1.4.1.99999.2.1.1.2.3", "1.3.6.1.4.1.99999.2.1.1.6.3"]
-                if sec != "v1":
-                    oids.append("1.3.6.1.4.1.99999.2.1.1.8.3")
-                got = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + oids, env)
                 want = [(".1.3.6.1.2.1.1.5.0", 4, b"zksnmp".hex()),
                         (".1.3.6.1.4.1.99999.2.1.1.2.3", 4, b"row-3".hex()),
-                        (".1.3.6.1.4.1.99999.2.1.1.6.3", 64, "10.0.0.3")]
-                if sec != "v1":
-                    want.append((".1.3.6.1.4.1.99999.2.1.1.8.3", 70, str((3 << 32) + 3)))
+                        (".1.3.6.1.4.1.99999.2.1.1.6.3", 64, "10.0.0.3"),
+                        (".1.3.6.1.4.1.99999.2.1.1.8.3", 70, str((3 << 32) + 3))][:3 if sec == "v1" else 4]
+                got = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + [w[0][1:] for w in want], env)
                 check(got == want, "snmpget gave %s" % got)
                 rc, out, err = run_netsnmp("snmpget", ["-On"] + sec_args(sec) + [addr, "1.3.6.1.2.1.1.99.0"], env)
                 if sec == "v1":
@@ -460,6 +456,13 @@ def netsnmp_manager(op, sec):
 
 # ---- Notifications -------------------------------------------------------------------------------
 
+def notification_operands(sec, addr, marker):
+    """What a trap or inform carries: an SNMPv1 trap, or sysUpTime 4321 and linkUp."""
+    if sec == "v1":
+        return [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321", "1.3.6.1.2.1.1.5.0", "s", marker]
+    return [addr, "4321", "1.3.6.1.6.3.1.1.5.3", "1.3.6.1.2.1.1.5.0", "s", marker]
+
+
 def binding(b, oid):
     return next((x for x in b["bindings"] if x["oid"] == oid), None)
 
@@ -470,9 +473,7 @@ def netsnmp_listen(op, sec):
             addr = listener.address
             marker = "%s-%s" % (op, sec)
             if sec == "v1":
-                args = sec_args(sec) + [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321",
-                                        "1.3.6.1.2.1.1.5.0", "s", marker]
-                rc, out, err = run_netsnmp("snmptrap", args, env)
+                rc, out, err = run_netsnmp("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
                 check(rc == 0, "snmptrap failed: %s" % err)
                 n = listener.read_json_line()
                 check(n["pdu"] == "SNMPv1-Trap" and n["version"] == "1", "got %s" % n)
@@ -480,10 +481,8 @@ def netsnmp_listen(op, sec):
                       and n["timestamp"] == 4321 and n["agent-addr"] == "127.0.0.1", "trap fields %s" % n)
             else:
                 tool = "snmptrap" if op == "trap" else "snmpinform"
-                args = ["-r", "1", "-t", "3"] + sec_args(sec) + [addr, "4321", "1.3.6.1.6.3.1.1.5.3",
-                                                                 "1.3.6.1.2.1.1.5.0", "s", marker,
-                                                                 "1.3.6.1.2.1.2.2.1.1.3", "i", "3"]
-                rc, out, err = run_netsnmp(tool, args, env)
+                rc, out, err = run_netsnmp(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
+                    sec, addr, marker) + ["1.3.6.1.2.1.2.2.1.1.3", "i", "3"], env)
                 check(rc == 0, "%s failed (the inform unanswered?): %s %s" % (tool, out, err))
                 n = listener.read_json_line()
                 check(n["pdu"] == ("SNMPv2-Trap" if op == "trap" else "Inform"), "got %s" % n)
@@ -506,13 +505,8 @@ def netsnmp_trapd(op, sec):
         marker = "zk-%s-%s" % (op, sec)
         version, user = SECURITIES[sec]
         extra = ["-e", SENDER_ENGINE_ID] if op == "trap" and user else []
-        if sec == "v1":
-            args = ["trap"] + sec_args(sec) + [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321",
-                                                "1.3.6.1.2.1.1.5.0", "s", marker]
-        else:
-            args = [op] + sec_args(sec) + extra + ["-t", "3", "-r", "1", addr, "4321", "1.3.6.1.6.3.1.1.5.3",
-                                                   "1.3.6.1.2.1.1.5.0", "s", marker]
-        rc, out, err = run_zksnmp(args)
+        options = [] if sec == "v1" else extra + ["-t", "3", "-r", "1"]
+        rc, out, err = run_zksnmp([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
         check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
@@ -762,11 +756,6 @@ def netsnmp_access(op, sec):
                     what, "refused" if failed else "answered", "refusal" if refused else "an answer", lines))
 
 
-def netsnmp_session(op, sec):
-    """The library's session layer against snmpd: walks and tables, or a key change."""
-    return (session_tables if op == "tables" else session_keychange)(op, sec)
-
-
 # ---- The matrix ----------------------------------------------------------------------------------
 
 def over_ipv6(runner):
@@ -782,7 +771,9 @@ def over_ipv6(runner):
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
            "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
-           "netsnmp_access": netsnmp_access, "netsnmp_session": netsnmp_session}
+           "netsnmp_access": netsnmp_access,
+           # The library's session layer against snmpd: walks and tables, or a key change.
+           "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
 for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):
     RUNNERS[_name + "6"] = over_ipv6(RUNNERS[_name])
 CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")
