@@ -195,12 +195,6 @@ private:
     int fd_;
 };
 
-inline VarBind NullBinding(const char* oid) {
-    ObjectId id;
-    id.Set(oid);
-    return VarBind(id, AsnValue(0x05));
-}
-
 // An SNMPv2c (or v1) request to 127.0.0.1:`port` with `extra` long bindings
 // after the first.
 inline Message* MakeRequest(unsigned short port, unsigned int type, int requestId,
@@ -212,8 +206,11 @@ inline Message* MakeRequest(unsigned short port, unsigned int type, int requestI
     m->SetRequestId(requestId);
     m->SetDstAddr(brask::IpAddr("127.0.0.1"));
     m->SetDstPort(port);
-    m->AddVarBind(NullBinding("1.3.6.1.2.1.1.1.0"));
-    for (int i = 0; i < extra; ++i) m->AddVarBind(NullBinding("1.3.6.1.4.1.99999.1.2.3.4.5.6"));
+    ObjectId sysDescr, longName;
+    sysDescr.Set("1.3.6.1.2.1.1.1.0");
+    longName.Set("1.3.6.1.4.1.99999.1.2.3.4.5.6");
+    m->AddVarBind(VarBind(sysDescr, AsnValue(0x05)));
+    for (int i = 0; i < extra; ++i) m->AddVarBind(VarBind(longName, AsnValue(0x05)));
     return m;
 }
 
