@@ -15,7 +15,6 @@
 #include "dispatcher/dispatcher_test_support.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
-#include "snmp/target_lookup.h"
 
 namespace snmp {
 namespace {
@@ -30,49 +29,8 @@ AsnValue Int(int v) {
     return value;
 }
 
-const OctetString& EngineId() {
-    static const unsigned char bytes[] = {0x80, 0x00, 0x1F, 0x88, 0x80, 's', 'e', 's', 's', 'i', 'o', 'n'};
-    static const OctetString id(bytes, sizeof bytes);
-    return id;
-}
 const char* const kUser = "tester";
 const char* const kPass = "tester-password";
-
-// The agent's users: one MD5 user at its engine, with a clock and boots the
-// test may change.
-class AgentLookup final : public TargetLookup {
-public:
-    AgentLookup() : TargetLookup(TypeServer) {
-        user_.SetVersion(SnmpVersionV3);
-        auto* a = new USMAttributes(USMAuthMD5, USMPrivNone);
-        a->SetUserName(kUser);
-        a->SetAuthPass(kPass);
-        user_.SetSecAttributes(a);
-        user_.SetEngineId(EngineId());
-        user_.CalculateKeys();
-        anonymous_.SetVersion(SnmpVersionV3);
-        anonymous_.SetSecAttributes(new USMAttributes(USMAuthNone, USMPrivNone));
-        anonymous_.SetEngineId(user_.EngineId());
-    }
-    Target* FindTarget(const Message& msg) override {
-        Target* t = msg.UserName() == kUser ? &user_ : nullptr;
-        if (t == nullptr && msg.Type() == PduReport) {
-            anonymous_.SetUserName(msg.UserName());
-            t = &anonymous_;
-        }
-        if (t != nullptr) {
-            t->SetEngineBoots(boots.load());
-            t->SetEngineTime(100 + static_cast<unsigned int>(TimeStamp() - start_));
-        }
-        return t;
-    }
-    std::atomic<unsigned int> boots{1};
-
-private:
-    unsigned int start_ = TimeStamp();
-    Target user_;
-    Target anonymous_;
-};
 
 // Answers from a sorted MIB. Faults: `silent` drops every request, `delayMs`
 // answers each request id once, that long after it came; `maxBindings`
@@ -89,6 +47,7 @@ public:
     Agent() {
         dispatcher_ = Dispatcher::Create(TypeServer, 0, 0, Dispatcher::SockTypeUdp);
         dispatcher_->SetServerRequestor(this);
+        lookup.Add(kUser, USMAuthMD5, USMPrivNone, kPass);
         dispatcher_->SetTargetLookup(&lookup);
         brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), 0);
         EXPECT_TRUE(dispatcher_->AddEndpoint(local, false));
@@ -158,7 +117,7 @@ public:
         return maxHeld_;
     }
 
-    AgentLookup lookup;
+    dispatcher_test::Users lookup{TypeServer};  // one MD5 user
 
 private:
     void Answer(Dispatcher* dispatcher, Message* request) {
@@ -411,7 +370,7 @@ TEST_F(SessionTest, SnmpV3DiscoversTheEngineAndResynchronisesAfterAReboot) {
     ASSERT_TRUE(first.Ok()) << first.Describe();
     SessionTarget learnt;
     ASSERT_TRUE(session_->GetTarget(id, learnt));
-    EXPECT_EQ(learnt.target.EngineId(), EngineId());
+    EXPECT_EQ(learnt.target.EngineId(), dispatcher_test::ServerEngineId());
     EXPECT_EQ(learnt.target.EngineBoots(), 1u);
 
     agent_->lookup.boots = 2;
