@@ -18,7 +18,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -172,7 +171,6 @@ class ZkServer:
         self.extra = extra
         self.proc = None
         self.port = None
-        self.lines = []
 
     def __enter__(self):
         users = []
@@ -197,13 +195,7 @@ class ZkServer:
         return self
 
     def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        peers.stop_process(self.proc)
 
     @property
     def address(self):

@@ -91,6 +91,17 @@ def net_address(host, port):
     return "udp6:[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
 
 
+def stop_process(proc):
+    """SIGTERM, and SIGKILL when the process has not ended 15 s later."""
+    if proc and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def isolated_env(workdir):
     """Environment for net-snmp programs: no system or user configuration,
     persistent state in `workdir`, no MIB files loaded (numeric OIDs)."""
@@ -186,13 +197,7 @@ class _Peer:
         return text
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         shutil.rmtree(self.workdir, ignore_errors=True)
 
     def __enter__(self):
