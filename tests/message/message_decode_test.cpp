@@ -11,7 +11,7 @@
 #include "test_util.h"
 
 using namespace snmp;
-using namespace msgtest;
+using namespace zktest;
 
 namespace {
 
