@@ -55,8 +55,12 @@ inline std::string ToHex(const unsigned char* data, size_t size) {
     }
     return out;
 }
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
-inline std::string ToHex(const snmp::OctetString& s) { return ToHex(s.Data(), s.Size()); }
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
+inline std::string ToHex(const snmp::OctetString& s) {
+    return ToHex(s.Data(), s.Size());
+}
 
 // A BER element with its definite length in the shortest form (up to 65535 octets).
 inline Bytes Tlv(unsigned int tag, const Bytes& content) {

@@ -52,7 +52,8 @@ Message BuildMessage(const CaseBlock& c) {
             m.SetNonReps(static_cast<int>(c.Int("non-repeaters")));
             m.SetMaxReps(static_cast<int>(c.Int("max-repetitions")));
         } else {
-            m.SetError(static_cast<int>(c.Int("error-status")), static_cast<int>(c.Int("error-index")));
+            m.SetError(static_cast<int>(c.Int("error-status")),
+                       static_cast<int>(c.Int("error-index")));
         }
         m.VarBinds() = vbs;
     }
@@ -62,8 +63,8 @@ Message BuildMessage(const CaseBlock& c) {
 
 void ExpectDecodedFields(const CaseBlock& c, const Message& m) {
     std::ostringstream fields;
-    fields << static_cast<int>(m.Version()) << " " << ToHex(Bytes(m.Community().begin(), m.Community().end())) << " "
-           << m.Type();
+    fields << static_cast<int>(m.Version()) << " "
+           << ToHex(Bytes(m.Community().begin(), m.Community().end())) << " " << m.Type();
     if (m.Type() == PduV1Trap) {
         fields << " " << m.Enterprise() << " " << m.AgentAddr().ToString() << " " << m.GenType()
                << " " << m.SpecType() << " " << m.Stamp();
