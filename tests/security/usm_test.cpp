@@ -168,6 +168,7 @@ TEST(UsmTest, ClientTimeWindowFollowsTheAuthoritativeEngine) {
         {"same boots, 100 s behind the latest", 5, 5, 900, -1, false},
         {"same boots, 150 s behind", 5, 5, 850, -1, false},
         {"same boots, 151 s behind", 5, 5, 849, 204, false},
+        {"same boots, the latest time", 5, 5, 1000, -1, false},
         {"same boots, later time", 5, 5, 1100, -1, true},
         {"higher boots", 5, 6, 10, -1, true},
         {"lower boots", 5, 4, 1000, 204, false},
