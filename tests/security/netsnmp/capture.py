@@ -44,10 +44,6 @@ HASHES = {"MD5": (hashlib.md5, 12), "SHA": (hashlib.sha1, 12), "SHA-224": (hashl
 # priv protocol -> (key length, key extension); net-snmp's names
 CIPHERS = {"DES": (16, None), "AES": (16, None), "AES-192": (24, "blumenthal"),
            "AES-256": (32, "blumenthal"), "AES-192-C": (24, "reeder"), "AES-256-C": (32, "reeder")}
-AUTH_LABEL = {"MD5": "md5", "SHA": "sha", "SHA-224": "sha224", "SHA-256": "sha256",
-              "SHA-384": "sha384", "SHA-512": "sha512"}
-PRIV_LABEL = {"DES": "des", "AES": "aes", "AES-192": "aes192", "AES-256": "aes256",
-              "AES-192-C": "aes192c", "AES-256-C": "aes256c"}
 
 USERS = {
     # name: (auth, auth password, priv, priv password)
@@ -60,7 +56,8 @@ USERS = {
 # Every pair with a SHA-2 or AES protocol: e.g. sha256auth, md5aes192c.
 for _auth in HASHES:
     for _priv in [None] + list(CIPHERS):
-        _name = AUTH_LABEL[_auth] + (PRIV_LABEL[_priv] if _priv else "auth")
+        # Labels are the protocol names in lower case without dashes.
+        _name = "".join(p.lower().replace("-", "") for p in (_auth, _priv or "auth"))
         if _name not in USERS:
             USERS[_name] = (_auth, _name + "-apass", _priv or "none",
                             _name + "-ppass" if _priv else "")
