@@ -18,8 +18,7 @@
 
 namespace {
 
-using sectest::Octets;
-using sectest::ToHex;
+using namespace sectest;
 using snmp::OctetString;
 using snmp::Target;
 using snmp::USMAttributes;
@@ -80,7 +79,7 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
         attributes->SetAuthPass("maplesyrup");
         attributes->SetPrivPass("maplesyrup");
         t.SetSecAttributes(attributes);
-        t.SetEngineId(sectest::RfcEngineId());
+        t.SetEngineId(RfcEngineId());
         ASSERT_TRUE(t.CalculateKeys());
         EXPECT_EQ(ToHex(t.AuthKey()), c.localized);
         EXPECT_EQ(ToHex(t.PrivKey()), c.localized);
@@ -95,14 +94,14 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
 
     Target noAuth;
     noAuth.SetSecAttributes(new USMAttributes(snmp::USMAuthNone, snmp::USMPrivDES));
-    noAuth.SetEngineId(sectest::RfcEngineId());
+    noAuth.SetEngineId(RfcEngineId());
     noAuth.SetAuthKey(Octets("aa"));
     noAuth.SetPrivKey(Octets("bb"));
     EXPECT_FALSE(noAuth.CalculateKeys());
     EXPECT_EQ(ToHex(noAuth.AuthKey()), "aa");
     EXPECT_EQ(ToHex(noAuth.PrivKey()), "bb");
 
-    Target noEngine = sectest::MakeTarget("u", snmp::USMAuthMD5, snmp::USMPrivNone, OctetString());
+    Target noEngine = MakeTarget("u", snmp::USMAuthMD5, snmp::USMPrivNone, OctetString());
     EXPECT_FALSE(noEngine.CalculateKeys());
     EXPECT_FALSE(Target().CalculateKeys());  // no attributes at all
 }
@@ -114,11 +113,11 @@ TEST(TargetTest, PrivacyKeysAreAsLongAsTheHashOrTheCipherNeeds) {
     const unsigned int cipherKey[] = {0, 0, 16, 16, 24, 32, 24, 32};
     for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
         const auto auth = static_cast<snmp::USMAuthProtocol>(a);
-        const Target des = sectest::MakeTarget("u", auth, snmp::USMPrivDES, sectest::RfcEngineId());
+        const Target des = MakeTarget("u", auth, snmp::USMPrivDES, RfcEngineId());
         for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
             SCOPED_TRACE(std::to_string(a) + "/" + std::to_string(p));
-            const Target t = sectest::MakeTarget("u", auth, static_cast<snmp::USMPrivProtocol>(p),
-                                                 sectest::RfcEngineId());
+            const Target t =
+                MakeTarget("u", auth, static_cast<snmp::USMPrivProtocol>(p), RfcEngineId());
             EXPECT_EQ(t.AuthKey().Size(), hashLength[a]);
             EXPECT_EQ(t.PrivKey().Size(), std::max(hashLength[a], cipherKey[p]));
             // The first octets are the localised key in every case.
@@ -149,14 +148,13 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         t.SetSecAttributes(new USMAttributes(c.auth, c.priv));
         t.SecAttributes()->SetAuthPass("the old password");
         t.SecAttributes()->SetPrivPass("the old password");
-        t.SetEngineId(sectest::RfcEngineId());
+        t.SetEngineId(RfcEngineId());
         ASSERT_TRUE(t.CalculateKeys());
         const OctetString oldKey = c.privacyKey ? t.PrivKey() : t.AuthKey();
         const unsigned int len = oldKey.Size();
 
         OctetString keyChange;
-        ASSERT_TRUE(
-            user.KeyChangeRequest(oldKey, "the new password", sectest::RfcEngineId(), keyChange));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), keyChange));
         ASSERT_EQ(keyChange.Size(), 2 * len);
         // The new key never shows in the clear, not even past the hash length.
         const unsigned int hashLength = t.AuthKey().Size();
@@ -187,15 +185,14 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         EXPECT_FALSE(
             user.KeyChangeReceive(oldKey, OctetString(keyChange.Data(), 2 * len - 1), untouched));
         EXPECT_FALSE(user.KeyChangeReceive(OctetString(), keyChange, untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", sectest::RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", RfcEngineId(), untouched));
         EXPECT_FALSE(user.KeyChangeRequest(oldKey, "p", OctetString(), untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", sectest::RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", RfcEngineId(), untouched));
         EXPECT_EQ(ToHex(untouched), "55");
 
         // The random component is fresh for every request.
         OctetString second;
-        ASSERT_TRUE(
-            user.KeyChangeRequest(oldKey, "the new password", sectest::RfcEngineId(), second));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), second));
         EXPECT_NE(OctetString(second.Data(), len), OctetString(keyChange.Data(), len));
         OctetString fromSecond = oldKey;
         ASSERT_TRUE(user.KeyChangeReceive(oldKey, second, fromSecond));
@@ -205,7 +202,7 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     const USMAttributes noAuth(snmp::USMAuthNone, snmp::USMPrivNone);
     OctetString out;
     EXPECT_FALSE(noAuth.KeyChangeRequest(Octets("00112233445566778899aabbccddeeff"), "p",
-                                         sectest::RfcEngineId(), out));
+                                         RfcEngineId(), out));
     EXPECT_FALSE(noAuth.KeyChangeReceive(Octets("00112233"), Octets("0011223344556677"), out));
 }
 
