@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,10 +77,12 @@ std::vector<zksnmp::UserSpec> AgentUsers() {
             {"md5des", snmp::USMAuthMD5, "md5authpass", snmp::USMPrivDES, "md5despass"}};
 }
 
-// A manager session against the agent on `port`, 0.25 s per attempt, 200 retries.
-zksnmp::ClientOptions Client(unsigned short port, snmp::SnmpVersion version,
+// A manager session from `local` against the agent on `port`, 0.25 s per
+// attempt, 200 retries.
+zksnmp::ClientOptions Client(unsigned short port, unsigned int local, snmp::SnmpVersion version,
                              const std::string& user = "") {
     zksnmp::ClientOptions o;
+    o.localAddr = local;
     o.version = version;
     o.community = "public";
     o.timeout = 0.25;
@@ -222,9 +225,7 @@ public:
     }
     ~Flooder() {
         Stop();
-        for (int s : sockets_) {
-            if (s >= 0) close(s);
-        }
+        for (int s : sockets_) close(s);
     }
     bool Ready() const { return ready_; }
 
@@ -247,16 +248,13 @@ public:
     // Reads and counts every answer waiting on the kinds' sockets.
     void Drain() {
         unsigned char buffer[65536];
-        for (int k = 0; k < kKindCount; ++k) {
+        for (int k = 0; k < kKindCount; ++k)
             while (recv(sockets_[k], buffer, sizeof buffer, MSG_DONTWAIT) >= 0) ++answers_[k];
-        }
     }
 
     unsigned long long Sent(int kind) const { return sent_[kind]; }
     unsigned long long TotalSent() const {
-        unsigned long long total = 0;
-        for (auto n : sent_) total += n;
-        return total;
+        return std::accumulate(sent_.begin(), sent_.end(), 0ULL);
     }
     unsigned long long Answers(int kind) const { return answers_[kind]; }
 
@@ -310,15 +308,8 @@ private:
 // A manager that polls the agent from `address` until stopped; every request
 // must be answered correctly (after retries).
 struct Poller {
-    Poller(zksnmp::ClientOptions options, unsigned int address, unsigned int pduType,
-           std::string expect)
-        : session(WithLocal(std::move(options), address)),
-          type(pduType),
-          expected(std::move(expect)) {}
-    static zksnmp::ClientOptions WithLocal(zksnmp::ClientOptions o, unsigned int address) {
-        o.localAddr = address;
-        return o;
-    }
+    Poller(const zksnmp::ClientOptions& options, unsigned int pduType, std::string expect)
+        : session(options), type(pduType), expected(std::move(expect)) {}
 
     void Run(const std::atomic<bool>& stop) {
         std::string error;
@@ -410,12 +401,13 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         // own (127.0.0.2 to 127.0.0.4).
         std::atomic<bool> stop{false};
         std::vector<std::unique_ptr<Poller>> pollers;
-        pollers.push_back(std::make_unique<Poller>(Client(port, snmp::SnmpVersionV2c), 0x7F000002,
+        pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000002, snmp::SnmpVersionV2c),
                                                    snmp::PduGetRequest, descrText));
-        pollers.push_back(std::make_unique<Poller>(Client(port, snmp::SnmpVersionV1), 0x7F000003,
+        pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000003, snmp::SnmpVersionV1),
                                                    snmp::PduGetNextRequest, descrText));
-        pollers.push_back(std::make_unique<Poller>(Client(port, snmp::SnmpVersionV3, "md5des"),
-                                                   0x7F000004, snmp::PduGetRequest, descrText));
+        pollers.push_back(
+            std::make_unique<Poller>(Client(port, 0x7F000004, snmp::SnmpVersionV3, "md5des"),
+                                     snmp::PduGetRequest, descrText));
         std::vector<std::thread> threads;
         flooder.Start();
         for (auto& p : pollers) threads.emplace_back([&p, &stop] { p->Run(stop); });
