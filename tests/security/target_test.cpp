@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,46 +24,37 @@ using snmp::OctetString;
 using snmp::Target;
 using snmp::USMAttributes;
 
-TEST(TargetTest, EqualityComparesUserIdForV3AndCommunityOtherwise) {
+TEST(TargetTest, EqualityAndOrderingOfTargets) {
+    // Equal targets: address, port, context, and the user id for SNMPv3 or the
+    // community otherwise.
     Target a(brask::IpAddr("10.0.0.1"), 161);
-    Target b(brask::IpAddr("10.0.0.1"), 161);
-    a.SetUserId("alice");
+    Target b(a);
     b.SetUserId("bob");
     EXPECT_TRUE(a == b);  // SNMPv1: user ids do not count
     b.SetCommunity("other");
     EXPECT_FALSE(a == b);
-
     a.SetVersion(snmp::SnmpVersionV3);
-    b.SetUserId("alice");
+    EXPECT_FALSE(a == b);
+    b.SetUserId("");
     EXPECT_TRUE(a == b);  // SNMPv3: communities do not count
-    b.SetContextName("ctx");
-    EXPECT_FALSE(a == b);
-    b.SetContextName("");
-    b.SetPort(162);
-    EXPECT_FALSE(a == b);
-    b.SetPort(161);
-    b.SetAddr(brask::IpAddr("10.0.0.2"));
-    EXPECT_FALSE(a == b);
-}
+    for (const auto& edit : std::vector<std::function<void(Target&)>>{
+             [](Target& t) { t.SetContextName("ctx"); }, [](Target& t) { t.SetPort(162); },
+             [](Target& t) { t.SetAddr(brask::IpAddr("10.0.0.2")); }}) {
+        Target c(a);
+        edit(c);
+        EXPECT_FALSE(a == c);
+    }
 
-TEST(TargetTest, OrderingIsStrictWeakByAddressThenPort) {
-    const Target lowAddrHighPort(brask::IpAddr("10.0.0.1"), 9999);
-    const Target highAddrLowPort(brask::IpAddr("10.0.0.2"), 1);
-    const Target same(brask::IpAddr("10.0.0.1"), 9999);
-    EXPECT_TRUE(lowAddrHighPort < highAddrLowPort);
-    EXPECT_FALSE(highAddrLowPort < lowAddrHighPort);  // ports decide only for equal addresses
-    EXPECT_FALSE(lowAddrHighPort < same);
-    EXPECT_FALSE(same < lowAddrHighPort);
-    EXPECT_TRUE(Target(brask::IpAddr("10.0.0.1"), 1) < lowAddrHighPort);
-
-    // Usable as a map key: every distinct (address, port) gets its own entry.
-    std::map<Target, int> byTarget;
-    byTarget[lowAddrHighPort] = 1;
-    byTarget[highAddrLowPort] = 2;
-    byTarget[Target(brask::IpAddr("10.0.0.1"), 1)] = 3;
-    byTarget[same] = 4;
+    // Ordered by address, then port: a strict weak order, usable as a map key.
+    const Target t1(brask::IpAddr("10.0.0.1"), 1);
+    const Target t2(brask::IpAddr("10.0.0.1"), 9999);
+    const Target t3(brask::IpAddr("10.0.0.2"), 1);
+    EXPECT_TRUE(t1 < t2 && t2 < t3 && t1 < t3);
+    EXPECT_FALSE(t3 < t2 || t2 < t1 || t2 < Target(t2));
+    std::map<Target, int> byTarget{{t2, 1}, {t3, 2}, {t1, 3}};
+    byTarget[Target(brask::IpAddr("10.0.0.1"), 9999)] = 4;
     EXPECT_EQ(byTarget.size(), 3U);
-    EXPECT_EQ(byTarget[lowAddrHighPort], 4);
+    EXPECT_EQ(byTarget[t2], 4);
 }
 
 TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
