@@ -119,14 +119,18 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
     EXPECT_EQ(unbounded.Pending(), 200u);
 }
 
-UdpDataItem From(unsigned int address, UdpDataItem item) {
-    item.from.v4.sin_family = AF_INET;
-    item.from.v4.sin_addr.s_addr = htonl(address);
+UdpDataItem From(const char* address, UdpDataItem item) {
+    if (::inet_pton(AF_INET, address, &item.from.v4.sin_addr) == 1) {
+        item.from.v4.sin_family = AF_INET;
+    } else {
+        item.from.v6.sin6_family = AF_INET6;
+        EXPECT_EQ(::inet_pton(AF_INET6, address, &item.from.v6.sin6_addr), 1) << address;
+    }
     return item;
 }
 
 TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) {
-    const unsigned int a = 0x7F000001, b = 0x7F000002, c3 = 0x7F000003;
+    const char *a = "127.0.0.1", *b = "127.0.0.2", *c3 = "127.0.0.3";
     Consumer c;
     // Full of a's records: a record of an address that holds fewer displaces
     // the newest of the one that holds the most; a record of that one is
@@ -148,7 +152,10 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
               (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
 
     // Served in turn: b's record waits for one turn of a's, not for all of
-    // them; each address's records keep their order.
+    // them; each address's records keep their order. IPv6 senders are told
+    // apart by their whole address, even where its 32-bit words XOR alike.
+    a = "::1";
+    b = "0:0:0:1::";
     Consumer d;
     CUdpDataQueue q("turns");
     const size_t flood = 2 * CUdpDataQueue::kTurn + 3;

@@ -114,8 +114,9 @@ public:
     // Reads one datagram from `socket` and queues a copy. With `direct`, on a
     // client, a copy that would be the only record of an idle queue, with
     // nothing more waiting on the socket, goes to `direct` instead, for the
-    // caller to process on its own thread without the hand-off. False when nothing could be read (or the datagram was longer
-    // than the buffer) or the queue was full.
+    // caller to process on its own thread without the hand-off. False when
+    // nothing could be read (or the datagram was longer than the buffer) or
+    // the queue was full.
     bool ReceiveOne(int socket, unsigned short localPort,
                     std::vector<UdpDataItem>* direct = nullptr);
     // Filters, decodes and delivers one queued datagram (queue thread).
