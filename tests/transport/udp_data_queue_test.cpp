@@ -146,10 +146,10 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
               (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
 
     // Served in turn: b's record waits for one turn of a's, not for all of
-    // them; each address's records keep their order. IPv6 senders too, also
-    // when they differ only in the first word of the address.
+    // them; each address's records keep their order. IPv6 senders are told
+    // apart by their whole address, even where its 32-bit words XOR alike.
     const std::pair<const char*, const char*> senders[] = {
-        {"127.0.0.1", "127.0.0.2"}, {"::1", "::2"}, {"2001:db8::1", "2001:db9::1"}};
+        {"127.0.0.1", "127.0.0.2"}, {"::1", "::2"}, {"2001:db8::1", "2001:db9::1"}, {"::1", "0:0:0:1::"}};
     for (const auto& [flooder, other] : senders) {
         SCOPED_TRACE(other);
         Consumer d;
