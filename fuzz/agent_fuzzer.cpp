@@ -150,8 +150,25 @@ void RequireUnchanged(zksnmp::AgentMib& mib, const MibImage& image) {
 }
 
 // What the options above allow the principal of an answer.
-void RequireWithinAccess(const snmp::Message& answer, const zksnmp::ServerOptions& o) {
+// Passes each request to the agent, noting its PDU type: the answer to an
+// InformRequest echoes the sender's own bindings, which no view restricts.
+struct TypeNoter : snmp::ServerRequestor {
+    explicit TypeNoter(snmp::ServerRequestor* agent) : agent(agent) {}
+    void OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) override {
+        lastType = msg->Type();
+        agent->OnRequest(dispatcher, msg);
+    }
+    snmp::ServerRequestor* agent;
+    unsigned int lastType = 0;
+};
+
+void RequireWithinAccess(const snmp::Message& answer, const zksnmp::ServerOptions& o,
+                         unsigned int requestType) {
     if (answer.Type() != snmp::PduResponse) return;
+    if (requestType == snmp::PduInformRequest) {
+        Require(answer.Version() != snmp::SnmpVersionV1);
+        return;
+    }
     const bool v3 = answer.Version() == snmp::SnmpVersionV3;
     if (v3) {
         // The level each user is served from: what its passwords allow,
@@ -185,13 +202,15 @@ struct Rig {
               zkfuzz::EngineId(), 1, [] { return 1000u; }, Users()),
           keys(AuthUsers()),
           agent(NewAgent()),
-          stack(snmp::TypeServer, &lookup, agent->Requestor()),
+          noter(agent->Requestor()),
+          stack(snmp::TypeServer, &lookup, &noter),
           image(Snapshot(agent->Mib())) {}
 
     zksnmp::ServerOptions options;
     zksnmp::LocalUserLookup lookup;
     zkfuzz::UserTable keys;
     std::unique_ptr<Agent> agent;
+    TypeNoter noter;
     zkfuzz::Stack stack;
     MibImage image;
 };
@@ -204,10 +223,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> datagram(data + 1, data + size);
     if ((data[0] & 0x01) != 0) zkfuzz::RecomputeDigest(datagram, rig->keys);
 
+    rig->noter.lastType = 0;
     rig->stack.Deliver(datagram.data(), datagram.size(), 40000, 161);
     // The sender's part: every ready answer and Report leaves, in id order.
     rig->stack.SendResponses(
-        [](const snmp::Message& answer) { RequireWithinAccess(answer, rig->options); });
+        [](const snmp::Message& answer) {
+            RequireWithinAccess(answer, rig->options, rig->noter.lastType);
+        });
     // The agent answered or dropped the request at once: nothing waits.
     Require(rig->stack.dispatcher->OutstandingCount() == 0);
     Require(rig->stack.dispatcher->SendQueueSize() == 0);

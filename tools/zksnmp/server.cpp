@@ -333,7 +333,9 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
         }
     }
     const unsigned int type = request->Type();
-    if (type == snmp::PduInformRequest) {
+    // SNMPv1 has no InformRequest: one in an SNMPv1 message is dropped like
+    // any other PDU the agent does not serve.
+    if (type == snmp::PduInformRequest && version != snmp::SnmpVersionV1) {
         Answer(dispatcher, ResponseTo(*request, request->VarBinds(), 0, 0));
         return;
     }
@@ -368,8 +370,10 @@ void NotificationListener::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message
     std::unique_ptr<snmp::Message> notification(msg);
     const int id = notification->RequestId();
     const unsigned int type = notification->Type();
+    const bool inform =
+        type == snmp::PduInformRequest && notification->Version() != snmp::SnmpVersionV1;
     const bool accepted =
-        (type == snmp::PduV1Trap || type == snmp::PduV2Trap || type == snmp::PduInformRequest) &&
+        (type == snmp::PduV1Trap || type == snmp::PduV2Trap || inform) &&
         (notification->Version() == snmp::SnmpVersionV3 ||
          CommunityAccess(notification->Community()) != 0);
     if (!accepted) {
