@@ -179,6 +179,13 @@ bool LoadModules() {
     smiSetErrorLevel(0);
     smiSetErrorHandler(Quiet);
     smiSetPath(path.c_str());
+    // libsmi cannot cope with modules whose base module is missing (it
+    // crashes on their imports), so without SNMPv2-SMI nothing is loaded.
+    if (smiLoadModule("SNMPv2-SMI") == nullptr) {
+        std::cerr << "zksnmp: MIB names are off (numeric OIDs only): no SNMPv2-SMI module in "
+                  << (path.empty() ? "(no directory)" : path) << std::endl;
+        return false;
+    }
     // Only the modules the user named are missed aloud; the default set is
     // whatever of it is there.
     const std::vector<std::string> asked = Split(!modsText.empty() && modsText[0] == '+' ? modsText.substr(1) : modsText, ':');
@@ -499,9 +506,6 @@ std::string TableName(const snmp::ObjectId& entryOrTable) {
     if (node != nullptr && node->oidlen == entryOrTable.Length() &&
         node->nodekind == SMI_NODEKIND_ROW) {
         node = smiGetParentNode(node);
-    }
-    if (node != nullptr && node->oidlen == entryOrTable.Length() - 1) {
-        node = nullptr;
     }
     if (node != nullptr && node->nodekind == SMI_NODEKIND_TABLE) {
         return ModuleOf(node) + "::" + node->name;
