@@ -1,6 +1,7 @@
-// Helpers shared by the dispatcher tests: message builders, a message that
-// counts its live instances, a thread-safe Requestor that collects responses
-// and an agent (ServerRequestor) that answers, holds or records what it gets.
+// Helpers shared by the dispatcher and session tests: message builders, an
+// agent's or manager's SNMPv3 user table, a message that counts its live
+// instances, a thread-safe Requestor that collects responses and an agent
+// (ServerRequestor) that answers, holds or records what it gets.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,7 +19,11 @@
 
 #include "brask/ip_addr.h"
 #include "snmp/dispatcher.h"
+#include "snmp/init.h"
 #include "snmp/message.h"
+#include "snmp/target.h"
+#include "snmp/target_lookup.h"
+#include "snmp/usm_attributes.h"
 
 namespace snmp {
 namespace dispatcher_test {
@@ -78,6 +84,84 @@ inline Message* NewRequest(SnmpVersion version, unsigned int type, unsigned shor
     for (const std::string& name : names) m->AddVarBind(VarBind(Oid(name), AsnValue()));
     return m;
 }
+
+inline OctetString ServerEngineId() {
+    static const unsigned char id[] = {0x80, 0x00, 0x1f, 0x88, 0x04, 'z', 'k', 'd', 'i', 's', 'p'};
+    return OctetString(id, sizeof(id));
+}
+
+// A user table, one target per user. The agent's is the authoritative
+// engine: its targets carry its engine id, `boots` and current time, and
+// Reports to users it does not know go out through an unauthenticated
+// engine-only target. The manager's learns the engine through UpdateTarget.
+class Users : public TargetLookup {
+public:
+    explicit Users(Type side) : TargetLookup(side), started_(snmp::TimeStamp()) {
+        stranger_.SetVersion(SnmpVersionV3);
+        Stamp(stranger_);
+    }
+
+    void Add(const std::string& name, USMAuthProtocol auth, USMPrivProtocol priv,
+             const std::string& authPass, const std::string& privPass = "") {
+        auto* target = new Target(brask::IpAddr("127.0.0.1"), 161);
+        target->SetVersion(SnmpVersionV3);
+        auto* attributes = new USMAttributes(auth, priv);
+        attributes->SetUserName(name);
+        EXPECT_TRUE(auth == USMAuthNone || attributes->SetAuthPass(authPass));
+        EXPECT_TRUE(priv == USMPrivNone || attributes->SetPrivPass(privPass));
+        target->SetSecAttributes(attributes);
+        target->SetSecLevel(priv != USMPrivNone   ? SecLevelAuthPriv
+                            : auth != USMAuthNone ? SecLevelAuthNoPriv
+                                                  : SecLevelNoAuthNoPriv);
+        if (GetType() == TypeServer) {
+            Stamp(*target);
+            EXPECT_TRUE(auth == USMAuthNone || target->CalculateKeys());
+        }
+        Lock();
+        users_[name].reset(target);
+        Unlock();
+    }
+    Target Stored(const std::string& user) {
+        Lock();
+        Target copy(*users_.at(user));
+        Unlock();
+        return copy;
+    }
+    Target* FindTarget(const Message& msg) override {
+        auto it = users_.find(msg.UserName());
+        Target* found = it != users_.end() ? it->second.get() : nullptr;
+        if (GetType() == TypeClient) return found;
+        if (found == nullptr && msg.Type() == PduReport) {
+            stranger_.SetUserName(msg.UserName());  // for the manager to match the Report
+            found = &stranger_;
+        }
+        if (found != nullptr) {
+            found->SetEngineBoots(boots.load());
+            found->SetEngineTime(EngineTime());
+        }
+        return found;
+    }
+    std::atomic<unsigned int> boots{1};
+
+    void UpdateTarget(Target* target, const Message& msg) override {
+        Lock();
+        auto it = users_.find(msg.UserName());
+        if (GetType() == TypeClient && it != users_.end()) *it->second = *target;
+        Unlock();
+    }
+
+private:
+    void Stamp(Target& t) {
+        t.SetEngineId(ServerEngineId());
+        t.SetEngineBoots(boots.load());
+        t.SetEngineTime(EngineTime());
+    }
+    unsigned int EngineTime() const { return 1000 + (snmp::TimeStamp() - started_); }
+
+    const unsigned int started_;
+    std::map<std::string, std::unique_ptr<Target>> users_;
+    Target stranger_;
+};
 
 // Counts its live instances, to see what the dispatcher deletes and keeps.
 class TrackedMessage : public Message {

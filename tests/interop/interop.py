@@ -2,15 +2,9 @@
 """Interop tests of zksnmp (and so of libZorKalSnmp) against real peers:
 net-snmp's snmpd, snmptrapd and command-line tools, and pysnmp.
 
-Every cell of the matrix is one test, listed in cells.txt (runner, operation,
-security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES:
-  netsnmp_agent_*    zksnmp as manager against net-snmp's snmpd
-  netsnmp_manager_*  net-snmp's tools as managers against `zksnmp agent`
-  netsnmp_access_*   net-snmp's tools against `zksnmp agent` and snmpd with the same access rules
-  netsnmp_listen_*   net-snmp's snmptrap/snmpinform to `zksnmp listen`
-  netsnmp_trapd_*    zksnmp trap/inform to net-snmp's snmptrapd
-  pysnmp_manager_*   pysnmp as manager against `zksnmp agent`
-  zksnmp_*           the tool on its own: time-outs, bad input, the demo
+Every cell of the matrix is one test, a line of cells.txt (runner, operation,
+security), named runner_operation_security, e.g. netsnmp_agent_get_v3_SHA_DES;
+README.md says what each runner does.
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
@@ -19,11 +13,11 @@ Peers run on 127.0.0.1 on free high ports with scratch configuration and are
 stopped when the cell ends.
 """
 
+import contextlib
 import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -38,35 +32,17 @@ from peers import (AGENT_ENGINE_ID, COMMUNITY_RO, COMMUNITY_RW, USERS,  # noqa: 
 
 SKIP = 77
 
-# Cell suffix -> (version, user); the users are those of peers.USERS.
-SECURITIES = {
-    "v1": ("1", None),
-    "v2c": ("2c", None),
-    "v3_noAuthNoPriv": ("3", "noauthuser"),
-    "v3_MD5": ("3", "md5user"),
-    "v3_SHA": ("3", "shauser"),
-    "v3_MD5_DES": ("3", "md5des"),
-    "v3_SHA_DES": ("3", "shades"),
-}
-
-# SHA-2 authentication and AES privacy: every new protocol, with and without a
-# key extension, in a smaller set of cells per pair (see cells.txt).
-SECURITIES.update({
-    "v3_SHA224": ("3", "sha224user"),
-    "v3_SHA256": ("3", "sha256user"),
-    "v3_SHA384": ("3", "sha384user"),
-    "v3_SHA512": ("3", "sha512user"),
-    "v3_SHA_AES": ("3", "shaaes"),
-    "v3_SHA256_AES": ("3", "sha256aes"),
-    "v3_MD5_AES192": ("3", "md5aes192"),
-    "v3_SHA_AES256": ("3", "shaaes256"),
-    "v3_SHA256_AES256": ("3", "sha256aes256"),
-    "v3_SHA512_AES256": ("3", "sha512aes256"),
-    "v3_MD5_AES192C": ("3", "md5aes192c"),
-    "v3_SHA_AES256C": ("3", "shaaes256c"),
-    "v3_SHA224_AES256C": ("3", "sha224aes256c"),
-    "v3_SHA384_AES192C": ("3", "sha384aes192c"),
-})
+# Cell suffix -> (version, user); the users are those of peers.USERS. SHA-2 and
+# AES have a smaller set of cells per pair (see cells.txt).
+SECURITIES = {"v1": ("1", None), "v2c": ("2c", None)}
+SECURITIES.update(("v3_" + suffix, ("3", user)) for suffix, user in (
+    ("noAuthNoPriv", "noauthuser"), ("MD5", "md5user"), ("SHA", "shauser"), ("MD5_DES", "md5des"),
+    ("SHA_DES", "shades"), ("SHA224", "sha224user"), ("SHA256", "sha256user"),
+    ("SHA384", "sha384user"), ("SHA512", "sha512user"), ("SHA_AES", "shaaes"),
+    ("SHA256_AES", "sha256aes"), ("MD5_AES192", "md5aes192"), ("SHA_AES256", "shaaes256"),
+    ("SHA256_AES256", "sha256aes256"), ("SHA512_AES256", "sha512aes256"),
+    ("MD5_AES192C", "md5aes192c"), ("SHA_AES256C", "shaaes256c"),
+    ("SHA224_AES256C", "sha224aes256c"), ("SHA384_AES192C", "sha384aes192c")))
 
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
@@ -179,6 +155,11 @@ def compare(ours, theirs, what, ignore=lambda b: False):
         raise Failure("%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
 
 
+def user_spec(name, auth, apass, priv, ppass):
+    """A user as zksnmp's --user option takes it: NAME[:AUTH:PASS[:PRIV:PASS]]."""
+    return ":".join([name] + ([auth, apass] if auth else []) + ([priv, ppass] if priv else []))
+
+
 # ---- Our processes -------------------------------------------------------------------------------
 
 class ZkServer:
@@ -190,17 +171,11 @@ class ZkServer:
         self.extra = extra
         self.proc = None
         self.port = None
-        self.lines = []
 
     def __enter__(self):
         users = []
-        for name, (auth, apass, priv, ppass) in USERS.items():
-            spec = name
-            if auth:
-                spec += ":%s:%s" % (auth, apass)
-                if priv:
-                    spec += ":%s:%s" % (priv, ppass)
-            users += ["--rw-user" if self.command == "agent" else "--user", spec]
+        for name, user in USERS.items():
+            users += ["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
         listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
         args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
@@ -220,13 +195,7 @@ class ZkServer:
         return self
 
     def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        peers.stop_process(self.proc)
 
     @property
     def address(self):
@@ -245,33 +214,37 @@ class ZkServer:
         raise Failure("the listener printed nothing within %d s" % timeout)
 
 
+@contextlib.contextmanager
 def client_env():
+    """A scratch directory and net-snmp's environment for the tools run from it."""
     workdir = tempfile.mkdtemp(prefix="zk-client-")
-    return workdir, peers.isolated_env(workdir)
+    try:
+        yield workdir, peers.isolated_env(workdir)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
 
 
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------
+
+# Operation -> (net-snmp's tool, options of both, names asked for).
+AGENT_READS = {
+    "get": ("snmpget", [], ["1.3.6.1.2.1.1.5.0", "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.2.1.1.2.0"]),
+    "getnext": ("snmpgetnext", [], ["1.3.6.1.2.1.1.4", "1.3.6.1.6.3.10.2.1", "1.3.6.1.2.1.1.9.1.3.3"]),
+    "getbulk": ("snmpbulkget", ["-Cn1", "-Cr6"], ["1.3.6.1.2.1.1.4", "1.3.6.1.2.1.1.9.1.2"]),
+}
+
 
 def netsnmp_agent(op, sec):
     with NetSnmpAgent(ipv6=IPV6) as agent:
         env = agent.env
         addr = agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
-        if op == "get":
-            oids = ["1.3.6.1.2.1.1.5.0", "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.2.1.1.2.0"]
-            ours = zk_json(["get"] + ours_sec + [addr] + oids)
-            theirs = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + oids, env)
-            compare(ours, theirs, "get")
-            check(ours[1][2] == AGENT_ENGINE_ID, "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
-        elif op == "getnext":
-            oids = ["1.3.6.1.2.1.1.4", "1.3.6.1.6.3.10.2.1", "1.3.6.1.2.1.1.9.1.3.3"]
-            compare(zk_json(["getnext"] + ours_sec + [addr] + oids),
-                    netsnmp_json_like("snmpgetnext", sec_args(sec) + [addr] + oids, env), "getnext")
-        elif op == "getbulk":
-            oids = ["1.3.6.1.2.1.1.4", "1.3.6.1.2.1.1.9.1.2"]
-            compare(zk_json(["getbulk", "-Cn1", "-Cr6"] + ours_sec + [addr] + oids),
-                    netsnmp_json_like("snmpbulkget", ["-Cn1", "-Cr6"] + sec_args(sec) + [addr] + oids, env),
-                    "getbulk")
+        if op in AGENT_READS:
+            tool, options, oids = AGENT_READS[op]
+            ours = zk_json([op] + options + ours_sec + [addr] + oids)
+            compare(ours, netsnmp_json_like(tool, options + sec_args(sec) + [addr] + oids, env), op)
+            check(op != "get" or ours[1][2] == AGENT_ENGINE_ID,
+                  "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
         elif op == "set":
             text = "room %s" % sec
             rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
@@ -371,20 +344,15 @@ def volatile(b):
 
 
 def netsnmp_manager(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with ZkServer("agent", []) as agent:
             addr = agent.address
             if op == "get":
-                oids = ["1.3.6.1.2.1.1.5.0", "1.3.6.1.4.1.99999.2.1.1.2.3", "1.3.6.1.4.1.99999.2.1.1.6.3"]
-                if sec != "v1":
-                    oids.append("1.3.6.1.4.1.99999.2.1.1.8.3")
-                got = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + oids, env)
                 want = [(".1.3.6.1.2.1.1.5.0", 4, b"zksnmp".hex()),
                         (".1.3.6.1.4.1.99999.2.1.1.2.3", 4, b"row-3".hex()),
-                        (".1.3.6.1.4.1.99999.2.1.1.6.3", 64, "10.0.0.3")]
-                if sec != "v1":
-                    want.append((".1.3.6.1.4.1.99999.2.1.1.8.3", 70, str((3 << 32) + 3)))
+                        (".1.3.6.1.4.1.99999.2.1.1.6.3", 64, "10.0.0.3"),
+                        (".1.3.6.1.4.1.99999.2.1.1.8.3", 70, str((3 << 32) + 3))][:3 if sec == "v1" else 4]
+                got = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + [w[0][1:] for w in want], env)
                 check(got == want, "snmpget gave %s" % got)
                 rc, out, err = run_netsnmp("snmpget", ["-On"] + sec_args(sec) + [addr, "1.3.6.1.2.1.1.99.0"], env)
                 if sec == "v1":
@@ -476,26 +444,28 @@ def netsnmp_manager(op, sec):
                     for b in recorded:
                         check(served.get(b[0]) == b, "replayed %s as %s" % (b, served.get(b[0])))
                     check(len(recorded) > 100, "only %d recorded bindings" % len(recorded))
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 # ---- Notifications -------------------------------------------------------------------------------
+
+def notification_operands(sec, addr, marker):
+    """What a trap or inform carries: an SNMPv1 trap, or sysUpTime 4321 and linkUp."""
+    if sec == "v1":
+        return [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321", "1.3.6.1.2.1.1.5.0", "s", marker]
+    return [addr, "4321", "1.3.6.1.6.3.1.1.5.3", "1.3.6.1.2.1.1.5.0", "s", marker]
+
 
 def binding(b, oid):
     return next((x for x in b["bindings"] if x["oid"] == oid), None)
 
 
 def netsnmp_listen(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with ZkServer("listen", []) as listener:
             addr = listener.address
             marker = "%s-%s" % (op, sec)
             if sec == "v1":
-                args = sec_args(sec) + [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321",
-                                        "1.3.6.1.2.1.1.5.0", "s", marker]
-                rc, out, err = run_netsnmp("snmptrap", args, env)
+                rc, out, err = run_netsnmp("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
                 check(rc == 0, "snmptrap failed: %s" % err)
                 n = listener.read_json_line()
                 check(n["pdu"] == "SNMPv1-Trap" and n["version"] == "1", "got %s" % n)
@@ -503,10 +473,8 @@ def netsnmp_listen(op, sec):
                       and n["timestamp"] == 4321 and n["agent-addr"] == "127.0.0.1", "trap fields %s" % n)
             else:
                 tool = "snmptrap" if op == "trap" else "snmpinform"
-                args = ["-r", "1", "-t", "3"] + sec_args(sec) + [addr, "4321", "1.3.6.1.6.3.1.1.5.3",
-                                                                 "1.3.6.1.2.1.1.5.0", "s", marker,
-                                                                 "1.3.6.1.2.1.2.2.1.1.3", "i", "3"]
-                rc, out, err = run_netsnmp(tool, args, env)
+                rc, out, err = run_netsnmp(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
+                    sec, addr, marker) + ["1.3.6.1.2.1.2.2.1.1.3", "i", "3"], env)
                 check(rc == 0, "%s failed (the inform unanswered?): %s %s" % (tool, out, err))
                 n = listener.read_json_line()
                 check(n["pdu"] == ("SNMPv2-Trap" if op == "trap" else "Inform"), "got %s" % n)
@@ -521,8 +489,6 @@ def netsnmp_listen(op, sec):
                     check(n["community"] == COMMUNITY_RO, "community of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
             check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 def netsnmp_trapd(op, sec):
@@ -531,13 +497,8 @@ def netsnmp_trapd(op, sec):
         marker = "zk-%s-%s" % (op, sec)
         version, user = SECURITIES[sec]
         extra = ["-e", SENDER_ENGINE_ID] if op == "trap" and user else []
-        if sec == "v1":
-            args = ["trap"] + sec_args(sec) + [addr, "1.3.6.1.4.1.99999", "127.0.0.1", "6", "17", "4321",
-                                                "1.3.6.1.2.1.1.5.0", "s", marker]
-        else:
-            args = [op] + sec_args(sec) + extra + ["-t", "3", "-r", "1", addr, "4321", "1.3.6.1.6.3.1.1.5.3",
-                                                   "1.3.6.1.2.1.1.5.0", "s", marker]
-        rc, out, err = run_zksnmp(args)
+        options = [] if sec == "v1" else extra + ["-t", "3", "-r", "1"]
+        rc, out, err = run_zksnmp([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
         check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
@@ -659,8 +620,12 @@ def zksnmp_alone(op, sec):
         check(rc == 0, "the demo failed (%d): %s %s" % (rc, out, err))
         rows = [l for l in out.splitlines() if re.match(r"^(get|walk|bulkwalk|set|trap|inform) ", l)]
         # v1, v2c, noAuthNoPriv and 6 x 7 protocol pairs: 45 gets, walks,
-        # sets and traps; 44 bulk walks and informs.
-        check(len(rows) == 45 * 4 + 44 * 2 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
+        # sets and traps; 44 bulk walks and informs. Over ::1, one row set
+        # per version: 4 for v1, 6 each for v2c and v3.
+        ipv6 = 0 if "IPv6 rows skipped" in out else 16
+        check(len(rows) == 45 * 4 + 44 * 2 + ipv6 and all(" ok " in r for r in rows),
+              "demo table:\n%s" % out)
+        check(len([r for r in rows if "[::1]" in r]) == ipv6, "demo IPv6 rows:\n%s" % out)
         for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
             check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
         check(re.search(r"usmStatsUnknownEngineIDs\s+[1-9]", out), "no discovery counted:\n%s" % out)
@@ -696,8 +661,7 @@ def access_zksnmp_args():
     view = sum((["--view", root] for root in ACCESS_VIEW), [])
     args = ["--rw-community", "viewed"] + view
     for name, (auth, apass, priv, ppass, rw, level) in ACCESS_USERS.items():
-        spec = "%s:%s:%s" % (name, auth, apass) + (":%s:%s" % (priv, ppass) if priv else "")
-        args += ["--rw-user" if rw else "--user", spec]
+        args += ["--rw-user" if rw else "--user", user_spec(name, auth, apass, priv, ppass)]
         if LEVELS[level] != ("authPriv" if priv else "authNoPriv"):
             args += ["--level", LEVELS[level]]
         if name in VIEWED:
@@ -767,8 +731,7 @@ ACCESS_CASES = {
 
 
 def netsnmp_access(op, sec):
-    workdir, env = client_env()
-    try:
+    with client_env() as (workdir, env):
         with NetSnmpAgent(access_netsnmp_conf()) as theirs, \
                 ZkServer("agent", access_zksnmp_args()) as ours:
             for tool, security, operands, refused in ACCESS_CASES[op]:
@@ -787,13 +750,6 @@ def netsnmp_access(op, sec):
                                         for word in ("Error", "No Such", "No more variables"))
                 check(failed == refused, "%s: %s where %s was expected: %s" % (
                     what, "refused" if failed else "answered", "refusal" if refused else "an answer", lines))
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
-
-
-def netsnmp_session(op, sec):
-    """The library's session layer against snmpd: walks and tables, or a key change."""
-    return (session_tables if op == "tables" else session_keychange)(op, sec)
 
 
 # ---- The matrix ----------------------------------------------------------------------------------
@@ -811,7 +767,9 @@ def over_ipv6(runner):
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
            "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
-           "netsnmp_access": netsnmp_access, "netsnmp_session": netsnmp_session}
+           "netsnmp_access": netsnmp_access,
+           # The library's session layer against snmpd: walks and tables, or a key change.
+           "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
 for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):
     RUNNERS[_name + "6"] = over_ipv6(RUNNERS[_name])
 CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")

@@ -6,16 +6,12 @@ system's and the user's configuration (-C, SNMPCONFPATH) and from /var/lib/snmp
 (SNMP_PERSISTENT_DIR), so tests never touch the machine's set-up and can run in
 parallel. Use the classes as context managers; leaving the block stops the
 process by its pid and removes the directory.
-
-Run `python3 peers.py` to start both peers, check them with net-snmp's own
-tools and stop them again.
 """
 
 import os
 import shutil
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -95,6 +91,17 @@ def net_address(host, port):
     return "udp6:[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
 
 
+def stop_process(proc):
+    """SIGTERM, and SIGKILL when the process has not ended 15 s later."""
+    if proc and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def isolated_env(workdir):
     """Environment for net-snmp programs: no system or user configuration,
     persistent state in `workdir`, no MIB files loaded (numeric OIDs)."""
@@ -109,6 +116,12 @@ def user_level(name):
     if auth is None:
         return "noAuthNoPriv"
     return "authNoPriv" if priv is None else "authPriv"
+
+
+def access_line(keyword, name, *rest):
+    """A user's access line in net-snmp's configuration: `keyword` user noauth|auth|priv ..."""
+    word = {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]
+    return " ".join((keyword, name, word) + rest)
 
 
 def netsnmp_security_args(name, version="3", community=COMMUNITY_RO):
@@ -151,6 +164,15 @@ class _Peer:
         self.pidfile = os.path.join(self.workdir, "pid")
         self.logfile = os.path.join(self.workdir, "log")
 
+    def _start_with(self, lines, extra_args=()):
+        """Writes `lines` as the configuration file and starts the program on it
+        in the foreground (-C: no system configuration; -Lf: log to our file)."""
+        conf = os.path.join(self.workdir, self.program + ".conf")
+        with open(conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile] + list(extra_args),
+                    "NET-SNMP version")
+
     def _start(self, args, ready_text):
         exe = find_program(self.program)
         with open(os.path.join(self.workdir, "stdout"), "w") as out:
@@ -175,13 +197,7 @@ class _Peer:
         return text
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         shutil.rmtree(self.workdir, ignore_errors=True)
 
     def __enter__(self):
@@ -213,29 +229,18 @@ class NetSnmpAgent(_Peer):
         self.extra = list(extra)  # further snmpd.conf lines
 
     def start(self):
-        conf = os.path.join(self.workdir, "snmpd.conf")
         six = "6" if ":" in self.host else ""
         lines = ["agentAddress %s" % self.transport_address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
         if self.access is not None:
-            with open(conf, "w") as f:
-                f.write("\n".join(lines + self.access) + "\n")
-            self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile],
-                        "NET-SNMP version")
+            self._start_with(lines + self.access)
             return
         lines += ["view zkview %s %s" % entry for entry in STABLE_VIEW]
         lines += ["rocommunity%s %s %s -V zkview" % (six, COMMUNITY_RO, self.host),
                   "rwcommunity%s %s %s -V zkview" % (six, COMMUNITY_RW, self.host)]
         for name in USERS:
-            lines.append(create_user_line(name))
-            lines.append("rwuser %s %s -V zkview" % (
-                name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
-        lines += self.extra
-        with open(conf, "w") as f:
-            f.write("\n".join(lines) + "\n")
-        # -C: no system configuration; -Lf: log to our file.
-        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile],
-                    "NET-SNMP version")
+            lines += [create_user_line(name), access_line("rwuser", name, "-V zkview")]
+        self._start_with(lines + self.extra)
 
 
 class NetSnmpTrapReceiver(_Peer):
@@ -249,20 +254,14 @@ class NetSnmpTrapReceiver(_Peer):
         self.sender_engine_id = sender_engine_id
 
     def start(self):
-        conf = os.path.join(self.workdir, "snmptrapd.conf")
         lines = ["snmpTrapdAddr %s" % self.transport_address,
                  "authCommunity log %s" % COMMUNITY_RO,
                  "oldEngineID 0x%s" % TRAPD_ENGINE_ID]
         for name in USERS:
-            lines.append(create_user_line(name, self.sender_engine_id))
-            lines.append(create_user_line(name))
-            lines.append("authUser log %s %s" % (
-                name, {"noAuthNoPriv": "noauth", "authNoPriv": "auth", "authPriv": "priv"}[user_level(name)]))
-        with open(conf, "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile, "-On", "-n",
-                     "-F", "NOTIFICATION from %b security [%P] enterprise %N generic %w specific %q bindings %V| %v\\n"],
-                    "NET-SNMP version")
+            lines += [create_user_line(name, self.sender_engine_id), create_user_line(name),
+                      access_line("authUser log", name)]
+        self._start_with(lines, ["-On", "-n", "-F", "NOTIFICATION from %b security [%P] enterprise %N "
+                                 "generic %w specific %q bindings %V| %v\\n"])
 
     def wait_for(self, text, timeout=15):
         """True once `text` appears in the log."""
@@ -282,41 +281,3 @@ def run_netsnmp(tool, args, env, timeout=60):
     exe = find_program(tool)
     p = subprocess.run([exe] + args, capture_output=True, text=True, env=env, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
-
-
-def _self_check():
-    """Starts both peers and talks to them with net-snmp's own tools."""
-    ok = True
-    with NetSnmpAgent() as agent:
-        env = agent.env
-        for user in list(USERS) + ["v1", "v2c"]:
-            sec = netsnmp_security_args(user, "3") if user in USERS else \
-                netsnmp_security_args(None, user[1:])
-            rc, out, err = run_netsnmp("snmpget", sec + ["-On", agent.address, "1.3.6.1.2.1.1.5.0"], env)
-            print("snmpd get %-10s rc=%d %s%s" % (user, rc, out.strip(), err.strip()))
-            ok = ok and rc == 0 and ".1.3.6.1.2.1.1.5.0 = STRING" in out
-        rc, out, err = run_netsnmp("snmpwalk", ["-v2c", "-c", COMMUNITY_RO, "-On", agent.address, ".1"], env)
-        print("snmpd walk: %d bindings" % len(out.splitlines()))
-        ok = ok and rc == 0 and len(out.splitlines()) > 50
-    engine = "80001f8880aabbccdd00aabbcc"
-    with NetSnmpTrapReceiver(engine) as trapd:
-        env = trapd.env
-        run_netsnmp("snmptrap", ["-v2c", "-c", COMMUNITY_RO, trapd.address, "1234",
-                                 "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.2.1.1.5.0", "s", "v2c-trap"], env)
-        run_netsnmp("snmptrap", netsnmp_security_args("shades") + [
-            "-e", "0x" + engine, trapd.address, "1234", "1.3.6.1.6.3.1.1.5.1",
-            "1.3.6.1.2.1.1.5.0", "s", "v3-trap"], env)
-        rc, out, err = run_netsnmp("snmpinform", netsnmp_security_args("md5des") + [
-            trapd.address, "1234", "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.2.1.1.5.0", "s", "v3-inform"], env)
-        print("snmpinform rc=%d %s" % (rc, err.strip()))
-        for text in ("v2c-trap", "v3-trap", "v3-inform"):
-            seen = trapd.wait_for(text)
-            print("snmptrapd logged %s: %s" % (text, seen))
-            ok = ok and seen
-        print(trapd.output())
-    print("OK" if ok else "FAILED")
-    return 0 if ok else 1
-
-
-if __name__ == "__main__":
-    sys.exit(_self_check())

@@ -11,7 +11,7 @@
 #include "test_util.h"
 
 using namespace snmp;
-using namespace msgtest;
+using namespace zktest;
 
 namespace {
 
@@ -202,11 +202,12 @@ TEST(MessageDecode, FieldsBeyondTheCommonPdu) {
         SCOPED_TRACE("GetBulk takes its repetitions from the error fields");
         Wire bulk;
         bulk.pduTag = 0xA5;
-        bulk.fields = Fields(Int(1), Int(-1), Int(10));
+        bulk.fields = Fields(Int(1), Int(-1), Int(-10));
         m.SetNonReps(4);
+        m.SetMaxReps(4);
         ASSERT_EQ(DecodeType(m, bulk.Build()), -1);
         EXPECT_EQ(m.NonReps(), 0);
-        EXPECT_EQ(m.MaxReps(), 10);
+        EXPECT_EQ(m.MaxReps(), 0);
         EXPECT_EQ(m.ErrStat(), -1);
     }
     {
@@ -221,11 +222,11 @@ TEST(MessageDecode, FieldsBeyondTheCommonPdu) {
         Wire response;
         response.pduTag = 0xA2;
         response.bindings = Tlv(
-            0x30,
-            Cat({Binding(Tlv(0x03, {0x03, 0xF8})), Binding(Tlv(0x47, {0x01, 0x00})),
-                 Binding(Tlv(0x4B, {0x01, 0, 0, 0, 0})), Binding(Tlv(0x40, {10, 0, 0, 1, 2}))}));
+            0x30, Cat({Binding(Tlv(0x03, {0x03, 0xF8})), Binding(Tlv(0x47, {0x01, 0x00})),
+                       Binding(Tlv(0x4B, {0x01, 0, 0, 0, 0})), Binding(Tlv(0x40, {10, 0, 0, 1, 2})),
+                       Binding(Tlv(0x4A, {0x01, 0, 0, 0, 0, 0}))}));
         ASSERT_EQ(DecodeType(m, response.Build()), -1);
-        ASSERT_EQ(m.VarBinds().size(), 4u);
+        ASSERT_EQ(m.VarBinds().size(), 5u);
         std::vector<const AsnValue*> v;
         for (const VarBind& vb : m.VarBinds()) v.push_back(&vb.Value());
         EXPECT_EQ(v[0]->Bits().Size(), 1u);
@@ -235,6 +236,7 @@ TEST(MessageDecode, FieldsBeyondTheCommonPdu) {
         EXPECT_EQ(v[2]->Type(), 0x4Bu);
         EXPECT_EQ(v[2]->Counter64(), 0x100000000ULL);
         EXPECT_EQ(v[3]->IpAddr().Size(), 5u);
+        EXPECT_EQ(v[4]->Counter64(), 0x10000000000ULL);
     }
 }
 

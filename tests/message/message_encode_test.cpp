@@ -11,7 +11,7 @@
 #include "test_util.h"
 
 using namespace snmp;
-using namespace msgtest;
+using namespace zktest;
 
 namespace {
 
@@ -54,6 +54,13 @@ TEST(MessageEncode, V1ErrorStatusIsTranslatedAndAnUnknownVersionGetsGenErr) {
     trap.SetErrStat(17);
     EncodeToBytes(trap);
     EXPECT_EQ(trap.ErrStat(), 17);
+    // SNMPv1 has no endOfMibView: its peers get a NULL.
+    Message end = V2cGet();
+    end.VarBinds().clear();
+    end.AddVarBind(VarBind(Oid("1.3.6.1.2.1.1.1.0"), AsnValue(0x82)));
+    EXPECT_EQ(ToHex(EncodeToBytes(end)).substr(66), "8200");
+    end.SetVersion(SnmpVersionV1);
+    EXPECT_EQ(ToHex(EncodeToBytes(end)).substr(66), "0500");
     Message odd = V2cGet();
     odd.SetVersion(static_cast<SnmpVersion>(2));
     odd.SetErrStat(17);
@@ -93,6 +100,12 @@ TEST(MessageEncode, EncodingErrorTypes) {
         // An oversized binding makes the message too big, as a response reports it.
         {"one binding beyond the room", 14,
          [](Message& m) { m.AddVarBind(StringBind("1.3.6.1.4.1.1", std::string(1300, 'v'))); }},
+        // A binding of 128 octets or more outgrows its first header guess: the wider header
+        // must fit the room too.
+        {"binding whose wider header does not fit", 14,
+         [](Message& m) { m.AddVarBind(StringBind("1.3.6.1.4.1.1", std::string(1238, 'v'))); }},
+        {"binding filling the room exactly", -1,
+         [](Message& m) { m.AddVarBind(StringBind("1.3.6.1.4.1.1", std::string(1237, 'v'))); }},
         {"bindings beyond the room", 14,
          [](Message& m) {
              for (int i = 0; i < 60; ++i) m.AddVarBind(StringBind("1.3.6.1.4.1.1", "0123456789"));

@@ -2,7 +2,8 @@
 // address as fast as one thread can send them, keeps answering managers that
 // poll it with valid requests from other addresses promptly, counts every
 // kind of failure, drops what its bounded receive queue cannot hold (and says
-// so), and keeps its memory bounded.
+// so), and keeps its memory bounded. It runs the real agent and manager session
+// code of tools/zksnmp; ZK_FLOOD_SECONDS sets the flood's length (15 s).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -15,31 +16,124 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../../tools/zksnmp/options.h"
+#include "../../tools/zksnmp/server.h"
 #include "../../tools/zksnmp/session.h"
-#include "robustness_support.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"
 #include "snmp/watch.h"
+#include "test_util.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZK_SANITIZER_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZK_SANITIZER_HEAP 1
+#endif
+#ifdef ZK_SANITIZER_HEAP
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
 
 namespace {
 
-using robustness::Bytes;
+using namespace zktest;
 using Clock = std::chrono::steady_clock;
 
-const std::vector<unsigned int> kSysDescr{1, 3, 6, 1, 2, 1, 1, 1, 0};
+// Bytes of heap memory in use now, by the sanitizer's allocator when one is
+// built in, else by glibc's.
+size_t LiveHeapBytes() {
+#ifdef ZK_SANITIZER_HEAP
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
 
 snmp::ObjectId Id(const char* text) {
     snmp::ObjectId oid;
     oid.Set(text);
     return oid;
 }
+
+const std::string kEngineId("\x80\x00\x1f\x88\x80\x52\x4f\x42\x55\x53\x54\x21\x01", 13);
+
+// The agent's users: "shaauth" (authentication only) and "md5des" (with privacy).
+std::vector<zksnmp::UserSpec> AgentUsers() {
+    return {{"shaauth", snmp::USMAuthSHA1, "shaauthpass", snmp::USMPrivNone, ""},
+            {"md5des", snmp::USMAuthMD5, "md5authpass", snmp::USMPrivDES, "md5despass"}};
+}
+
+// A manager session from `local` against the agent on `port`, 0.25 s per
+// attempt, 200 retries.
+zksnmp::ClientOptions Client(unsigned short port, unsigned int local, snmp::SnmpVersion version,
+                             const std::string& user = "") {
+    zksnmp::ClientOptions o;
+    o.localAddr = local;
+    o.version = version;
+    o.community = "public";
+    o.timeout = 0.25;
+    o.retries = 200;
+    o.host = "127.0.0.1";
+    o.addr = 0x7F000001;
+    o.port = port;
+    for (const zksnmp::UserSpec& u : AgentUsers()) {
+        if (u.name == user) {
+            o.user = u;
+            o.level = zksnmp::LevelOf(u);
+        }
+    }
+    return o;
+}
+
+// A Get of sysDescr.0 with request id `id`.
+Bytes GetPdu(int id) {
+    const Bytes binding = Tlv(0x30, FromHex("06082b06010201010100 0500"));
+    return Tlv(0xA0, Cat({Int(id), Int(0), Int(0), Tlv(0x30, binding)}));
+}
+
+Bytes CommunityMessage(long long version, const std::string& community, const Bytes& pdu) {
+    return Tlv(0x30, Cat({Int(version), Str(community), pdu}));
+}
+
+// An SNMPv3 reportable message for the agent's engine (boots 1, time 0),
+// flags `flags`, with `digest` as authentication parameters.
+Bytes UserMessage(const std::string& user, unsigned char flags, const Bytes& digest,
+                  const Bytes& pdu) {
+    const Bytes usm =
+        Tlv(0x30, Cat({Str(kEngineId), Int(1), Int(0), Str(user), Tlv(0x04, digest), Str("")}));
+    const Bytes global = Tlv(0x30, Cat({Int(4242), Int(1400), Tlv(0x04, {flags}), Int(3)}));
+    return Tlv(0x30, Cat({Int(3), global, Tlv(0x04, usm),
+                          Tlv(0x30, Cat({Str(kEngineId), Str(""), pdu}))}));
+}
+
+// A small deterministic generator for mutations.
+class Rng {
+public:
+    explicit Rng(uint64_t seed) : state_(seed | 1) {}
+    uint32_t Below(uint32_t n) {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return n == 0 ? 0 : static_cast<uint32_t>(state_ >> 11) % n;
+    }
+
+private:
+    uint64_t state_;
+};
 
 // The kinds of bad datagram, each sent from a socket of its own so that the
 // answers it draws can be told apart.
@@ -58,66 +152,53 @@ const char* const kKindNames[kKindCount] = {"mutated",       "truncated",       
                                             "wrong version", "empty community", "wrong community",
                                             "unknown user",  "wrong digest"};
 
-std::vector<Bytes> MakeDatagrams(Kind kind, robustness::Rng& rng) {
+std::vector<Bytes> MakeDatagrams(Kind kind, Rng& rng) {
     std::vector<Bytes> out;
     for (int i = 0; i < 64; ++i) {
         const int id = 1000 + i;
-        const Bytes valid =
-            robustness::CommunityMessage(1, "public", robustness::GetPdu(id, kSysDescr));
+        const Bytes valid = CommunityMessage(1, "public", GetPdu(id));
+        Bytes b = valid;
         switch (kind) {
-            case kMutated: {
-                Bytes b = valid;
-                for (uint32_t n = 1 + rng.Below(4); n != 0; --n) {
+            case kMutated:
+                for (uint32_t n = 1 + rng.Below(4); n != 0; --n)
                     b[rng.Below(static_cast<uint32_t>(b.size()))] ^=
                         static_cast<unsigned char>(1 + rng.Below(255));
-                }
-                out.push_back(b);
                 break;
-            }
             case kTruncated:
-                out.emplace_back(
-                    valid.begin(),
-                    valid.begin() + 1 + rng.Below(static_cast<uint32_t>(valid.size() - 1)));
+                b.resize(1 + rng.Below(static_cast<uint32_t>(valid.size() - 1)));
                 break;
             case kOversized: {
                 // A Get whose binding value is larger than any receive buffer.
-                const size_t size = i % 2 == 0 ? 2000 : 30000;
-                const Bytes binding = robustness::Seq(
-                    {robustness::Oid(kSysDescr), robustness::Octets(std::string(size, 'x'))});
-                const Bytes pdu = robustness::Tlv(
-                    0xA0, robustness::Cat({robustness::Int(id), robustness::Int(0),
-                                           robustness::Int(0), robustness::Seq({binding})}));
-                out.push_back(robustness::CommunityMessage(1, "public", pdu));
+                const Bytes binding = Tlv(0x30, Cat({FromHex("06082b06010201010100"),
+                                                     Str(std::string(i % 2 ? 30000 : 2000, 'x'))}));
+                b = CommunityMessage(1, "public",
+                                     Tlv(0xA0, Cat({Int(id), Int(0), Int(0), Tlv(0x30, binding)})));
                 break;
             }
             case kBadVersion: {
                 static const long long kVersions[] = {2, 4, -1, 2147483647};
-                out.push_back(robustness::CommunityMessage(kVersions[i % 4], "public",
-                                                           robustness::GetPdu(id, kSysDescr)));
+                b = CommunityMessage(kVersions[i % 4], "public", GetPdu(id));
                 break;
             }
             case kEmptyCommunity:
-                out.push_back(
-                    robustness::CommunityMessage(i % 2, "", robustness::GetPdu(id, kSysDescr)));
+                b = CommunityMessage(i % 2, "", GetPdu(id));
                 break;
             case kWrongCommunity:
-                out.push_back(robustness::CommunityMessage(i % 2, "not-a-community",
-                                                           robustness::GetPdu(id, kSysDescr)));
+                b = CommunityMessage(i % 2, "not-a-community", GetPdu(id));
                 break;
             case kUnknownUser:
-                out.push_back(robustness::UserMessage("mallory" + std::to_string(i % 8), 0x04,
-                                                      Bytes(), robustness::GetPdu(id, kSysDescr)));
+                b = UserMessage("mallory" + std::to_string(i % 8), 0x04, Bytes(), GetPdu(id));
                 break;
             case kWrongDigest: {
                 Bytes digest(12);
-                for (auto& d : digest) d = static_cast<unsigned char>(rng.Next());
-                out.push_back(robustness::UserMessage(i % 2 == 0 ? "shaauth" : "md5des", 0x05,
-                                                      digest, robustness::GetPdu(id, kSysDescr)));
+                for (auto& d : digest) d = static_cast<unsigned char>(rng.Below(256));
+                b = UserMessage(i % 2 == 0 ? "shaauth" : "md5des", 0x05, digest, GetPdu(id));
                 break;
             }
             case kKindCount:
                 break;
         }
+        out.push_back(b);
     }
     return out;
 }
@@ -127,7 +208,7 @@ std::vector<Bytes> MakeDatagrams(Kind kind, robustness::Rng& rng) {
 class Flooder {
 public:
     explicit Flooder(unsigned short agentPort) {
-        robustness::Rng rng(0x5eed);
+        Rng rng(0x5eed);
         sockaddr_in agent{};
         agent.sin_family = AF_INET;
         agent.sin_port = htons(agentPort);
@@ -144,9 +225,7 @@ public:
     }
     ~Flooder() {
         Stop();
-        for (int s : sockets_) {
-            if (s >= 0) close(s);
-        }
+        for (int s : sockets_) close(s);
     }
     bool Ready() const { return ready_; }
 
@@ -169,16 +248,13 @@ public:
     // Reads and counts every answer waiting on the kinds' sockets.
     void Drain() {
         unsigned char buffer[65536];
-        for (int k = 0; k < kKindCount; ++k) {
+        for (int k = 0; k < kKindCount; ++k)
             while (recv(sockets_[k], buffer, sizeof buffer, MSG_DONTWAIT) >= 0) ++answers_[k];
-        }
     }
 
     unsigned long long Sent(int kind) const { return sent_[kind]; }
     unsigned long long TotalSent() const {
-        unsigned long long total = 0;
-        for (auto n : sent_) total += n;
-        return total;
+        return std::accumulate(sent_.begin(), sent_.end(), 0ULL);
     }
     unsigned long long Answers(int kind) const { return answers_[kind]; }
 
@@ -232,13 +308,8 @@ private:
 // A manager that polls the agent from `address` until stopped; every request
 // must be answered correctly (after retries).
 struct Poller {
-    Poller(zksnmp::ClientOptions options, unsigned int address, unsigned int pduType,
-           std::string expect)
-        : session(WithLocal(std::move(options), address)), type(pduType), expected(std::move(expect)) {}
-    static zksnmp::ClientOptions WithLocal(zksnmp::ClientOptions o, unsigned int address) {
-        o.localAddr = address;
-        return o;
-    }
+    Poller(const zksnmp::ClientOptions& options, unsigned int pduType, std::string expect)
+        : session(options), type(pduType), expected(std::move(expect)) {}
 
     void Run(const std::atomic<bool>& stop) {
         std::string error;
@@ -285,13 +356,24 @@ struct Counters {
 };
 
 TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalformedFlood) {
-    const double seconds = robustness::RunSeconds("ZK_FLOOD_SECONDS", 15);
+    const char* length = std::getenv("ZK_FLOOD_SECONDS");
+    const double seconds = length != nullptr && std::atof(length) > 0 ? std::atof(length) : 15;
     ASSERT_TRUE(snmp::Init());
     // A small queue so that the flood overruns it on any machine.
     const size_t kQueueItems = 512;
     snmp::StackInterface::Instance()->SetReceiveQueueLimit(kQueueItems, 1u << 20);
     {
-        zksnmp::AgentServer agent(robustness::AgentOptions());
+        zksnmp::ServerOptions options;
+        options.listen = "127.0.0.1:0";
+        options.addr = 0x7F000001;
+        options.port = 0;
+        options.roCommunities = {"public"};
+        options.rwCommunities = {"private"};
+        options.users = AgentUsers();
+        options.rwUsers = {"shaauth", "md5des"};
+        options.engineId = snmp::OctetString(kEngineId);
+        options.rows = 20;
+        zksnmp::AgentServer agent(options);
         std::string error;
         ASSERT_TRUE(agent.Start(error)) << error;
         const unsigned short port = agent.Port();
@@ -319,14 +401,13 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         // own (127.0.0.2 to 127.0.0.4).
         std::atomic<bool> stop{false};
         std::vector<std::unique_ptr<Poller>> pollers;
-        pollers.push_back(std::make_unique<Poller>(
-            robustness::CommunityClient(port, snmp::SnmpVersionV2c, "public", 0.25, 200),
-            0x7F000002, snmp::PduGetRequest, descrText));
-        pollers.push_back(std::make_unique<Poller>(
-            robustness::CommunityClient(port, snmp::SnmpVersionV1, "public", 0.25, 200),
-            0x7F000003, snmp::PduGetNextRequest, descrText));
-        pollers.push_back(std::make_unique<Poller>(robustness::UserClient(port, "md5des", 0.25, 200),
-                                                   0x7F000004, snmp::PduGetRequest, descrText));
+        pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000002, snmp::SnmpVersionV2c),
+                                                   snmp::PduGetRequest, descrText));
+        pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000003, snmp::SnmpVersionV1),
+                                                   snmp::PduGetNextRequest, descrText));
+        pollers.push_back(
+            std::make_unique<Poller>(Client(port, 0x7F000004, snmp::SnmpVersionV3, "md5des"),
+                                     snmp::PduGetRequest, descrText));
         std::vector<std::thread> threads;
         flooder.Start();
         for (auto& p : pollers) threads.emplace_back([&p, &stop] { p->Run(stop); });
@@ -334,12 +415,12 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         std::this_thread::sleep_for(std::chrono::seconds(2));  // warm-up
         const Counters before = Counters::Read();
         const unsigned long long sentBefore = flooder.TotalSent();
-        const size_t heapWarm = robustness::LiveHeapBytes();
+        const size_t heapWarm = LiveHeapBytes();
         size_t heapPeak = heapWarm;
         const auto start = Clock::now();
         while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            heapPeak = std::max(heapPeak, robustness::LiveHeapBytes());
+            heapPeak = std::max(heapPeak, LiveHeapBytes());
         }
         flooder.Stop();
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -401,22 +482,10 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         EXPECT_EQ(contact.String().Size(), 0u);
 
         std::printf(
-            "flood: %.1f s, %llu bad datagrams (%.0f/s), %llu valid requests answered, "
-            "round trip p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
-            elapsed, flood, static_cast<double>(flood) / elapsed, answered,
-            rtts[rtts.size() / 2], p99, rtts.back());
-        std::printf(
-            "flood: counted parse errors %u, bad versions %u, bad communities %u, unknown "
-            "users %u, wrong digests %u, queue drops %u (stall phase %llu)\n",
-            after.parse - before.parse, after.badVersion - before.badVersion,
-            after.badCommunity - before.badCommunity, after.unknownUser - before.unknownUser,
-            after.wrongDigest - before.wrongDigest, after.drops - before.drops, stallDrops);
-        for (int k = 0; k < kKindCount; ++k) {
-            std::printf("flood: %-16s sent %llu, answers %llu\n", kKindNames[k], flooder.Sent(k),
-                        flooder.Answers(k));
-        }
-        std::printf("flood: heap after warm-up %zu bytes, peak growth %zu bytes\n", heapWarm,
-                    growth);
+            "flood: %.1f s, %llu bad datagrams, %llu valid requests answered, round trip "
+            "p50 %.1f ms, p99 %.1f ms; heap growth %zu bytes, queue drops %u (stall %llu)\n",
+            elapsed, flood, answered, rtts[rtts.size() / 2], p99, growth,
+            after.drops - before.drops, stallDrops);
         agent.Stop();
     }
     snmp::Shutdown();

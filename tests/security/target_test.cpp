@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,52 +19,42 @@
 
 namespace {
 
-using sectest::Octets;
-using sectest::ToHex;
+using namespace sectest;
 using snmp::OctetString;
 using snmp::Target;
 using snmp::USMAttributes;
 
-TEST(TargetTest, EqualityComparesUserIdForV3AndCommunityOtherwise) {
+TEST(TargetTest, EqualityAndOrderingOfTargets) {
+    // Equal targets: address, port, context, and the user id for SNMPv3 or the
+    // community otherwise.
     Target a(brask::IpAddr("10.0.0.1"), 161);
-    Target b(brask::IpAddr("10.0.0.1"), 161);
-    a.SetUserId("alice");
+    Target b(a);
     b.SetUserId("bob");
     EXPECT_TRUE(a == b);  // SNMPv1: user ids do not count
     b.SetCommunity("other");
     EXPECT_FALSE(a == b);
-
     a.SetVersion(snmp::SnmpVersionV3);
-    b.SetUserId("alice");
+    EXPECT_FALSE(a == b);
+    b.SetUserId("");
     EXPECT_TRUE(a == b);  // SNMPv3: communities do not count
-    b.SetContextName("ctx");
-    EXPECT_FALSE(a == b);
-    b.SetContextName("");
-    b.SetPort(162);
-    EXPECT_FALSE(a == b);
-    b.SetPort(161);
-    b.SetAddr(brask::IpAddr("10.0.0.2"));
-    EXPECT_FALSE(a == b);
-}
+    for (const auto& edit : std::vector<std::function<void(Target&)>>{
+             [](Target& t) { t.SetContextName("ctx"); }, [](Target& t) { t.SetPort(162); },
+             [](Target& t) { t.SetAddr(brask::IpAddr("10.0.0.2")); }}) {
+        Target c(a);
+        edit(c);
+        EXPECT_FALSE(a == c);
+    }
 
-TEST(TargetTest, OrderingIsStrictWeakByAddressThenPort) {
-    const Target lowAddrHighPort(brask::IpAddr("10.0.0.1"), 9999);
-    const Target highAddrLowPort(brask::IpAddr("10.0.0.2"), 1);
-    const Target same(brask::IpAddr("10.0.0.1"), 9999);
-    EXPECT_TRUE(lowAddrHighPort < highAddrLowPort);
-    EXPECT_FALSE(highAddrLowPort < lowAddrHighPort);  // ports decide only for equal addresses
-    EXPECT_FALSE(lowAddrHighPort < same);
-    EXPECT_FALSE(same < lowAddrHighPort);
-    EXPECT_TRUE(Target(brask::IpAddr("10.0.0.1"), 1) < lowAddrHighPort);
-
-    // Usable as a map key: every distinct (address, port) gets its own entry.
-    std::map<Target, int> byTarget;
-    byTarget[lowAddrHighPort] = 1;
-    byTarget[highAddrLowPort] = 2;
-    byTarget[Target(brask::IpAddr("10.0.0.1"), 1)] = 3;
-    byTarget[same] = 4;
+    // Ordered by address, then port: a strict weak order, usable as a map key.
+    const Target t1(brask::IpAddr("10.0.0.1"), 1);
+    const Target t2(brask::IpAddr("10.0.0.1"), 9999);
+    const Target t3(brask::IpAddr("10.0.0.2"), 1);
+    EXPECT_TRUE(t1 < t2 && t2 < t3 && t1 < t3);
+    EXPECT_FALSE(t3 < t2 || t2 < t1 || t2 < Target(t2));
+    std::map<Target, int> byTarget{{t2, 1}, {t3, 2}, {t1, 3}};
+    byTarget[Target(brask::IpAddr("10.0.0.1"), 9999)] = 4;
     EXPECT_EQ(byTarget.size(), 3U);
-    EXPECT_EQ(byTarget[lowAddrHighPort], 4);
+    EXPECT_EQ(byTarget[t2], 4);
 }
 
 TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
@@ -80,7 +71,7 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
         attributes->SetAuthPass("maplesyrup");
         attributes->SetPrivPass("maplesyrup");
         t.SetSecAttributes(attributes);
-        t.SetEngineId(sectest::RfcEngineId());
+        t.SetEngineId(RfcEngineId());
         ASSERT_TRUE(t.CalculateKeys());
         EXPECT_EQ(ToHex(t.AuthKey()), c.localized);
         EXPECT_EQ(ToHex(t.PrivKey()), c.localized);
@@ -95,14 +86,14 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysWithTheAuthenticationHash) {
 
     Target noAuth;
     noAuth.SetSecAttributes(new USMAttributes(snmp::USMAuthNone, snmp::USMPrivDES));
-    noAuth.SetEngineId(sectest::RfcEngineId());
+    noAuth.SetEngineId(RfcEngineId());
     noAuth.SetAuthKey(Octets("aa"));
     noAuth.SetPrivKey(Octets("bb"));
     EXPECT_FALSE(noAuth.CalculateKeys());
     EXPECT_EQ(ToHex(noAuth.AuthKey()), "aa");
     EXPECT_EQ(ToHex(noAuth.PrivKey()), "bb");
 
-    Target noEngine = sectest::MakeTarget("u", snmp::USMAuthMD5, snmp::USMPrivNone, OctetString());
+    Target noEngine = MakeTarget("u", snmp::USMAuthMD5, snmp::USMPrivNone, OctetString());
     EXPECT_FALSE(noEngine.CalculateKeys());
     EXPECT_FALSE(Target().CalculateKeys());  // no attributes at all
 }
@@ -114,11 +105,11 @@ TEST(TargetTest, PrivacyKeysAreAsLongAsTheHashOrTheCipherNeeds) {
     const unsigned int cipherKey[] = {0, 0, 16, 16, 24, 32, 24, 32};
     for (int a = snmp::USMAuthMD5; a <= snmp::USMAuthSHA512; ++a) {
         const auto auth = static_cast<snmp::USMAuthProtocol>(a);
-        const Target des = sectest::MakeTarget("u", auth, snmp::USMPrivDES, sectest::RfcEngineId());
+        const Target des = MakeTarget("u", auth, snmp::USMPrivDES, RfcEngineId());
         for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
             SCOPED_TRACE(std::to_string(a) + "/" + std::to_string(p));
-            const Target t = sectest::MakeTarget("u", auth, static_cast<snmp::USMPrivProtocol>(p),
-                                                 sectest::RfcEngineId());
+            const Target t =
+                MakeTarget("u", auth, static_cast<snmp::USMPrivProtocol>(p), RfcEngineId());
             EXPECT_EQ(t.AuthKey().Size(), hashLength[a]);
             EXPECT_EQ(t.PrivKey().Size(), std::max(hashLength[a], cipherKey[p]));
             // The first octets are the localised key in every case.
@@ -149,14 +140,13 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         t.SetSecAttributes(new USMAttributes(c.auth, c.priv));
         t.SecAttributes()->SetAuthPass("the old password");
         t.SecAttributes()->SetPrivPass("the old password");
-        t.SetEngineId(sectest::RfcEngineId());
+        t.SetEngineId(RfcEngineId());
         ASSERT_TRUE(t.CalculateKeys());
         const OctetString oldKey = c.privacyKey ? t.PrivKey() : t.AuthKey();
         const unsigned int len = oldKey.Size();
 
         OctetString keyChange;
-        ASSERT_TRUE(
-            user.KeyChangeRequest(oldKey, "the new password", sectest::RfcEngineId(), keyChange));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), keyChange));
         ASSERT_EQ(keyChange.Size(), 2 * len);
         // The new key never shows in the clear, not even past the hash length.
         const unsigned int hashLength = t.AuthKey().Size();
@@ -187,15 +177,14 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         EXPECT_FALSE(
             user.KeyChangeReceive(oldKey, OctetString(keyChange.Data(), 2 * len - 1), untouched));
         EXPECT_FALSE(user.KeyChangeReceive(OctetString(), keyChange, untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", sectest::RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", RfcEngineId(), untouched));
         EXPECT_FALSE(user.KeyChangeRequest(oldKey, "p", OctetString(), untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", sectest::RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", RfcEngineId(), untouched));
         EXPECT_EQ(ToHex(untouched), "55");
 
         // The random component is fresh for every request.
         OctetString second;
-        ASSERT_TRUE(
-            user.KeyChangeRequest(oldKey, "the new password", sectest::RfcEngineId(), second));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), second));
         EXPECT_NE(OctetString(second.Data(), len), OctetString(keyChange.Data(), len));
         OctetString fromSecond = oldKey;
         ASSERT_TRUE(user.KeyChangeReceive(oldKey, second, fromSecond));
@@ -205,7 +194,7 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     const USMAttributes noAuth(snmp::USMAuthNone, snmp::USMPrivNone);
     OctetString out;
     EXPECT_FALSE(noAuth.KeyChangeRequest(Octets("00112233445566778899aabbccddeeff"), "p",
-                                         sectest::RfcEngineId(), out));
+                                         RfcEngineId(), out));
     EXPECT_FALSE(noAuth.KeyChangeReceive(Octets("00112233"), Octets("0011223344556677"), out));
 }
 

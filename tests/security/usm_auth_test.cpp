@@ -15,18 +15,25 @@
 
 namespace {
 
-using sectest::Octets;
-using sectest::ToHex;
+using namespace sectest;
 using snmp::OctetString;
 
 struct Protocol {
-    const sectest::AuthProtocol& info;
+    const AuthProtocol& info;
     std::unique_ptr<snmp::USMAuth> (*make)();
     const char* ku;         // "maplesyrup" through password-to-key
     const char* localized;  // ... localised to engine 00..02
     const char* name() const { return info.name; }
     const EVP_MD* md() const { return info.md(); }
 };
+
+// OpenSSL's one-shot digest of `data`, in hex.
+std::string Hash(const EVP_MD* md, const std::string& data) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(data.data(), data.size(), out, &length, md, nullptr) != 1) return "failed";
+    return ToHex(out, length);
+}
 
 template <typename T>
 std::unique_ptr<snmp::USMAuth> Make() {
@@ -36,8 +43,8 @@ std::unique_ptr<snmp::USMAuth> Make() {
 // MD5 and SHA-1: RFC 3414 A.3. SHA-2: the same inputs through Python's
 // hashlib, an implementation independent of ours and of OpenSSL's EVP.
 std::vector<Protocol> Protocols() {
-    const auto info = [](snmp::USMAuthProtocol id) -> const sectest::AuthProtocol& {
-        return sectest::AuthProtocolOf(id);
+    const auto info = [](snmp::USMAuthProtocol id) -> const AuthProtocol& {
+        return AuthProtocolOf(id);
     };
     return {
         {info(snmp::USMAuthMD5), Make<snmp::AuthMD5>, "9faf3283884e92834ebc9847d8edd963",
@@ -73,7 +80,7 @@ TEST(UsmAuthTest, ReproducesPasswordToKeyAndLocalisationVectors) {
         ASSERT_TRUE(auth->PasswordToKey("maplesyrup", ku));
         EXPECT_EQ(ToHex(ku), p.ku);
         OctetString kul;
-        ASSERT_TRUE(auth->LocalizeKey(sectest::RfcEngineId(), ku, kul));
+        ASSERT_TRUE(auth->LocalizeKey(RfcEngineId(), ku, kul));
         EXPECT_EQ(ToHex(kul), p.localized);
         // The member contexts are reused: a second derivation gives the same key.
         OctetString again;
@@ -87,7 +94,7 @@ TEST(UsmAuthTest, OneCharacterPasswordIsRepeatedOverOneMebibyte) {
         SCOPED_TRACE(p.name());
         OctetString key;
         ASSERT_TRUE(p.make()->PasswordToKey("x", key));
-        EXPECT_EQ(ToHex(key), sectest::Hash(p.md(), std::string(1048576, 'x')));
+        EXPECT_EQ(ToHex(key), Hash(p.md(), std::string(1048576, 'x')));
     }
 }
 
@@ -97,13 +104,13 @@ TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
         auto auth = p.make();
         const unsigned int n = p.info.macLength;
         const OctetString key = Octets(p.localized);
-        std::vector<unsigned char> msg(128);
+        Bytes msg(128);
         for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<unsigned char>(i * 7 + 1);
         const auto size = static_cast<unsigned int>(msg.size());
         const unsigned int offset = 20;
 
         // The reference: HMAC over the message with the field zeroed.
-        std::vector<unsigned char> zeroed = msg;
+        Bytes zeroed = msg;
         std::fill(zeroed.begin() + offset, zeroed.begin() + offset + n, 0);
         unsigned char mac[EVP_MAX_MD_SIZE];
         unsigned int macLen = 0;
@@ -112,7 +119,7 @@ TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
                   nullptr);
         const OctetString good(mac, n);
 
-        std::vector<unsigned char> buffer = msg;
+        Bytes buffer = msg;
         EXPECT_TRUE(auth->VerifyDigest(key, good, buffer.data(), size, offset));
         EXPECT_EQ(buffer, zeroed);
 

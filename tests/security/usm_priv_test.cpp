@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +25,7 @@
 
 namespace {
 
-using sectest::Octets;
+using namespace sectest;
 using snmp::OctetString;
 
 // 32 octets: enough for every cipher; DES uses 16, AES-128 16, AES-192 24.
@@ -58,10 +57,9 @@ std::vector<Protocol> Protocols() {
 
 // The IV the protocol must have used for `salt`: DES XORs the pre-IV (key
 // octets 8-15) with it, AES puts boots and engine time in front of it.
-std::vector<unsigned char> ExpectedIv(const Protocol& p, const OctetString& key,
-                                      const OctetString& salt, unsigned int boots,
-                                      unsigned int engineTime) {
-    std::vector<unsigned char> iv;
+Bytes ExpectedIv(const Protocol& p, const OctetString& key, const OctetString& salt,
+                 unsigned int boots, unsigned int engineTime) {
+    Bytes iv;
     if (p.padded) {
         for (int i = 0; i < 8; ++i) iv.push_back(key[8 + i] ^ salt[i]);
         return iv;
@@ -75,12 +73,11 @@ std::vector<unsigned char> ExpectedIv(const Protocol& p, const OctetString& key,
 
 // OpenSSL's one-shot encryption, from the library's own context (DES-CBC
 // is legacy, which the host's default context does not offer).
-std::vector<unsigned char> ReferenceEncrypt(const Protocol& p, const OctetString& key,
-                                            const std::vector<unsigned char>& iv,
-                                            const std::vector<unsigned char>& plain) {
+Bytes ReferenceEncrypt(const Protocol& p, const OctetString& key, const Bytes& iv,
+                       const Bytes& plain) {
     const EVP_CIPHER* cipher = snmp::detail::CachedCipher(p.cipher);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    std::vector<unsigned char> out(plain.size() + 16);
+    Bytes out(plain.size() + 16);
     int length = 0;
     int finalLength = 0;
     const bool ok = cipher != nullptr && ctx != nullptr &&
@@ -94,9 +91,9 @@ std::vector<unsigned char> ReferenceEncrypt(const Protocol& p, const OctetString
 }
 
 // Decrypts as the security processing does, with the message's clock.
-bool Decrypt(snmp::USMPriv& priv, const OctetString& key, const OctetString& salt,
-             std::vector<unsigned char>& data, unsigned int& size, unsigned int offset,
-             unsigned int boots = 7, unsigned int engineTime = 1234) {
+bool Decrypt(snmp::USMPriv& priv, const OctetString& key, const OctetString& salt, Bytes& data,
+             unsigned int& size, unsigned int offset, unsigned int boots = 7,
+             unsigned int engineTime = 1234) {
     return priv.Decrypt(key, salt, boots, engineTime, data.data(), size, offset);
 }
 
@@ -104,8 +101,7 @@ bool Decrypt(snmp::USMPriv& priv, const OctetString& key, const OctetString& sal
 // three pieces the privacy protocol reads.
 class PlainMessage {
 public:
-    PlainMessage(const std::vector<unsigned char>& plain, unsigned int boots,
-                 unsigned int engineTime = 1234)
+    PlainMessage(const Bytes& plain, unsigned int boots, unsigned int engineTime = 1234)
         : lookup_(snmp::TypeClient), buf_(snmp::Message::AllocEnc()) {
         msg_.SetEnc(buf_);
         msg_.InitSecurity(&lookup_);
@@ -133,9 +129,9 @@ public:
     snmp::MsgEncBuf& buf() { return *buf_; }
 
     // The encrypted OCTET STRING element.
-    std::vector<unsigned char> Element() const {
-        return std::vector<unsigned char>(buf_->encryptedPdu.start,
-                                          buf_->encryptedPdu.start + buf_->encryptedPdu.length);
+    Bytes Element() const {
+        return Bytes(buf_->encryptedPdu.start,
+                     buf_->encryptedPdu.start + buf_->encryptedPdu.length);
     }
 
 private:
@@ -146,15 +142,15 @@ private:
         piece.length = static_cast<unsigned int>(size);
     }
 
-    sectest::RecordingLookup lookup_;
+    RecordingLookup lookup_;
     snmp::MsgEncBuf* buf_;
     snmp::Message msg_;
     unsigned int varBindsLength_ = 0;
 };
 
 // A SEQUENCE of `content` octets, as a scoped PDU is.
-std::vector<unsigned char> Sequence(unsigned int content) {
-    std::vector<unsigned char> out = {0x30, static_cast<unsigned char>(content)};
+Bytes Sequence(unsigned int content) {
+    Bytes out = {0x30, static_cast<unsigned char>(content)};
     for (unsigned int i = 0; i < content; ++i) out.push_back(static_cast<unsigned char>(i));
     return out;
 }
@@ -166,14 +162,14 @@ TEST(UsmPrivTest, EncryptMatchesOpenSslAndDecryptRestoresThePlaintext) {
         EXPECT_EQ(priv->KeyLength(), p.keyLength);
         for (unsigned int content : {0U, 6U, 14U, 15U, 60U, 126U}) {
             SCOPED_TRACE(content);
-            const std::vector<unsigned char> plain = Sequence(content);
+            const Bytes plain = Sequence(content);
             PlainMessage pm(plain, 7, 1234);
             OctetString salt;
             ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
             // CBC pads with 1 to a whole block (16 -> 24, 17 -> 24); CFB keeps
             // the length.
             const size_t cipherLength = p.padded ? (plain.size() / 8 + 1) * 8 : plain.size();
-            const std::vector<unsigned char> element = pm.Element();
+            const Bytes element = pm.Element();
             ASSERT_GE(element.size(), 2U);
             EXPECT_EQ(element[0], 0x04);
             const size_t header = cipherLength < 128 ? 2 : 3;
@@ -183,38 +179,35 @@ TEST(UsmPrivTest, EncryptMatchesOpenSslAndDecryptRestoresThePlaintext) {
             EXPECT_EQ(pm.buf().varBinds.length, 0U);
             ASSERT_EQ(salt.Size(), 8U);
             if (p.padded) {
-                EXPECT_EQ(sectest::ToHex(salt).substr(0, 8), "00000007");
+                EXPECT_EQ(ToHex(salt).substr(0, 8), "00000007");
             }
             // The same bytes as OpenSSL gives with the IV the protocol defines.
-            EXPECT_EQ(std::vector<unsigned char>(element.begin() + static_cast<long>(header),
-                                                 element.end()),
+            EXPECT_EQ(Bytes(element.begin() + static_cast<long>(header), element.end()),
                       ReferenceEncrypt(p, kKey, ExpectedIv(p, kKey, salt, 7, 1234), plain));
 
             // Received: some header octets, then the element; decrypted in place.
-            std::vector<unsigned char> datagram = {0xEE, 0xEE, 0xEE};
+            Bytes datagram = {0xEE, 0xEE, 0xEE};
             datagram.insert(datagram.end(), element.begin(), element.end());
             auto size = static_cast<unsigned int>(datagram.size());
             ASSERT_TRUE(Decrypt(*priv, kKey, salt, datagram, size, 3));
             EXPECT_EQ(size, 3 + plain.size());
-            EXPECT_EQ(std::vector<unsigned char>(datagram.begin() + 3, datagram.begin() + size),
-                      plain);
+            EXPECT_EQ(Bytes(datagram.begin() + 3, datagram.begin() + size), plain);
 
             // The sender's boots and time are part of the AES IV: the receiver
             // must use those of the message (another clock garbles the
             // plaintext) and cannot decrypt without them. DES ignores them.
             for (const auto& clock : {std::make_pair(8U, 1234U), std::make_pair(7U, 1235U)}) {
-                std::vector<unsigned char> d = element;
+                Bytes d = element;
                 auto dSize = static_cast<unsigned int>(d.size());
                 bool ok = false;
-                const int type = sectest::ThrownType([&] {
+                const int type = ThrownType([&] {
                     ok = Decrypt(*priv, kKey, salt, d, dSize, 0, clock.first, clock.second);
                 });
                 const bool restored =
-                    ok && type == -1 &&
-                    std::vector<unsigned char>(d.begin(), d.begin() + dSize) == plain;
+                    ok && type == -1 && Bytes(d.begin(), d.begin() + dSize) == plain;
                 EXPECT_EQ(restored, p.padded);
             }
-            std::vector<unsigned char> d = element;
+            Bytes d = element;
             auto dSize = static_cast<unsigned int>(d.size());
             EXPECT_EQ(priv->Decrypt(kKey, salt, d.data(), dSize, 0), p.padded);
         }
@@ -222,10 +215,9 @@ TEST(UsmPrivTest, EncryptMatchesOpenSslAndDecryptRestoresThePlaintext) {
 }
 
 TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
-    const std::vector<unsigned char> plain = Sequence(10);
+    const Bytes plain = Sequence(10);
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
-        std::set<std::string> salts;
         unsigned long long previous = 0;
         for (int i = 0; i < 50; ++i) {
             // A fresh object per message, as the security processing uses.
@@ -233,7 +225,7 @@ TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
             auto priv = p.make();
             OctetString salt;
             ASSERT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
-            const std::string hex = sectest::ToHex(salt);
+            const std::string hex = ToHex(salt);
             // DES: boots, then a 32-bit counter; AES: a 64-bit counter.
             if (p.padded) {
                 EXPECT_EQ(hex.substr(0, 8), "00000003");
@@ -244,8 +236,7 @@ TEST(UsmPrivTest, SaltsCountUpAndNeverRepeatAcrossObjects) {
             if (i > 0) {
                 EXPECT_EQ(counter, (previous + 1) & mask);
             }
-            previous = counter;
-            EXPECT_TRUE(salts.insert(hex).second) << "salt reused: " << hex;
+            previous = counter;  // counting up by one, no salt repeats
         }
     }
 }
@@ -256,33 +247,31 @@ TEST(UsmPrivTest, DecryptRejectsBadInputWithoutReadingPastItOrGrowingTheSize) {
     // starting with a SEQUENCE header claiming more than was decrypted made
     // the message length grow past the datagram.
     enum Outcome { kRefused, kThrows, kType1 };
-    std::vector<unsigned char> overclaiming = {0x30, 0x7F};
+    Bytes overclaiming = {0x30, 0x7F};
     overclaiming.resize(16, 0x11);
     for (const Protocol& p : Protocols()) {
         SCOPED_TRACE(p.name);
         auto priv = p.make();
-        const auto encrypt = [&priv](const std::vector<unsigned char>& plain, OctetString& salt) {
+        const auto encrypt = [&priv](const Bytes& plain, OctetString& salt) {
             PlainMessage pm(plain, 1);
             EXPECT_TRUE(priv->Encrypt(kKey, pm.msg(), salt));
             return pm.Element();
         };
         OctetString salt;
-        const std::vector<unsigned char> element = encrypt(Sequence(20), salt);
+        const Bytes element = encrypt(Sequence(20), salt);
         OctetString overSalt;
-        const std::vector<unsigned char> over = encrypt(overclaiming, overSalt);
-        const auto cut = [&element](long n) {
-            return std::vector<unsigned char>(element.begin(), element.end() - n);
-        };
-        std::vector<unsigned char> shortened = cut(1);
+        const Bytes over = encrypt(overclaiming, overSalt);
+        const auto cut = [&element](long n) { return Bytes(element.begin(), element.end() - n); };
+        Bytes shortened = cut(1);
         shortened[1] = static_cast<unsigned char>(shortened[1] - 1);
-        std::vector<unsigned char> notOctets = element;
+        Bytes notOctets = element;
         notOctets[0] = 0x30;
         OctetString wrongKey = kKey;
         wrongKey[0] ^= 0x80;  // beyond DES parity: a different key
         wrongKey[9] ^= 0x01;  // and a different DES IV
         struct Case {
             const char* name;
-            std::vector<unsigned char> data;
+            Bytes data;
             OctetString key;
             OctetString salt;
             unsigned int offset;
@@ -320,13 +309,13 @@ TEST(UsmPrivTest, DecryptRejectsBadInputWithoutReadingPastItOrGrowingTheSize) {
             std::memcpy(d.get(), c.data.data(), length);
             auto size = static_cast<unsigned int>(length);
             bool result = false;
-            const int type = sectest::ThrownType(
+            const int type = ThrownType(
                 [&] { result = priv->Decrypt(c.key, c.salt, 1, 1234, d.get(), size, c.offset); });
             EXPECT_FALSE(result);
             EXPECT_EQ(size, length);
             if (c.outcome == kRefused) {
                 EXPECT_EQ(type, -1);
-                EXPECT_EQ(std::vector<unsigned char>(d.get(), d.get() + length), c.data);
+                EXPECT_EQ(Bytes(d.get(), d.get() + length), c.data);
             } else {
                 EXPECT_NE(type, -1);
                 if (c.outcome == kType1) {
@@ -348,10 +337,10 @@ TEST(UsmPrivTest, EncryptRefusesShortKeysAndCiphertextThatWouldOverrunItsBuffer)
         OctetString salt = Octets("aa");
         EXPECT_FALSE(
             p.make()->Encrypt(OctetString(kKey.Data(), p.keyLength - 1), small.msg(), salt));
-        EXPECT_EQ(sectest::ToHex(salt), "aa");
+        EXPECT_EQ(ToHex(salt), "aa");
         EXPECT_EQ(small.buf().varBinds.length, small.varBindsLength());
 
-        PlainMessage big(std::vector<unsigned char>(maxEnc - (p.padded ? 8 : 2), 0x42), 1);
+        PlainMessage big(Bytes(maxEnc - (p.padded ? 8 : 2), 0x42), 1);
         EXPECT_FALSE(p.make()->Encrypt(kKey, big.msg(), salt));
         EXPECT_EQ(big.buf().varBinds.length, big.varBindsLength());
     }

@@ -1,13 +1,17 @@
 // The agent's MIB: SNMPv1 and SNMPv2 error semantics of Get,
-// GetNext, GetBulk and Set, the size accounting of GetBulk answers, and
-// loading recorded walks.
+// GetNext, GetBulk and Set, the size accounting of GetBulk answers, loading
+// recorded walks, and the agent's access control (levels, read-only users).
 #include "agent_mib.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "server.h"
 #include "snmp/asn.h"
+#include "snmp/init.h"
+#include "snmp/session.h"
+#include "snmp/usm_attributes.h"
 #include "value_text.h"
 
 namespace zksnmp {
@@ -382,6 +386,64 @@ TEST(AgentMibDumpTest, LoadsWalkOutputAndOwnFormatAndNamesTheFirstBadLine) {
         EXPECT_FALSE(other.LoadDump(lines, error));
         EXPECT_EQ(error.rfind("line 2: ", 0), 0U) << error;
     }
+}
+
+// The agent over loopback, asked through the library's session: a user below
+// its lowest level is refused by the access control, a read-only user's Set too.
+TEST(AgentServerTest, AccessControlRefusesALowLevelAndAReadOnlyWrite) {
+    ASSERT_TRUE(snmp::Init());
+    ServerOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseServerArgs({"--listen", "127.0.0.1:0", "--rw-user",
+                                 "rw:SHA:secret111:AES:secret222", "--user", "ro:SHA:secret111"},
+                                true, options, error))
+        << error;
+    {
+        AgentServer agent(options);
+        ASSERT_TRUE(agent.Start(error)) << error;
+        snmp::Session session;
+        ASSERT_TRUE(session.Ready()) << session.Error();
+        const auto target = [&](const char* user, snmp::USMPrivProtocol priv,
+                                snmp::v3SecurityLevel level) {
+            snmp::SessionTarget t;
+            t.target = snmp::Target(brask::IpAddr("127.0.0.1"), agent.Port());
+            t.target.SetVersion(snmp::SnmpVersionV3);
+            auto* a = new snmp::USMAttributes(snmp::USMAuthSHA1, priv);
+            a->SetUserName(user);
+            a->SetAuthPass("secret111");
+            if (priv != snmp::USMPrivNone) a->SetPrivPass("secret222");
+            t.target.SetSecAttributes(a);
+            t.target.SetSecLevel(level);
+            t.retries = 1;
+            return session.AddTarget(t);
+        };
+        snmp::VarBindList set;
+        set.push_back(snmp::VarBind(O("1.3.6.1.2.1.1.4.0"), Text("ops")));
+        const struct {
+            const char* what;
+            snmp::SessionResult result;
+            int errorStatus;
+        } cases[] = {
+            {"rw at authPriv",
+             session.Set(target("rw", snmp::USMPrivAES128, snmp::SecLevelAuthPriv), set), 0},
+            {"rw below authPriv",
+             session.Get(target("rw", snmp::USMPrivAES128, snmp::SecLevelAuthNoPriv),
+                         {O("1.3.6.1.2.1.1.5.0")}),
+             kAuthorizationError},
+            {"ro get",
+             session.Get(target("ro", snmp::USMPrivNone, snmp::SecLevelAuthNoPriv),
+                         {O("1.3.6.1.2.1.1.5.0")}),
+             0},
+            {"ro set", session.Set(target("ro", snmp::USMPrivNone, snmp::SecLevelAuthNoPriv), set),
+             kNoAccess},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            EXPECT_EQ(c.result.status, snmp::SessionStatus::Ok) << c.result.Describe();
+            EXPECT_EQ(c.result.errorStatus, c.errorStatus);
+        }
+    }
+    snmp::Shutdown();
 }
 
 }  // namespace

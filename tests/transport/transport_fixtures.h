@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "snmp/dispatcher.h"
+#include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/dispatcher/msg_queue.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
@@ -43,14 +43,15 @@ private:
     int saved_;
 };
 
-// The routing object, dispatcher and watch of the socket tasks in one. It
+// The routing object, dispatcher and watch of the socket tasks in one (an
+// unstarted dispatcher underneath for the calls the tasks do not make). It
 // feeds the sender from a list, keeps the messages delivered to it (or
 // refuses them after SetAccept(false)), and logs in order the watch events
 // ("receive", "decode", "send", "except <type>") and the dispatcher calls
 // ("cancel <id> <discard>", "report <id> <error>").
-class Recorder : public MsgQueue, public Dispatcher, public Watch {
+class Recorder : public MsgQueue, public DispatcherImp, public Watch {
 public:
-    explicit Recorder(Type type) : type_(type) {}
+    explicit Recorder(Type type) : DispatcherImp(type, 0, 0) {}
     ~Recorder() override {
         for (Message* m : outgoing_) delete m;
     }
@@ -73,28 +74,6 @@ public:
         return *out != nullptr;
     }
 
-    unsigned int QueueLimit() override { return 0; }
-    bool SetQueueLimit(unsigned int) override { return true; }
-    bool Start() override { return true; }
-    void Stop() override {}
-    void LockSockets() override {}
-    void UnlockSockets() override {}
-    void Clear() override {}
-    Type GetType() override { return type_; }
-    void Init(SockType) override {}
-    TargetLookup* GetTargetLookup() override { return nullptr; }
-    void SetServerRequestor(ServerRequestor*) override {}
-    void SetTargetLookup(TargetLookup*) override {}
-    bool AddEndpoint(brask::IpEndpoint&, bool) override { return false; }
-    bool RemoveEndpoint(const brask::IpEndpoint&) override { return false; }
-    bool HandleUnknownEngineId(Message*) override { return false; }
-    bool HandleNotInTimeWindow(Message*) override { return false; }
-    bool HandleRequest(Message*) override { return false; }
-    bool SendRequest(Message*, int&, bool, Requestor*) override { return false; }
-    bool Enqueue(Message*) override { return false; }
-    bool HandleResponse(Message*) override { return false; }
-    bool NextOutgoing(Message**, bool) override { return false; }
-    Message* NextResponse() override { return nullptr; }
     bool SendReport(const Message& request, int errorType) override {
         Add("report " + std::to_string(request.RequestId()) + " " + std::to_string(errorType));
         return true;
@@ -163,7 +142,6 @@ private:
         std::unique_lock<std::mutex> g(lock_);
         return cv_.wait_for(g, std::chrono::milliseconds(kWaitMs), done);
     }
-    Type type_;
     UDPTransporter transporter_;
     std::mutex lock_;
     std::condition_variable cv_;
@@ -217,12 +195,6 @@ private:
     int fd_;
 };
 
-inline VarBind NullBinding(const char* oid) {
-    ObjectId id;
-    id.Set(oid);
-    return VarBind(id, AsnValue(0x05));
-}
-
 // An SNMPv2c (or v1) request to 127.0.0.1:`port` with `extra` long bindings
 // after the first.
 inline Message* MakeRequest(unsigned short port, unsigned int type, int requestId,
@@ -234,8 +206,11 @@ inline Message* MakeRequest(unsigned short port, unsigned int type, int requestI
     m->SetRequestId(requestId);
     m->SetDstAddr(brask::IpAddr("127.0.0.1"));
     m->SetDstPort(port);
-    m->AddVarBind(NullBinding("1.3.6.1.2.1.1.1.0"));
-    for (int i = 0; i < extra; ++i) m->AddVarBind(NullBinding("1.3.6.1.4.1.99999.1.2.3.4.5.6"));
+    ObjectId sysDescr, longName;
+    sysDescr.Set("1.3.6.1.2.1.1.1.0");
+    longName.Set("1.3.6.1.4.1.99999.1.2.3.4.5.6");
+    m->AddVarBind(VarBind(sysDescr, AsnValue(0x05)));
+    for (int i = 0; i < extra; ++i) m->AddVarBind(VarBind(longName, AsnValue(0x05)));
     return m;
 }
 

@@ -3,7 +3,6 @@
 // freeing of waiting records, start/stop rules and the log lines.
 #include "snmp/transport/udp_data_queue.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -119,14 +118,13 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
     EXPECT_EQ(unbounded.Pending(), 200u);
 }
 
-UdpDataItem From(unsigned int address, UdpDataItem item) {
-    item.from.v4.sin_family = AF_INET;
-    item.from.v4.sin_addr.s_addr = htonl(address);
+UdpDataItem From(const char* address, UdpDataItem item) {
+    brask::ToSockAddr(brask::IpEndpoint(brask::IpAddr(address), 0), item.from);
     return item;
 }
 
 TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) {
-    const unsigned int a = 0x7F000001, b = 0x7F000002, c3 = 0x7F000003;
+    const char *a = "127.0.0.1", *b = "127.0.0.2", *c3 = "127.0.0.3";
     Consumer c;
     // Full of a's records: a record of an address that holds fewer displaces
     // the newest of the one that holds the most; a record of that one is
@@ -148,27 +146,33 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
               (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
 
     // Served in turn: b's record waits for one turn of a's, not for all of
-    // them; each address's records keep their order.
-    Consumer d;
-    CUdpDataQueue q("turns");
-    const size_t flood = 2 * CUdpDataQueue::kTurn + 3;
-    for (size_t n = 0; n < flood; ++n) {
-        ASSERT_TRUE(q.AddItem(From(a, Item(d, static_cast<unsigned char>(n), 1))));
-    }
-    ASSERT_TRUE(q.AddItem(From(b, Item(d, 200, 2))));
-    ASSERT_TRUE(q.AddItem(From(b, Item(d, 201, 2))));
-    q.Start();
-    ASSERT_TRUE(d.WaitSeen(flood + 2));
-    q.Stop();
-    std::vector<std::string> expected;
-    for (size_t n = 0; n < flood; ++n) {
-        expected.push_back(std::to_string(n) + "/1/161");
-        if (n + 1 == CUdpDataQueue::kTurn) {
-            expected.push_back("200/2/161");
-            expected.push_back("201/2/161");
+    // them; each address's records keep their order. IPv6 senders are told
+    // apart by their whole address, even where its 32-bit words XOR alike.
+    const std::pair<const char*, const char*> senders[] = {
+        {"127.0.0.1", "127.0.0.2"}, {"::1", "::2"}, {"2001:db8::1", "2001:db9::1"}, {"::1", "0:0:0:1::"}};
+    for (const auto& [flooder, other] : senders) {
+        SCOPED_TRACE(other);
+        Consumer d;
+        CUdpDataQueue q("turns");
+        const size_t flood = 2 * CUdpDataQueue::kTurn + 3;
+        for (size_t n = 0; n < flood; ++n) {
+            ASSERT_TRUE(q.AddItem(From(flooder, Item(d, static_cast<unsigned char>(n), 1))));
         }
+        ASSERT_TRUE(q.AddItem(From(other, Item(d, 200, 2))));
+        ASSERT_TRUE(q.AddItem(From(other, Item(d, 201, 2))));
+        q.Start();
+        ASSERT_TRUE(d.WaitSeen(flood + 2));
+        q.Stop();
+        std::vector<std::string> expected;
+        for (size_t n = 0; n < flood; ++n) {
+            expected.push_back(std::to_string(n) + "/1/161");
+            if (n + 1 == CUdpDataQueue::kTurn) {
+                expected.push_back("200/2/161");
+                expected.push_back("201/2/161");
+            }
+        }
+        EXPECT_EQ(d.Seen(), expected);
     }
-    EXPECT_EQ(d.Seen(), expected);
 }
 
 TEST(UdpDataQueue, OneThreadPerStartAndItsLogLines) {

@@ -1,6 +1,7 @@
 // `zksnmp demo`: an agent and a notification receiver on 127.0.0.1, polled by
 // this same process over SNMPv1, SNMPv2c and SNMPv3 at every security level
-// and protocol pair, each SNMPv3 user starting from an unknown engine.
+// and protocol pair, each SNMPv3 user starting from an unknown engine; then
+// a second pair on ::1, polled once per version.
 #include "demo.h"
 
 #include <chrono>
@@ -14,8 +15,8 @@
 #include "protocols.h"
 #include "server.h"
 #include "session.h"
-#include "snmp/session.h"
 #include "snmp/init.h"
+#include "snmp/session.h"
 #include "snmp/snmp_stats.h"
 #include "value_text.h"
 
@@ -58,10 +59,10 @@ std::vector<Security> Matrix() {
 
 // One target of a row's session: the agent or the receiver, reached with
 // the row's version and security.
-snmp::SessionTarget TargetFor(const Security& s, unsigned short port, const std::string& community,
-                              unsigned int maxRepetitions) {
+snmp::SessionTarget TargetFor(const Security& s, const brask::IpAddr& addr, unsigned short port,
+                              const std::string& community, unsigned int maxRepetitions) {
     snmp::SessionTarget t;
-    t.target = snmp::Target(brask::IpAddr(0x7F000001U), port);
+    t.target = snmp::Target(addr, port);
     t.target.SetVersion(s.version);
     t.target.SetCommunity(community);
     if (s.version == snmp::SnmpVersionV3) {
@@ -79,7 +80,7 @@ public:
     void Row(const std::string& op, const std::string& sec, bool ok, const std::string& result,
              double ms) {
         char line[200];
-        std::snprintf(line, sizeof line, "%-10s %-30s %-4s %-34s %8.2f", op.c_str(), sec.c_str(),
+        std::snprintf(line, sizeof line, "%-10s %-36s %-4s %-34s %8.2f", op.c_str(), sec.c_str(),
                       ok ? "ok" : "FAIL", result.c_str(), ms);
         std::cout << line << std::endl;
         failures_ += ok ? 0 : 1;
@@ -125,19 +126,22 @@ std::string Failure(const snmp::SessionResult& r) {
 // One row of the matrix on a session of its own, freed when the row is done:
 // the first SNMPv3 request discovers the agent's engine, the later ones reuse
 // what the session learnt.
-void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPort,
-          Arrivals& arrivals, Table& table) {
-    snmp::Session session;
+void Poll(const Security& sec, const brask::IpAddr& addr, unsigned short agentPort,
+          unsigned short listenPort, Arrivals& arrivals, Table& table) {
+    snmp::Session::Options options;
+    // The session's socket is of the agent's family.
+    if (addr.Version() == brask::IpAddr::kIPv6) options.localAddr = brask::IpAddr("::");
+    snmp::Session session(options);
     if (!session.Ready()) {
         table.Row("open", sec.label, false, session.Error(), 0);
         return;
     }
-    const auto agent = session.AddTarget(TargetFor(sec, agentPort, "private", 0));
-    const auto bulkAgent = session.AddTarget(TargetFor(sec, agentPort, "private", 10));
+    const auto agent = session.AddTarget(TargetFor(sec, addr, agentPort, "private", 0));
+    const auto bulkAgent = session.AddTarget(TargetFor(sec, addr, agentPort, "private", 10));
     // An SNMPv3 trap comes from this side's own engine; the receiver is the
     // authoritative engine of an inform, which the session discovers.
-    const auto trapReceiver = session.AddTarget(TargetFor(sec, listenPort, "public", 0));
-    const auto informReceiver = session.AddTarget(TargetFor(sec, listenPort, "public", 0));
+    const auto trapReceiver = session.AddTarget(TargetFor(sec, addr, listenPort, "public", 0));
+    const auto informReceiver = session.AddTarget(TargetFor(sec, addr, listenPort, "public", 0));
 
     snmp::ObjectId descr;
     descr.Set("1.3.6.1.2.1.1.1.0");
@@ -146,11 +150,11 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     auto start = std::chrono::steady_clock::now();
     snmp::SessionResult r = session.Get(agent, {descr, upTime});
     const bool got = r.Ok() && r.vbs.size() == 2;
-    table.Row("get", sec.label, got,
-              got ? "2 bindings" +
-                        std::string(sec.version == snmp::SnmpVersionV3 ? " (discovered)" : "")
-                  : Failure(r),
-              Since(start));
+    table.Row(
+        "get", sec.label, got,
+        got ? "2 bindings" + std::string(sec.version == snmp::SnmpVersionV3 ? " (discovered)" : "")
+            : Failure(r),
+        Since(start));
 
     for (bool bulk : {false, true}) {
         if (bulk && sec.version == snmp::SnmpVersionV1) {
@@ -181,8 +185,7 @@ void Poll(const Security& sec, unsigned short agentPort, unsigned short listenPo
     if (setOk) {
         // Read it back: an answer without error alone does not show the write.
         const snmp::SessionResult check = session.Get(agent, {contactOid});
-        setOk = check.Ok() && check.vbs.size() == 1 &&
-                check.vbs.front().Value().Type() == 0x04 &&
+        setOk = check.Ok() && check.vbs.size() == 1 && check.vbs.front().Value().Type() == 0x04 &&
                 check.vbs.front().Value().String() == contact.String();
         why = check.Ok() && !check.vbs.empty() ? "read back " + FormatBinding(check.vbs.front())
                                                : Failure(check);
@@ -260,7 +263,8 @@ int RunDemo(const std::vector<std::string>& args) {
                 << "usage: zksnmp demo\n"
                    "Starts an agent and a notification receiver on 127.0.0.1 (free ports) and\n"
                    "exercises them over SNMPv1, SNMPv2c and SNMPv3 at every security level\n"
-                   "and with every pair of authentication and privacy protocols.\n";
+                   "and with every pair of authentication and privacy protocols; then a second\n"
+                   "pair on ::1 (when loopback has IPv6), polled once per version.\n";
             return 0;
         }
         std::cerr << "zksnmp demo: takes no arguments" << std::endl;
@@ -295,12 +299,38 @@ int RunDemo(const std::vector<std::string>& args) {
               << HexText(agent.EngineId(), false) << "), listener on 127.0.0.1:" << listener.Port()
               << "\n\n";
     char head[200];
-    std::snprintf(head, sizeof head, "%-10s %-30s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
+    std::snprintf(head, sizeof head, "%-10s %-36s %-4s %-34s %8s", "OPERATION", "VERSION/SECURITY",
                   "", "RESULT", "RTT ms");
     std::cout << head << std::endl;
     Table table;
     for (const auto& s : matrix) {
-        Poll(s, agent.Port(), listener.Port(), arrivals, table);
+        Poll(s, server.addr, agent.Port(), listener.Port(), arrivals, table);
+    }
+
+    // The same operations over ::1, once per version; a machine without IPv6
+    // on loopback skips them and says so.
+    ServerOptions server6 = server;
+    server6.addr = brask::IpAddr("::1");
+    server6.listen = "[::1]:0";
+    AgentServer agent6(server6);
+    NotificationListener listener6(server6, [&arrivals](const std::string&) { arrivals.Add(); });
+    if (!agent6.Start(error) || !listener6.Start(error)) {
+        std::cout << "\nIPv6 rows skipped: " << error << std::endl;
+    } else {
+        std::cout << "\nagent on [::1]:" << agent6.Port()
+                  << ", listener on [::1]:" << listener6.Port() << std::endl;
+        const Security* lastOf[3] = {nullptr, nullptr, nullptr};
+        for (const auto& s : matrix)
+            lastOf[s.version == snmp::SnmpVersionV1    ? 0
+                   : s.version == snmp::SnmpVersionV2c ? 1
+                                                       : 2] = &s;
+        for (const Security* s : lastOf) {
+            Security over6 = *s;
+            over6.label = "[::1] " + over6.label;
+            Poll(over6, server6.addr, agent6.Port(), listener6.Port(), arrivals, table);
+        }
+        listener6.Stop();
+        agent6.Stop();
     }
     PrintStatistics();
     listener.Stop();

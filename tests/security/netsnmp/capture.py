@@ -44,10 +44,6 @@ HASHES = {"MD5": (hashlib.md5, 12), "SHA": (hashlib.sha1, 12), "SHA-224": (hashl
 # priv protocol -> (key length, key extension); net-snmp's names
 CIPHERS = {"DES": (16, None), "AES": (16, None), "AES-192": (24, "blumenthal"),
            "AES-256": (32, "blumenthal"), "AES-192-C": (24, "reeder"), "AES-256-C": (32, "reeder")}
-AUTH_LABEL = {"MD5": "md5", "SHA": "sha", "SHA-224": "sha224", "SHA-256": "sha256",
-              "SHA-384": "sha384", "SHA-512": "sha512"}
-PRIV_LABEL = {"DES": "des", "AES": "aes", "AES-192": "aes192", "AES-256": "aes256",
-              "AES-192-C": "aes192c", "AES-256-C": "aes256c"}
 
 USERS = {
     # name: (auth, auth password, priv, priv password)
@@ -60,7 +56,8 @@ USERS = {
 # Every pair with a SHA-2 or AES protocol: e.g. sha256auth, md5aes192c.
 for _auth in HASHES:
     for _priv in [None] + list(CIPHERS):
-        _name = AUTH_LABEL[_auth] + (PRIV_LABEL[_priv] if _priv else "auth")
+        # Labels are the protocol names in lower case without dashes.
+        _name = "".join(p.lower().replace("-", "") for p in (_auth, _priv or "auth"))
         if _name not in USERS:
             USERS[_name] = (_auth, _name + "-apass", _priv or "none",
                             _name + "-ppass" if _priv else "")
@@ -131,22 +128,19 @@ def capture(tool, args, env):
 
 def value_text(val):
     """(tag, text) of a decoded binding value, in the golden file's notation."""
+    special = {"noSuchObject": 128, "noSuchInstance": 129, "endOfMibView": 130, "unSpecified": 5}
+    if val.getName() in special:
+        return special[val.getName()], "-"
     inner = val.getComponent()
-    name = val.getName()
-    if name in ("noSuchObject", "noSuchInstance", "endOfMibView", "unSpecified"):
-        return {"noSuchObject": 128, "noSuchInstance": 129, "endOfMibView": 130,
-                "unSpecified": 5}[name], "-"
     while isinstance(inner, univ.Choice):
         inner = inner.getComponent()
     tag = inner.tagSet[0]
     tagnum = tag[2] | (0x40 if tag[0] == 0x40 else 0)
     if isinstance(inner, univ.OctetString):
         return tagnum, inner.asOctets().hex() or "-"
-    if isinstance(inner, univ.ObjectIdentifier):
-        return tagnum, str(inner)
     if isinstance(inner, univ.Null):
         return tagnum, "-"
-    return tagnum, str(int(inner))
+    return tagnum, str(inner) if isinstance(inner, univ.ObjectIdentifier) else str(int(inner))
 
 
 def password_to_key(password, h):
@@ -183,37 +177,33 @@ def analyse(data, user):
     """Checks the datagram and returns the fields to record."""
     auth, apass, priv, ppass = USERS[user]
     msg, rest = decoder.decode(data, asn1Spec=rfc3412.SNMPv3Message())
-    assert not rest
     hdr = msg["msgGlobalData"]
-    sec, rest = decoder.decode(bytes(msg["msgSecurityParameters"]), asn1Spec=UsmSecurityParameters())
-    assert not rest
+    sec, rest2 = decoder.decode(bytes(msg["msgSecurityParameters"]), asn1Spec=UsmSecurityParameters())
+    assert not rest and not rest2
     engine = bytes(sec["msgAuthoritativeEngineId"])
-    f = {"msg-id": int(hdr["msgID"]), "msg-max-size": int(hdr["msgMaxSize"]),
-         "msg-flags": bytes(hdr["msgFlags"])[0],
-         "sec-engine-id": engine.hex() or "-",
-         "sec-boots": int(sec["msgAuthoritativeEngineBoots"]),
-         "sec-time": int(sec["msgAuthoritativeEngineTime"]),
-         "sec-user": bytes(sec["msgUserName"]).decode()}
     authparams = bytes(sec["msgAuthenticationParameters"])
     privparams = bytes(sec["msgPrivacyParameters"])
-    f["auth-params"] = authparams.hex() or "-"
-    f["priv-params"] = privparams.hex() or "-"
+    f = {"msg-id": int(hdr["msgID"]), "msg-max-size": int(hdr["msgMaxSize"]),
+         "msg-flags": bytes(hdr["msgFlags"])[0], "sec-engine-id": engine.hex() or "-",
+         "sec-boots": int(sec["msgAuthoritativeEngineBoots"]),
+         "sec-time": int(sec["msgAuthoritativeEngineTime"]),
+         "sec-user": bytes(sec["msgUserName"]).decode(),
+         "auth-params": authparams.hex() or "-", "priv-params": privparams.hex() or "-"}
     if auth != "none":
         h, maclen = HASHES[auth]
         key = localize(password_to_key(apass, h), engine, h)
         f["auth-key"] = key.hex()
         # The digest covers the whole message with its own octets zeroed.
-        assert len(authparams) == maclen
         pos = data.find(authparams)
-        assert pos > 0 and data.find(authparams, pos + 1) < 0
+        assert len(authparams) == maclen and pos > 0 and data.find(authparams, pos + 1) < 0
         zeroed = data[:pos] + bytes(maclen) + data[pos + maclen:]
         assert hmac.new(key, zeroed, h).digest()[:maclen] == authparams, "digest check failed"
-    scoped = msg["msgData"]
-    if priv != "none":
-        h, _ = HASHES[auth]
-        pkey = privacy_key(priv, ppass, engine, h)
+    if priv == "none":
+        spdu = msg["msgData"]["plaintext"]
+    else:
+        pkey = privacy_key(priv, ppass, engine, HASHES[auth][0])
         f["priv-key"] = pkey.hex()
-        cipher = bytes(scoped["encryptedPDU"])
+        cipher = bytes(msg["msgData"]["encryptedPDU"])
         if priv == "DES":
             iv = bytes(a ^ b for a, b in zip(pkey[8:16], privparams))
             plain = DES.new(pkey[:8], DES.MODE_CBC, iv).decrypt(cipher)
@@ -224,23 +214,14 @@ def analyse(data, user):
             plain = aes.decrypt(cipher)
         f["plaintext"] = plain.hex()
         spdu, _ = decoder.decode(plain, asn1Spec=rfc3412.ScopedPDU())
-    else:
-        spdu = scoped["plaintext"]
     f["context-engine-id"] = bytes(spdu["contextEngineId"]).hex() or "-"
     f["context-name"] = bytes(spdu["contextName"]).decode() or "-"
     pdu = spdu["data"].getComponent()
     f["pdu"] = pdu.tagSet[0][2] | 0xA0
-    f["request-id"] = int(pdu["request-id"])
-    if f["pdu"] == 0xA5:
-        f["non-repeaters"] = int(pdu["non-repeaters"])
-        f["max-repetitions"] = int(pdu["max-repetitions"])
-    else:
-        f["error-status"] = int(pdu["error-status"])
-        f["error-index"] = int(pdu["error-index"])
-    f["vbs"] = []
-    for vb in pdu["variable-bindings"]:
-        tag, text = value_text(vb[1])
-        f["vbs"].append("%s %d %s" % (vb[0], tag, text))
+    fields = ["non-repeaters", "max-repetitions"] if f["pdu"] == 0xA5 else ["error-status", "error-index"]
+    for key in ["request-id"] + fields:
+        f[key] = int(pdu[key])
+    f["vbs"] = ["%s %d %s" % ((vb[0],) + value_text(vb[1])) for vb in pdu["variable-bindings"]]
     return f
 
 

@@ -126,6 +126,7 @@ MsgSender::~MsgSender() {
     Stop();
     Join();
     if (statsFile_ != nullptr) std::fclose(statsFile_);
+    for (Message* answer : localAnswers_) delete answer;
 }
 
 namespace {
@@ -144,12 +145,14 @@ void MsgSender::Run() {
     cursor_ = endpoints_->begin();
     looping_ = true;
     while (running_.load()) {
+        DeliverLocalAnswers();
         Message* message = nullptr;
         queue_->NextToSend(&message);
         if (message == nullptr) {
             mutex_->Unlock();
             semaphore_->Wait();
             mutex_->Lock();
+            DeliverLocalAnswers();
             queue_->NextToSend(&message);
         }
         if (message != nullptr) SendNext(message);
@@ -171,15 +174,28 @@ bool MsgSender::SendDirect() {
         return false;
     }
     sendingFor = this;
+    direct_ = true;
     for (;;) {
         Message* message = nullptr;
         queue_->NextToSend(&message);
         if (message == nullptr) break;
         SendNext(message);
     }
+    direct_ = false;
     sendingFor = nullptr;
+    const bool answers = !localAnswers_.empty();
     mutex_->Unlock();
+    if (answers) Wake();
     return true;
+}
+
+void MsgSender::DeliverLocalAnswers() {
+    if (localAnswers_.empty()) return;
+    std::vector<Message*> answers;
+    answers.swap(localAnswers_);
+    for (Message* answer : answers) {
+        if (!queue_->Receive(answer)) delete answer;
+    }
 }
 
 void MsgSender::SendNext(Message* message) {
@@ -228,6 +244,13 @@ bool MsgSender::SendOne(int socket, Message* message) {
             // The answer leaves this thread: it must not keep using this
             // task's encode record.
             message->SetEnc(nullptr);
+            // Sending for a host thread, which is inside one of its own calls
+            // and may hold its own locks: the answer goes to the requestor
+            // from the sender thread, as it would have without the direct send.
+            if (direct_) {
+                localAnswers_.push_back(message);
+                return false;
+            }
             return !queue_->Receive(message);
         }
         length = bufferSize_;

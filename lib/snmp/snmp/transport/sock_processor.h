@@ -93,16 +93,22 @@ public:
     // same watches), and returns true. Returns false without sending when the
     // thread is busy, has not started its loop, or the calling thread is
     // already sending for this task: the caller must Wake it then. The
-    // calling thread must not hold the dispatcher's lock.
+    // calling thread must not hold the dispatcher's lock. A client's local
+    // tooBig answer is delivered from the sender thread, never from here.
     bool SendDirect();
 
 private:
     // With mutex_ held: sends `message` on the next socket in turn.
     void SendNext(Message* message);
+    // With mutex_ held, on the sender thread: hands the client's local
+    // tooBig answers that SendDirect made to the dispatcher.
+    void DeliverLocalAnswers();
 
     FILE* statsFile_ = nullptr;
     EndpointTable::iterator cursor_;  // guarded by mutex_
     bool looping_ = false;            // guarded by mutex_; Run has placed cursor_
+    bool direct_ = false;             // guarded by mutex_; SendDirect is sending
+    std::vector<Message*> localAnswers_;  // guarded by mutex_
 };
 
 class MsgReceiver : public SockProcessor, public IUdpDataConsumer {
@@ -114,8 +120,9 @@ public:
     // Reads one datagram from `socket` and queues a copy. With `direct`, on a
     // client, a copy that would be the only record of an idle queue, with
     // nothing more waiting on the socket, goes to `direct` instead, for the
-    // caller to process on its own thread without the hand-off. False when nothing could be read (or the datagram was longer
-    // than the buffer) or the queue was full.
+    // caller to process on its own thread without the hand-off. False when
+    // nothing could be read (or the datagram was longer than the buffer) or
+    // the queue was full.
     bool ReceiveOne(int socket, unsigned short localPort,
                     std::vector<UdpDataItem>* direct = nullptr);
     // Filters, decodes and delivers one queued datagram (queue thread).

@@ -60,7 +60,7 @@ bool CUdpDataQueue::Idle() {
     return idle;
 }
 
-void CUdpDataQueue::DropNewest(uint32_t victim) {
+void CUdpDataQueue::DropNewest(const SourceKey& victim) {
     // The source stays in the table even when this empties it: its turn
     // comes and removes it, so that an address is never in turns_ twice.
     Source& source = sources_[victim];
@@ -74,26 +74,22 @@ void CUdpDataQueue::DropNewest(uint32_t victim) {
     dropped_.fetch_add(1);
 }
 
-namespace {
-
-// The fairness key of a sender: its IPv4 address, or its IPv6 address folded
-// to 32 bits (two IPv6 senders may then share a share, never lose datagrams).
-uint32_t SourceKey(const brask::SockAddr& from) {
-    if (from.any.sa_family != AF_INET6) return from.v4.sin_addr.s_addr;
-    uint32_t key = 0;
-    for (int i = 0; i < 16; i += 4) {
-        uint32_t word = 0;
-        std::memcpy(&word, from.v6.sin6_addr.s6_addr + i, sizeof word);
-        key ^= word;
+CUdpDataQueue::SourceKey CUdpDataQueue::KeyOf(const brask::SockAddr& from) {
+    unsigned char bytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (from.any.sa_family == AF_INET6) {
+        std::memcpy(bytes, from.v6.sin6_addr.s6_addr, sizeof bytes);
+    } else {
+        std::memcpy(bytes + 12, &from.v4.sin_addr.s_addr, 4);
     }
+    SourceKey key;
+    std::memcpy(&key.high, bytes, 8);
+    std::memcpy(&key.low, bytes + 8, 8);
     return key;
 }
 
-}  // namespace
-
 bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
-    const uint32_t address = SourceKey(item.from);
+    const SourceKey address = KeyOf(item.from);
     thread_.VTLock();
     LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_) +
                    " items in queue");
@@ -152,7 +148,7 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
 void CUdpDataQueue::TakeBatch() {
     // One round: every address that has records gets its turn once.
     for (size_t n = turns_.size(); n != 0; --n) {
-        const uint32_t address = turns_.front();
+        const SourceKey address = turns_.front();
         turns_.pop_front();
         Source& source = sources_[address];
         for (size_t i = 0; i < kTurn && !source.items.empty(); ++i) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -93,6 +94,23 @@ public:
     const std::string& Name() const { return name_; }
 
 private:
+    // A sender's whole address: IPv6 as it is, IPv4 as its IPv4-mapped form,
+    // so that no two senders ever share a turn.
+    struct SourceKey {
+        uint64_t high = 0;
+        uint64_t low = 0;
+        bool operator==(const SourceKey& other) const {
+            return high == other.high && low == other.low;
+        }
+        bool operator!=(const SourceKey& other) const { return !(*this == other); }
+    };
+    struct SourceKeyHash {
+        size_t operator()(const SourceKey& key) const {
+            return std::hash<uint64_t>()(key.high * 0x9E3779B97F4A7C15ULL ^ key.low);
+        }
+    };
+    static SourceKey KeyOf(const brask::SockAddr& from);
+
     // The records waiting from one sender address.
     struct Source {
         std::deque<UdpDataItem> items;
@@ -105,21 +123,21 @@ private:
     void TakeBatch();
     void ProcessUdpDataQueue(std::vector<UdpDataItem>& batch);
     // Drops the newest record of `victim` to make room; the lock is held.
-    void DropNewest(uint32_t victim);
+    void DropNewest(const SourceKey& victim);
 
     std::string name_;
     std::atomic<int> running_{0};
     CVelThread thread_;
     // Guarded by thread_'s mutex: the sources with records waiting, keyed by
-    // address (network byte order), the order in which they are served, the
+    // address, the order in which they are served, the
     // totals, and the address that held the most records when last looked
     // (it may since hold fewer: it is a candidate, checked before use).
-    std::unordered_map<uint32_t, Source> sources_;
-    std::deque<uint32_t> turns_;
+    std::unordered_map<SourceKey, Source, SourceKeyHash> sources_;
+    std::deque<SourceKey> turns_;
     size_t items_ = 0;
     size_t itemBytes_ = 0;
     bool processing_ = false;  // a batch is being handed to its consumers
-    uint32_t largest_ = 0;
+    SourceKey largest_;
     // The queue's thread's batch, kept to reuse its storage.
     std::vector<UdpDataItem> batch_;
     std::atomic<size_t> maxItems_{kDefaultMaxItems};

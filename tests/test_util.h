@@ -1,10 +1,12 @@
-// Helpers shared by the message tests: hex conversion, building BER elements and values,
-// encoding and decoding into byte vectors, the cases files, and a target lookup serving one target.
-#ifndef TESTS_MESSAGE_TEST_UTIL_H
-#define TESTS_MESSAGE_TEST_UTIL_H
+// Helpers shared by the codec, message, security and robustness tests: hex, BER elements built
+// by hand, encoding and decoding into byte vectors with the exception type as the result, and
+// the `key value` cases files of recorded peer datagrams (tests/message/golden/README.md).
+#ifndef TESTS_TEST_UTIL_H
+#define TESTS_TEST_UTIL_H
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
@@ -17,12 +19,13 @@
 #include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/object_id.h"
+#include "snmp/octet_string.h"
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
 #include "snmp/usm_attributes.h"
 #include "snmp/var_bind.h"
 
-namespace msgtest {
+namespace zktest {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -38,6 +41,11 @@ inline Bytes FromHex(const std::string& text) {
     return out;
 }
 
+inline snmp::OctetString Octets(const std::string& hex) {
+    const Bytes bytes = FromHex(hex);
+    return snmp::OctetString(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
 inline std::string ToHex(const unsigned char* data, size_t size) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
@@ -47,12 +55,14 @@ inline std::string ToHex(const unsigned char* data, size_t size) {
     }
     return out;
 }
-
-inline std::string ToHex(const Bytes& bytes) {
-    return ToHex(bytes.data(), bytes.size());
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
+inline std::string ToHex(const snmp::OctetString& s) {
+    return ToHex(s.Data(), s.Size());
 }
 
-// A BER element with its definite length in the shortest form.
+// A BER element with its definite length in the shortest form (up to 65535 octets).
 inline Bytes Tlv(unsigned int tag, const Bytes& content) {
     Bytes out{static_cast<unsigned char>(tag)};
     const size_t n = content.size();
@@ -70,10 +80,10 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 }
 
 // An INTEGER in its shortest two's complement form.
-inline Bytes Int(int v) {
+inline Bytes Int(long long v) {
     Bytes content;
-    for (int shift = 24; shift > 0; shift -= 8) {
-        const int rest = v >> (shift - 1);  // the octet's sign bit and everything above it
+    for (int shift = 56; shift > 0; shift -= 8) {
+        const long long rest = v >> (shift - 1);  // the octet's sign bit and everything above it
         if (!content.empty() || (rest != 0 && rest != -1))
             content.push_back(static_cast<unsigned char>(v >> shift));
     }
@@ -101,6 +111,17 @@ inline snmp::VarBind StringBind(const std::string& oid, const std::string& text)
     return snmp::VarBind(Oid(oid), value);
 }
 
+// Runs `f` and returns the snmp::Exception type it throws (its text in `descr`), or -1.
+inline int ThrownType(const std::function<void()>& f, std::string* descr = nullptr) {
+    try {
+        f();
+    } catch (const snmp::Exception& e) {
+        if (descr != nullptr) *descr = e.Descr();
+        return e.Type();
+    }
+    return -1;
+}
+
 // Encodes `msg` into a buffer of `capacity` bytes and returns the datagram.
 inline Bytes EncodeToBytes(const snmp::Message& msg, unsigned int capacity = 65535) {
     Bytes buffer(capacity);
@@ -110,16 +131,9 @@ inline Bytes EncodeToBytes(const snmp::Message& msg, unsigned int capacity = 655
     return buffer;
 }
 
-// The exception type encoding `msg` into `capacity` bytes raises, or -1 on success.
 inline int EncodeType(const snmp::Message& msg, unsigned int capacity = 65535,
                       std::string* descr = nullptr) {
-    try {
-        EncodeToBytes(msg, capacity);
-        return -1;
-    } catch (const snmp::Exception& e) {
-        if (descr != nullptr) *descr = e.Descr();
-        return e.Type();
-    }
+    return ThrownType([&] { EncodeToBytes(msg, capacity); }, descr);
 }
 
 // Decodes `bytes` from a heap buffer of exactly their size (so ASan sees any read beyond it) and
@@ -127,28 +141,14 @@ inline int EncodeType(const snmp::Message& msg, unsigned int capacity = 65535,
 inline int DecodeType(snmp::Message& msg, const Bytes& bytes, std::string* descr = nullptr) {
     std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes.empty() ? 1 : bytes.size()]);
     std::copy(bytes.begin(), bytes.end(), copy.get());
-    try {
-        msg.Decode(copy.get(), static_cast<unsigned int>(bytes.size()));
-        return -1;
-    } catch (const snmp::Exception& e) {
-        if (descr != nullptr) *descr = e.Descr();
-        return e.Type();
-    }
+    return ThrownType([&] { msg.Decode(copy.get(), static_cast<unsigned int>(bytes.size())); },
+                      descr);
 }
 
-// One `vb <oid> <tag> <value>` line of a cases file.
-struct CaseBinding {
-    std::string oid;
-    unsigned int tag = 0;
-    std::string value;
-};
-
-// One block of `key value` lines of a cases file (tests/message/golden/README.md).
+// One block of `key value` lines of a cases file; `vb` lines are kept in order as bindings.
 struct CaseBlock {
-    std::string name;
     std::vector<std::pair<std::string, std::string>> fields;
-    std::vector<CaseBinding> bindings;
-    std::string hex;
+    std::vector<std::string> bindings;
 
     bool Has(const std::string& key) const {
         return std::any_of(fields.begin(), fields.end(),
@@ -157,49 +157,41 @@ struct CaseBlock {
     const std::string& Get(const std::string& key) const {
         for (const auto& f : fields)
             if (f.first == key) return f.second;
-        throw std::runtime_error(name + ": no field " + key);
+        throw std::runtime_error("case without " + key);
     }
-    int Int(const std::string& key) const { return static_cast<int>(std::stoll(Get(key))); }
+    // A recorded value, with "-" standing for empty.
+    std::string Value(const std::string& key) const { return Get(key) == "-" ? "" : Get(key); }
+    long long Int(const std::string& key) const { return std::stoll(Get(key)); }
 };
 
-inline std::vector<CaseBlock> LoadCaseBlocks(const std::string& path) {
+// Appends the cases of `path` (relative to the test's source folder, where CTest runs it).
+inline void LoadCaseBlocks(const std::string& path, std::vector<CaseBlock>& cases) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot open " + path);
-    std::vector<CaseBlock> cases(1);
-    std::string line;
-    while (std::getline(in, line)) {
+    CaseBlock current;
+    for (std::string line; std::getline(in, line);) {
         if (line.empty()) {
-            if (!cases.back().name.empty()) cases.emplace_back();
+            if (!current.fields.empty()) cases.push_back(std::move(current));
+            current = CaseBlock();
             continue;
         }
         if (line[0] == '#') continue;
         const size_t space = line.find(' ');
-        const std::string key = line.substr(0, space);
-        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-        CaseBlock& current = cases.back();
-        if (key == "name") {
-            current.name = value;
-        } else if (key == "hex") {
-            current.hex = value;
-        } else if (key == "vb") {
-            std::istringstream parts(value);
-            CaseBinding b;
-            parts >> b.oid >> b.tag >> b.value;
-            current.bindings.push_back(b);
+        std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (line.compare(0, space, "vb") == 0) {
+            current.bindings.push_back(std::move(value));
         } else {
-            current.fields.emplace_back(key, value);
+            current.fields.emplace_back(line.substr(0, space), std::move(value));
         }
     }
-    if (cases.back().name.empty()) cases.pop_back();
-    return cases;
+    if (!current.fields.empty()) cases.push_back(std::move(current));
 }
 
-// The value in the cases file's notation, from a decoded value.
+// A value in the cases files' notation.
 inline std::string ValueText(const snmp::AsnValue& v) {
     const unsigned int t = v.Type();
     if (t == 0x02) return std::to_string(v.Integer());
-    if (t == 0x04 || t == 0x40 || t == 0x44)
-        return v.String().Empty() ? "-" : ToHex(v.String().Data(), v.String().Size());
+    if (t == 0x04 || t == 0x40 || t == 0x44) return v.String().Empty() ? "-" : ToHex(v.String());
     if (t == 0x41 || t == 0x42 || t == 0x43 || t == 0x47) return std::to_string(v.Unsigned());
     if (t == 0x46) return std::to_string(v.Counter64());
     if (t != 0x06) return "-";
@@ -208,26 +200,21 @@ inline std::string ValueText(const snmp::AsnValue& v) {
     return os.str();
 }
 
-// The bindings of `m` as "name tag value" lines in the cases files' notation.
-inline std::string BindingsText(const snmp::Message& m) {
-    std::ostringstream os;
-    for (const snmp::VarBind& vb : m.VarBinds())
-        os << vb.Objid() << " " << vb.Value().Type() << " " << ValueText(vb.Value()) << "\n";
-    return os.str();
+// The bindings of `m` as "name tag value" texts, as the cases files' `vb` lines hold them.
+inline std::vector<std::string> BindingsText(const snmp::Message& m) {
+    std::vector<std::string> out;
+    for (const snmp::VarBind& vb : m.VarBinds()) {
+        std::ostringstream os;
+        os << vb.Objid() << " " << vb.Value().Type() << " " << ValueText(vb.Value());
+        out.push_back(os.str());
+    }
+    return out;
 }
 
-// Bindings from a cases file in the notation of BindingsText.
-inline std::string BindingsText(const std::vector<CaseBinding>& bindings) {
-    std::ostringstream os;
-    for (const CaseBinding& b : bindings) os << b.oid << " " << b.tag << " " << b.value << "\n";
-    return os.str();
-}
-
-// Serves one target for every message (what the security processing learns is not kept);
-// `known` false serves none.
+// Serves one target for every message (what the security processing learns is not kept):
+// the SNMPv3 noAuthNoPriv user "alice" with no engine data yet; `known` false serves none.
 class OneTargetLookup : public snmp::TargetLookup {
 public:
-    // The default target is the SNMPv3 noAuthNoPriv user "alice" with no engine data yet.
     explicit OneTargetLookup(snmp::Type type, bool known = true)
         : snmp::TargetLookup(type), known_(known) {
         target.SetVersion(snmp::SnmpVersionV3);
@@ -243,6 +230,6 @@ private:
     bool known_;
 };
 
-}  // namespace msgtest
+}  // namespace zktest
 
 #endif
