@@ -78,6 +78,7 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+#ifdef ZK_HAVE_LIBSMI
 std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> out;
     DIR* d = opendir(dir.c_str());
@@ -114,6 +115,8 @@ std::vector<std::string> Merge(const std::string& given, const std::vector<std::
 std::string Dec(unsigned long long v) {
     return std::to_string(v);
 }
+
+#endif
 
 // Days:hours:minutes:seconds.centiseconds, as tables show TimeTicks.
 std::string TicksCell(unsigned int t) {
@@ -358,6 +361,12 @@ bool ResolveOid(const std::string& text, snmp::ObjectId& out, std::string& error
     }
     if (text.empty()) {
         error = "empty OID";
+        return false;
+    }
+    // Dotted numbers gone wrong are no names: no modules are loaded for them.
+    const size_t first = text[0] == '.' ? 1 : 0;
+    if (first >= text.size() || std::isdigit(static_cast<unsigned char>(text[first])) != 0) {
+        error = "bad OID '" + text + "'";
         return false;
     }
     if (!MibNamesOn()) {
