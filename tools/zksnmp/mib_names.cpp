@@ -55,6 +55,12 @@ Config& State() {
     return config;
 }
 
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+#ifdef ZK_HAVE_LIBSMI
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -73,12 +79,6 @@ std::vector<std::string> Split(const std::string& text, char sep) {
     return out;
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-#ifdef ZK_HAVE_LIBSMI
 std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> out;
     DIR* d = opendir(dir.c_str());
