@@ -6,6 +6,7 @@
 
 #include "snmp/asn_value.h"
 #include "snmp/init.h"
+#include "mib_names.h"
 #include "snmp/message.h"
 #include "value_text.h"
 
@@ -16,7 +17,7 @@ namespace {
 // array at the end.
 class Printer {
 public:
-    explicit Printer(bool json) : json_(json) {}
+    Printer(bool json, OidStyle style) : json_(json), style_(style) {}
     ~Printer() {
         if (json_) {
             std::cout << "[" << items_ << "]" << std::endl;
@@ -26,14 +27,17 @@ public:
     Printer& operator=(const Printer&) = delete;
     void Add(const snmp::VarBind& vb) {
         if (json_) {
-            items_ += (items_.empty() ? "" : ",") + JsonBinding(vb);
+            const bool named = style_ != OidStyle::Numeric && MibNamesOn();
+            items_ += (items_.empty() ? "" : ",") +
+                      JsonBinding(vb, named ? OidName(vb.Objid(), style_) : std::string());
         } else {
-            std::cout << FormatBinding(vb) << '\n';
+            std::cout << NamedBinding(vb, style_) << '\n';
         }
     }
 
 private:
     bool json_;
+    OidStyle style_;
     std::string items_;
 };
 
@@ -88,8 +92,9 @@ bool OidList(const std::string& cmd, const std::vector<std::string>& words, snmp
     }
     for (const std::string& w : words) {
         snmp::ObjectId oid;
-        if (!ParseOid(w, oid)) {
-            rc = Fail(cmd, "bad OID '" + w + "'");
+        std::string error;
+        if (!ResolveOid(w, oid, error)) {
+            rc = Fail(cmd, error);
             return false;
         }
         vbs.push_back(snmp::VarBind(oid, snmp::AsnValue()));
@@ -98,19 +103,19 @@ bool OidList(const std::string& cmd, const std::vector<std::string>& words, snmp
 }
 
 // Prints a response, or its error-status; returns the exit status.
-int Report(const std::string& cmd, const snmp::Message& response, bool json) {
+int Report(const std::string& cmd, const snmp::Message& response, const ClientOptions& options) {
     if (response.ErrStat() != 0) {
         std::string where;
         int i = 1;
         for (const auto& vb : response.VarBinds()) {
             if (i++ == response.ErrIndex()) {
-                where = " at " + OidText(vb.Objid());
+                where = " at " + OidName(vb.Objid(), options.oidStyle);
             }
         }
         return Fail(cmd, "Error in packet: " + ErrorStatusName(response.ErrStat()) + " (index " +
                              std::to_string(response.ErrIndex()) + where + ")");
     }
-    Printer printer(json);
+    Printer printer(options.json, options.oidStyle);
     for (const auto& vb : response.VarBinds()) {
         printer.Add(vb);
     }
@@ -140,7 +145,7 @@ int Simple(const std::string& cmd, unsigned int pduType, const std::vector<std::
     if (!response) {
         return Fail(cmd, error);
     }
-    return Report(cmd, *response, options.json);
+    return Report(cmd, *response, options);
 }
 
 bool UpTimeValue(const std::string& text, unsigned int& out) {
@@ -169,8 +174,9 @@ bool NotificationBindings(const std::string& cmd, const std::vector<std::string>
         rc = Fail(cmd, "bad uptime '" + operands[0] + "'");
         return false;
     }
-    if (!ParseOid(operands[1], trapOid)) {
-        rc = Fail(cmd, "bad trap OID '" + operands[1] + "'");
+    std::string why;
+    if (!ResolveOid(operands[1], trapOid, why)) {
+        rc = Fail(cmd, "bad trap OID: " + why);
         return false;
     }
     std::string error;
@@ -192,8 +198,7 @@ bool ParseSetTriples(const std::vector<std::string>& words, size_t first, snmp::
     snmp::VarBindList vbs;
     for (size_t i = first; i < words.size(); i += 3) {
         snmp::ObjectId oid;
-        if (!ParseOid(words[i], oid)) {
-            error = "bad OID '" + words[i] + "'";
+        if (!ResolveOid(words[i], oid, error)) {
             return false;
         }
         snmp::AsnValue value;
@@ -252,8 +257,9 @@ int RunWalk(const std::vector<std::string>& args) {
     }
     snmp::ObjectId root;
     root.Set("1.3.6.1.2.1");
-    if (!operands.empty() && !ParseOid(operands[0], root)) {
-        return Fail(cmd, "bad OID '" + operands[0] + "'");
+    std::string why;
+    if (!operands.empty() && !ResolveOid(operands[0], root, why)) {
+        return Fail(cmd, why);
     }
     ClientSession session(options);
     if (!Open(cmd, session, rc)) {
@@ -262,7 +268,7 @@ int RunWalk(const std::vector<std::string>& args) {
     std::string error;
     WalkEnd end = WalkEnd::Done;
     {
-        Printer printer(options.json);
+        Printer printer(options.json, options.oidStyle);
         unsigned int count = 0;
         end = Walk(
             session, root,
@@ -307,7 +313,7 @@ int RunSet(const std::vector<std::string>& args) {
     if (!response) {
         return Fail(cmd, error);
     }
-    return Report(cmd, *response, options.json);
+    return Report(cmd, *response, options);
 }
 
 int RunTrap(const std::vector<std::string>& args) {
@@ -328,8 +334,9 @@ int RunTrap(const std::vector<std::string>& args) {
                 cmd, "expected ENTERPRISE AGENT-ADDR GENERIC SPECIFIC UPTIME [OID TYPE VALUE]...");
         }
         snmp::ObjectId enterprise;
-        if (!ParseOid(operands[0], enterprise)) {
-            return Fail(cmd, "bad enterprise OID '" + operands[0] + "'");
+        std::string why;
+        if (!ResolveOid(operands[0], enterprise, why)) {
+            return Fail(cmd, "bad enterprise OID: " + why);
         }
         unsigned int agentAddr = 0;
         std::string error;

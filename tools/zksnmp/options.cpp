@@ -207,7 +207,7 @@ bool ParseClientArgs(const std::vector<std::string>& given, unsigned short defau
         }
         const std::string opt = a.substr(0, 2);
         const char c = a[1];
-        if (std::string("vculaAxXnetr").find(c) == std::string::npos ||
+        if (std::string("vculaAxXnetrmMO").find(c) == std::string::npos ||
             (a.size() > 2 && a[1] == '-')) {
             error = "unknown option '" + a + "'";
             return false;
@@ -278,6 +278,25 @@ bool ParseClientArgs(const std::vector<std::string>& given, unsigned short defau
                     return false;
                 }
                 break;
+            case 'm':
+                o.mibModules = v;
+                break;
+            case 'M':
+                o.mibDirs = v;
+                break;
+            case 'O':
+                for (char f : v) {
+                    if (std::string("nfsS").find(f) == std::string::npos) {
+                        error = "unsupported output option -O" + std::string(1, f) +
+                                " (use n, f, s or S)";
+                        return false;
+                    }
+                    o.oidStyle = f == 'n'   ? OidStyle::Numeric
+                                 : f == 'f' ? OidStyle::Full
+                                 : f == 's' ? OidStyle::Short
+                                            : OidStyle::Module;
+                }
+                break;
             default:  // 'r'
                 if (!ParseCount(v, o.retries) || o.retries > 100) {
                     error = "bad retry count '" + v + "'";
@@ -328,6 +347,7 @@ bool ParseClientArgs(const std::vector<std::string>& given, unsigned short defau
             o.user.auth = snmp::USMAuthNone;
         }
     }
+    ConfigureMibs(o.mibDirs, o.mibModules);
     out = o;
     return true;
 }
@@ -349,6 +369,9 @@ std::string ClientOptionsHelp() {
            "  -e ENGINEID        the agent's engine id in hex (default: discover it)\n"
            "  -t SECONDS         time-out per attempt (default 1)\n"
            "  -r RETRIES         retries after a time-out (default 5)\n"
+           "  -m MODULES         MIB modules to load (colon-separated, ALL, +MODULES adds)\n"
+           "  -M DIRS            MIB module directories (colon-separated, +DIRS adds)\n"
+           "  -On, -Of, -Os      numeric OIDs, full names, names without module\n"
            "  --json             print JSON instead of text\n"
            "  AGENT              HOST[:PORT]\n";
 }

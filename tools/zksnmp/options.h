@@ -1,5 +1,5 @@
 // Command-line options of zksnmp's manager commands, in the style of the
-// usual SNMP tools (-v -c -u -l -a -A -x -X -n -e -t -r, -Cn/-Cr), and the
+// usual SNMP tools (-v -c -u -l -a -A -x -X -n -e -t -r -m -M -O, -Cn/-Cr), and the
 // HOST[:PORT] agent address.
 #ifndef ZKSNMP_OPTIONS_H
 #define ZKSNMP_OPTIONS_H
@@ -9,6 +9,7 @@
 
 #include "brask/ip_addr.h"
 #include "lookup.h"
+#include "mib_names.h"
 #include "snmp/message.h"
 #include "snmp/octet_string.h"
 
@@ -31,6 +32,9 @@ struct ClientOptions {
     brask::IpAddr addr;  // IPv4 or IPv6
     unsigned short port = 161;
     unsigned int localAddr = 0;  // host-order IPv4 to send from; 0: any
+    std::string mibModules;      // -m
+    std::string mibDirs;         // -M
+    OidStyle oidStyle = OidStyle::Module;
 };
 
 // Parses the options and the agent address; the words after the agent are

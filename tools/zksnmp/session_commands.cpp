@@ -1,10 +1,12 @@
 // The commands that are one library-session operation each: `zksnmp table`
-// (a table's columns as rows) and `zksnmp usm passwd` (an SNMPv3 user's
+// (a table in snmptable's manner, or its columns as rows) and `zksnmp usm passwd` (an SNMPv3 user's
 // passwords changed with the KeyChange objects of RFC 3414, in the manner of
 // the usual snmpusm).
+#include <algorithm>
 #include <iostream>
 
 #include "commands.h"
+#include "mib_names.h"
 #include "snmp/session.h"
 #include "value_text.h"
 
@@ -23,35 +25,114 @@ int UsmFail(const std::string& message) {
 
 }  // namespace
 
-int RunTable(const std::vector<std::string>& args) {
+namespace {
+
+// snmptable's layout: a title, then the columns right-aligned under their
+// names, or joined by `separator` when one is given.
+void PrintTable(const std::string& title, const std::vector<std::string>& headers,
+                const std::vector<std::vector<std::string>>& rows, const std::string& separator,
+                bool withHeaders) {
+    std::vector<size_t> width(headers.size(), 0);
+    for (size_t c = 0; c < headers.size(); ++c) {
+        width[c] = withHeaders ? headers[c].size() : 0;
+        for (const auto& row : rows) {
+            width[c] = std::max(width[c], row[c].size());
+        }
+    }
+    auto line = [&](const std::vector<std::string>& cells) {
+        std::string out;
+        for (size_t c = 0; c < cells.size(); ++c) {
+            if (!separator.empty()) {
+                out += (c == 0 ? "" : separator) + cells[c];
+            } else {
+                out += " " + std::string(width[c] - std::min(width[c], cells[c].size()), ' ') +
+                       cells[c];
+            }
+        }
+        std::cout << out << '\n';
+    };
+    if (withHeaders) {
+        std::cout << "SNMP table: " << title << "\n\n";
+        line(headers);
+    }
+    for (const auto& row : rows) {
+        line(row);
+    }
+}
+
+}  // namespace
+
+int RunTable(const std::vector<std::string>& given) {
+    // The layout switches of snmptable come out before the common options.
+    std::vector<std::string> args;
+    std::string separator;
+    bool showIndex = false;
+    bool withHeaders = true;
+    for (size_t i = 0; i < given.size(); ++i) {
+        const std::string& a = given[i];
+        if (a == "-Ci") {
+            showIndex = true;
+        } else if (a == "-CH") {
+            withHeaders = false;
+        } else if (a.rfind("-Cf", 0) == 0) {
+            separator = a.size() > 3 ? a.substr(3) : i + 1 < given.size() ? given[++i] : "";
+            if (separator.empty()) {
+                std::cerr << "zksnmp table: -Cf needs a separator" << std::endl;
+                return 1;
+            }
+        } else {
+            args.push_back(a);
+        }
+    }
     ClientOptions options;
     std::vector<std::string> operands;
     std::string error;
     if (!ParseClientArgs(args, 161, options, operands, error)) {
         if (error == "help") {
-            std::cout << "usage: zksnmp table [options] AGENT ENTRY-OID [COLUMN...]\n"
+            std::cout << "usage: zksnmp table [options] AGENT TABLE|ENTRY [COLUMN...]\n"
                       << ClientOptionsHelp()
                       << "  --bulk             walk with GetBulk (-Cr repetitions)\n"
-                         "Prints one line per row: the index, then COLUMN=value for each column\n"
-                         "(all columns found when none is given).\n";
+                         "  -Ci                add the index column\n"
+                         "  -Cf SEP            columns joined by SEP instead of aligned\n"
+                         "  -CH                no title and no column names\n"
+                         "Prints the table as snmptable does, with the columns' MIB names\n"
+                         "(all columns found when none is given, else those named). With\n"
+                         "COLUMNs given by number, or without MIB names, one line per row:\n"
+                         "the index, then COLUMN=value for each column.\n";
             return 0;
         }
         std::cerr << "zksnmp table: " << error << std::endl;
         return 1;
     }
     snmp::ObjectId entry;
-    if (operands.empty() || !ParseOid(operands[0], entry)) {
-        std::cerr << "zksnmp table: expected ENTRY-OID [COLUMN...]" << std::endl;
+    if (operands.empty()) {
+        std::cerr << "zksnmp table: expected TABLE|ENTRY [COLUMN...]" << std::endl;
         return 1;
     }
+    if (!ResolveOid(operands[0], entry, error)) {
+        std::cerr << "zksnmp table: " << error << std::endl;
+        return 1;
+    }
+    if (IsTableNode(entry)) {
+        entry += 1;
+    }
     std::vector<unsigned int> columns;
+    bool numbered = operands.size() > 1;
     for (size_t i = 1; i < operands.size(); ++i) {
         unsigned long long n = 0;
-        if (!ParseUnsigned(operands[i], 0xFFFFFFFFULL, n)) {
-            std::cerr << "zksnmp table: bad column '" << operands[i] << "'" << std::endl;
+        if (ParseUnsigned(operands[i], 0xFFFFFFFFULL, n)) {
+            columns.push_back(static_cast<unsigned int>(n));
+            continue;
+        }
+        numbered = false;
+        snmp::ObjectId column;
+        if (!ResolveOid(operands[i], column, error) || column.Length() != entry.Length() + 1 ||
+            column.Compare(entry, entry.Length()) != 0) {
+            std::cerr << "zksnmp table: bad column '" << operands[i] << "'"
+                      << (error.empty() ? "" : ": " + error) << std::endl;
             return 1;
         }
-        columns.push_back(static_cast<unsigned int>(n));
+        columns.push_back(column[static_cast<int>(entry.Length())]);
     }
     ClientSession session(options);
     snmp::SessionResult r;
@@ -67,13 +148,43 @@ int RunTable(const std::vector<std::string>& args) {
                   << std::endl;
         return 1;
     }
-    for (const snmp::SessionRow& row : r.rows) {
-        std::string line = OidText(row.index);
-        for (size_t i = 0; i < row.cells.size(); ++i) {
-            line += " " + std::to_string(r.columns[i]) + "=" + ValueText(row.cells[i]);
+    const std::string title = TableName(entry);
+    if (numbered || title.empty() || options.oidStyle == OidStyle::Numeric) {
+        for (const snmp::SessionRow& row : r.rows) {
+            std::string line = OidText(row.index);
+            for (size_t i = 0; i < row.cells.size(); ++i) {
+                line += " " + std::to_string(r.columns[i]) + "=" + ValueText(row.cells[i]);
+            }
+            std::cout << line << '\n';
         }
-        std::cout << line << '\n';
+        return 0;
     }
+    std::vector<std::string> headers;
+    if (showIndex) {
+        headers.push_back("index");
+    }
+    std::vector<snmp::ObjectId> columnOids;
+    for (unsigned int c : r.columns) {
+        snmp::ObjectId oid = entry;
+        oid += c;
+        const std::string name = ObjectName(oid);
+        headers.push_back(name.empty() ? std::to_string(c) : name);
+        columnOids.push_back(oid);
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const snmp::SessionRow& row : r.rows) {
+        std::vector<std::string> cells;
+        if (showIndex) {
+            cells.push_back(OidText(row.index).substr(1));
+        }
+        for (size_t i = 0; i < row.cells.size(); ++i) {
+            snmp::ObjectId instance = columnOids[i];
+            instance += row.index;
+            cells.push_back(CellText(instance, row.cells[i]));
+        }
+        rows.push_back(cells);
+    }
+    PrintTable(title, headers, rows, separator, withHeaders);
     return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mib_names.h"
+
 namespace zksnmp {
 namespace {
 
@@ -219,7 +221,7 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string JsonBinding(const snmp::VarBind& vb) {
+std::string JsonBinding(const snmp::VarBind& vb, const std::string& name) {
     const snmp::AsnValue& v = vb.Value();
     std::string type = TypeWord(v);
     if (type.empty()) {
@@ -229,6 +231,7 @@ std::string JsonBinding(const snmp::VarBind& vb) {
                                              : "unknown";
     }
     std::string out = "{\"oid\":" + JsonString(OidText(vb.Objid())) +
+                      (name.empty() ? std::string() : ",\"name\":" + JsonString(name)) +
                       ",\"tag\":" + std::to_string(v.Type()) + ",\"type\":" + JsonString(type) +
                       ",\"value\":";
     switch (v.Type()) {
@@ -398,7 +401,8 @@ bool ParseTypedValue(const std::string& type, const std::string& rawText, snmp::
     }
     if (type == "o" || type == "OID") {
         snmp::ObjectId oid;
-        if (!ParseOid(text, oid)) {
+        std::string unused;
+        if (!ResolveOid(text, oid, unused)) {
             return bad("OID");
         }
         out = snmp::AsnValue(kOid);
@@ -436,8 +440,7 @@ bool ParseDumpLine(const std::string& line, snmp::VarBind& out, bool& skip, std:
     }
     const size_t sp = text.find_first_of(" \t");
     snmp::ObjectId oid;
-    if (!ParseOid(text.substr(0, sp), oid)) {
-        error = "bad OID '" + text.substr(0, sp) + "'";
+    if (!ResolveOid(text.substr(0, sp), oid, error)) {
         return false;
     }
     std::string rest = sp == std::string::npos ? std::string() : Trim(text.substr(sp));

@@ -31,7 +31,8 @@ std::string ValueText(const snmp::AsnValue& value);
 std::string FormatBinding(const snmp::VarBind& vb);
 // {"oid":".1.3","tag":4,"type":"STRING","value":"text","hex":"74657874"}; the
 // hex member only for byte-string types; value null for NULL and exceptions.
-std::string JsonBinding(const snmp::VarBind& vb);
+// A non-empty `name` (the OID by MIB names) follows the oid as "name".
+std::string JsonBinding(const snmp::VarBind& vb, const std::string& name = "");
 // A JSON string literal of the bytes of `text` (control and non-ASCII bytes
 // as \u00XX).
 std::string JsonString(const std::string& text);
@@ -56,7 +57,7 @@ bool ParseInt32(const std::string& text, int& out);
 bool ParseTypedValue(const std::string& type, const std::string& text, snmp::AsnValue& out,
                      std::string& error);
 
-// One line of a MIB dump: `OID TYPE VALUE`, or the `OID = TYPE: VALUE` form
+// One line of a MIB dump: `OID TYPE VALUE` (OIDs as ResolveOid reads them), or the `OID = TYPE: VALUE` form
 // that walks print. Sets `skip` (and returns true) for blank and comment
 // lines and for lines that carry no value (end of view, no such object).
 bool ParseDumpLine(const std::string& line, snmp::VarBind& out, bool& skip, std::string& error);
