@@ -29,7 +29,7 @@ namespace {
 
 // net-snmp's usual default set, less the modules of its own agent: those
 // found are loaded, the others are skipped quietly.
-const char* const kDefaultModules[] = {
+[[maybe_unused]] const char* const kDefaultModules[] = {
     "SNMPv2-MIB",           "IF-MIB",
     "IP-MIB",               "TCP-MIB",
     "UDP-MIB",              "HOST-RESOURCES-MIB",
