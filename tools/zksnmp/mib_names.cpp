@@ -27,21 +27,6 @@
 namespace zksnmp {
 namespace {
 
-// net-snmp's usual default set, less the modules of its own agent: those
-// found are loaded, the others are skipped quietly.
-[[maybe_unused]] const char* const kDefaultModules[] = {
-    "SNMPv2-MIB",           "IF-MIB",
-    "IP-MIB",               "TCP-MIB",
-    "UDP-MIB",              "HOST-RESOURCES-MIB",
-    "NOTIFICATION-LOG-MIB", "DISMAN-EVENT-MIB",
-    "DISMAN-SCHEDULE-MIB",  "HOST-RESOURCES-TYPES",
-    "SNMPv2-TC",            "SNMP-TARGET-MIB",
-    "SNMP-MPD-MIB",         "SNMP-USER-BASED-SM-MIB",
-    "SNMP-FRAMEWORK-MIB",   "SNMP-VIEW-BASED-ACM-MIB",
-    "SNMP-COMMUNITY-MIB",   "SNMP-NOTIFICATION-MIB",
-    "UCD-SNMP-MIB",         "NET-SNMP-AGENT-MIB",
-};
-
 struct Config {
     std::string dirs;     // as -M / MIBDIRS
     std::string modules;  // as -m / MIBS
@@ -61,6 +46,21 @@ bool IsDirectory(const std::string& path) {
 }
 
 #ifdef ZK_HAVE_LIBSMI
+// net-snmp's usual default set, less the modules of its own agent: those
+// found are loaded, the others are skipped quietly.
+const char* const kDefaultModules[] = {
+    "SNMPv2-MIB",           "IF-MIB",
+    "IP-MIB",               "TCP-MIB",
+    "UDP-MIB",              "HOST-RESOURCES-MIB",
+    "NOTIFICATION-LOG-MIB", "DISMAN-EVENT-MIB",
+    "DISMAN-SCHEDULE-MIB",  "HOST-RESOURCES-TYPES",
+    "SNMPv2-TC",            "SNMP-TARGET-MIB",
+    "SNMP-MPD-MIB",         "SNMP-USER-BASED-SM-MIB",
+    "SNMP-FRAMEWORK-MIB",   "SNMP-VIEW-BASED-ACM-MIB",
+    "SNMP-COMMUNITY-MIB",   "SNMP-NOTIFICATION-MIB",
+    "UCD-SNMP-MIB",         "NET-SNMP-AGENT-MIB",
+};
+
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
