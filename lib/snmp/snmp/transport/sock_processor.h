@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "brask/ip_addr.h"
@@ -155,9 +156,12 @@ protected:
     void TableLocked() override { Interrupt(); }
 
 private:
-    // Whether the datagram just read from `socket` is processed on this
-    // thread rather than queued.
-    bool TakeDirect(int socket, const std::vector<UdpDataItem>& direct);
+    // Whether the datagram of `length` bytes just read from `socket` is
+    // processed on this thread rather than queued.
+    bool TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct);
+    // The receive buffer of `socket` as the system reports it, read once per
+    // endpoint table.
+    size_t ReceiveBufferBytes(int socket);
     // Processes and frees records that ReceiveOne kept for this thread.
     void ProcessDirect(std::vector<UdpDataItem>& items);
 
@@ -171,6 +175,10 @@ private:
     bool lastAccepted_ = true;
     bool filtersChanged_ = false;
     CUdpDataQueue dataQueue_;
+    // Guarded by mutex_: (socket, bytes) of ReceiveBufferBytes, for the table
+    // of `bufferGeneration_`.
+    std::vector<std::pair<int, size_t>> receiveBuffers_;
+    unsigned long long bufferGeneration_ = 0;
 };
 
 }  // namespace snmp
