@@ -119,9 +119,10 @@ public:
 
     void Run() override;
     // Reads one datagram from `socket` and queues a copy. With `direct`, on a
-    // client, a copy that would be the only record of an idle queue, with
-    // nothing more waiting on the socket, goes to `direct` instead, for the
-    // caller to process on its own thread without the hand-off. False when
+    // client, a copy that would be the only record of an idle queue goes to
+    // `direct` instead, for the caller to process on its own thread without
+    // the hand-off, when nothing more waits on the socket or all the answers
+    // still due fit easily in the socket's buffer. False when
     // nothing could be read (or the datagram was longer than the buffer) or
     // the queue was full.
     bool ReceiveOne(int socket, unsigned short localPort,
