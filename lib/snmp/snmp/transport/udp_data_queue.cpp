@@ -133,7 +133,8 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
         DropNewest(largest->first);
         dropped = true;
     }
-    auto inserted = sources_.emplace(address, Source());
+    // Built in place: a deque moved into the table would allocate twice more.
+    auto inserted = sources_.try_emplace(address);
     Source& source = inserted.first->second;
     if (inserted.second) turns_.push_back(address);
     source.items.push_back(item);
