@@ -352,8 +352,8 @@ TEST_F(DispatcherLoopbackTest, TooBigRequestsAndAnswersComeBackAsTooBig) {
     // tooBig: without bindings (SNMPv2c) or with NULL values (SNMPv1).
     std::unique_ptr<Dispatcher> smallServer(StartDispatcher(TypeServer, 200, &port));
     agent_.padding = 300;
-    const std::pair<SnmpVersion, std::string> cases[] = {{SnmpVersionV2c, ""},
-                                                         {SnmpVersionV1, ".1.3.6.1.2.1.1.1.0=type 5"}};
+    const std::pair<SnmpVersion, std::string> cases[] = {
+        {SnmpVersionV2c, ""}, {SnmpVersionV1, ".1.3.6.1.2.1.1.1.0=type 5"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         Collector remote;

@@ -33,7 +33,8 @@ TEST(IpAddr, ParsesOnlyStrictDottedQuads) {
                              "1.2.3.4\n", "1..3.4", "1.2.3.", "+1.2.3.4", "-1.2.3.4",
                              "01.2.3.4" /* octal to inet_aton */, "0x7f.0.0.1",
                              "2130706433" /* one-number form */, "localhost", "", "[::1]", ":::1",
-                             "1::2::3", "fe80::1%lo", "::1 ", "1:2:3:4:5:6:7:8:9", "12345::", "::g"}) {
+                             "1::2::3", "fe80::1%lo", "::1 ", "1:2:3:4:5:6:7:8:9", "12345::",
+                             "::g"}) {
         // clang-format on
         SCOPED_TRACE(std::string("\"") + text + "\"");
         const IpAddr a(text);

@@ -62,33 +62,24 @@ public:
     unsigned short Port() const { return port_; }
 
     void OnRequest(Dispatcher* dispatcher, Message* msg) override {
-        std::unique_ptr<Message> request(msg);
-        {
-            std::lock_guard<std::mutex> guard(mu_);
-            ++seen_;
-            ++held_;
-            maxHeld_ = std::max(maxHeld_, held_);
-        }
-        if (silent.load() || hold_.load()) {
-            std::lock_guard<std::mutex> guard(mu_);
-            if (silent.load()) {
-                --held_;
-                delete dispatcher->Cancel(msg->RequestId(), true);
-            } else {
-                waiting_.push_back(request.release());
-            }
-            return;
-        }
-        if (delayMs.load() > 0) {
-            std::lock_guard<std::mutex> guard(mu_);
-            Message* m = request.release();
-            late_.emplace_back([this, dispatcher, m] {
+        std::unique_lock<std::mutex> guard(mu_);
+        ++seen_;
+        maxHeld_ = std::max(maxHeld_, ++held_);
+        if (silent.load()) {
+            --held_;
+            delete dispatcher->Cancel(msg->RequestId(), true);
+            delete msg;
+        } else if (hold_.load()) {
+            waiting_.push_back(msg);
+        } else if (delayMs.load() > 0) {
+            late_.emplace_back([this, dispatcher, msg] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-                Answer(dispatcher, m);
+                Answer(dispatcher, msg);
             });
-            return;
+        } else {
+            guard.unlock();
+            Answer(dispatcher, msg);
         }
-        Answer(dispatcher, request.release());
     }
 
     // Holds the requests instead of answering until ReleaseOne.
@@ -196,7 +187,7 @@ protected:
     }
     Session::TargetId AddTarget(SnmpVersion version, unsigned int timeoutMs = 5000,
                                 unsigned int retries = 0, unsigned int maxReps = 0,
-                                const std::string& user = kUser) {
+                                const std::string& user = kUser, unsigned int window = 0) {
         SessionTarget t;
         t.target = Target(brask::IpAddr("127.0.0.1"), agent_->Port());
         t.target.SetVersion(version);
@@ -211,6 +202,7 @@ protected:
         t.timeoutMs = timeoutMs;
         t.retries = retries;
         t.maxRepetitions = maxReps;
+        if (window != 0) t.window = window;
         return session_->AddTarget(t);
     }
     // .1.3.6.1.2.1.1.1 to .8, each with a .0 instance valued by its arc.
@@ -248,13 +240,7 @@ TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
 TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
     FillSystemGroup();
     agent_->Hold(true);
-    SessionTarget t;
-    t.target = Target(brask::IpAddr("127.0.0.1"), agent_->Port());
-    t.target.SetVersion(SnmpVersionV2c);
-    t.target.SetCommunity("public");
-    t.timeoutMs = 30000;
-    t.window = 2;
-    const auto id = session_->AddTarget(t);
+    const auto id = AddTarget(SnmpVersionV2c, 30000, 0, 0, kUser, 2);
     std::vector<std::future<SessionResult>> results;
     for (int i = 0; i < 6; ++i) results.push_back(session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.1.0")}));
     ASSERT_TRUE(Eventually([&] { return agent_->Waiting() == 2; }));
@@ -269,24 +255,21 @@ TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
 }
 
 TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
-    struct Case {
+    const SnmpVersion v2c = SnmpVersionV2c;
+    const struct {
         const char* name;
         SnmpVersion version;
         unsigned int maxReps;
         bool beyond;  // the MIB goes on after the subtree
-        bool loop;
-        SessionStatus status;
-    };
-    const Case cases[] = {
-        {"subtree end, GetNext", SnmpVersionV2c, 0, true, false, SessionStatus::Ok},
-        {"subtree end, GetBulk", SnmpVersionV2c, 3, true, false, SessionStatus::Ok},
-        {"endOfMibView, GetNext", SnmpVersionV2c, 0, false, false, SessionStatus::Ok},
-        {"endOfMibView, GetBulk", SnmpVersionV2c, 5, false, false, SessionStatus::Ok},
-        {"v1 noSuchName", SnmpVersionV1, 5, false, false, SessionStatus::Ok},
-        {"non-increasing OID, GetNext", SnmpVersionV2c, 0, true, true, SessionStatus::NotIncreasing},
-        {"non-increasing OID, GetBulk", SnmpVersionV2c, 4, true, true, SessionStatus::NotIncreasing},
-    };
-    for (const Case& c : cases) {
+        bool loop;    // then the walk ends NotIncreasing
+    } cases[] = {{"subtree end, GetNext", v2c, 0, true, false},
+                 {"subtree end, GetBulk", v2c, 3, true, false},
+                 {"endOfMibView, GetNext", v2c, 0, false, false},
+                 {"endOfMibView, GetBulk", v2c, 5, false, false},
+                 {"v1 noSuchName", SnmpVersionV1, 5, false, false},
+                 {"non-increasing OID, GetNext", v2c, 0, true, true},
+                 {"non-increasing OID, GetBulk", v2c, 4, true, true}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         agent_->mib.clear();
         FillSystemGroup();
@@ -294,7 +277,7 @@ TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
         agent_->loop = c.loop;
         const auto id = AddTarget(c.version, 5000, 0, c.maxReps);
         const SessionResult r = session_->Walk(id, Oid("1.3.6.1.2.1.1"));
-        EXPECT_EQ(r.status, c.status) << r.Describe();
+        EXPECT_EQ(r.status, c.loop ? SessionStatus::NotIncreasing : SessionStatus::Ok) << r.Describe();
         EXPECT_EQ(r.errorStatus, 0);
         if (c.loop) continue;
         ASSERT_EQ(r.vbs.size(), 8u);
@@ -317,8 +300,7 @@ TEST_F(SessionTest, TooBigAnswersAreSplitOrAskedWithFewerRepetitions) {
 
     const SessionResult bulk = session_->GetBulk(id, {Oid("1.3.6.1.2.1.1")}, 0, 10);
     ASSERT_TRUE(bulk.Ok()) << bulk.Describe();
-    EXPECT_GE(bulk.vbs.size(), 1u);
-    EXPECT_LE(bulk.vbs.size(), 3u);
+    EXPECT_TRUE(bulk.vbs.size() >= 1u && bulk.vbs.size() <= 3u);
 
     const SessionResult walk = session_->Walk(id, Oid("1.3.6.1.2.1.1"));
     ASSERT_TRUE(walk.Ok()) << walk.Describe();
@@ -328,8 +310,7 @@ TEST_F(SessionTest, TooBigAnswersAreSplitOrAskedWithFewerRepetitions) {
     VarBindList set;
     for (const ObjectId& oid : all) set.push_back(VarBind(oid, Int(0)));
     const SessionResult write = session_->Set(id, set);
-    EXPECT_EQ(write.status, SessionStatus::Ok);
-    EXPECT_EQ(write.errorStatus, 1);
+    EXPECT_TRUE(write.status == SessionStatus::Ok && write.errorStatus == 1);
 }
 
 TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
@@ -341,8 +322,8 @@ TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
     agent_->mib[Oid("1.3.6.1.2.1.3.1.0")] = Int(0);
     // Last, SNMPv1 with the table at the MIB's end: the noSuchName names the
     // column that ran out (the shorter one), the other still has a row to give.
-    const std::pair<SnmpVersion, unsigned int> kinds[] = {
-        {SnmpVersionV2c, 0}, {SnmpVersionV2c, 2}, {SnmpVersionV1, 0}};
+    const std::pair<SnmpVersion, unsigned int> kinds[] = {{SnmpVersionV2c, 0}, {SnmpVersionV2c, 2},
+                                                          {SnmpVersionV1, 0}};
     for (const auto& [version, maxReps] : kinds) {
         if (version == SnmpVersionV1) agent_->mib.erase(Oid("1.3.6.1.2.1.3.1.0"));
         for (bool whole : {false, true}) {
@@ -359,11 +340,8 @@ TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
                 EXPECT_EQ(Text(r.rows[i].index), "." + std::to_string(row));
                 ASSERT_EQ(r.rows[i].cells.size(), 2u);
                 EXPECT_EQ(r.rows[i].cells[0].Integer(), row);
-                if (row == 2) {
-                    EXPECT_EQ(r.rows[i].cells[1].Type(), 0x81u);
-                } else {
-                    EXPECT_EQ(r.rows[i].cells[1].Integer(), 10 * row);
-                }
+                const AsnValue& cell = r.rows[i].cells[1];
+                EXPECT_TRUE(row == 2 ? cell.Type() == 0x81u : cell.Integer() == 10 * row);
             }
         }
     }

@@ -30,8 +30,7 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     sockaddr_in bound{};
     socklen_t len = sizeof(bound);
     ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len), 0);
-    EXPECT_NE(local.Port(), 0);
-    EXPECT_EQ(ntohs(bound.sin_port), local.Port());
+    EXPECT_TRUE(local.Port() != 0 && ntohs(bound.sin_port) == local.Port());
     // Receive buffer first; the sizes are the system's.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
     EXPECT_EQ(log.rfind("SNMP receive buffer was ", 0), 0u) << log;
@@ -43,9 +42,7 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     ::close(s);
     const int a = t.Open(same, true);
     const int b = t.Open(same, true);
-    EXPECT_GE(a, 0);
-    EXPECT_GE(b, 0);
-    EXPECT_EQ(same.Port(), local.Port());
+    EXPECT_TRUE(a >= 0 && b >= 0 && same.Port() == local.Port());
     ::close(a);
     ::close(b);
 }
@@ -102,8 +99,7 @@ struct FakeOptions {
         return 0;
     }
 };
-int FakeOptions::value = 0;
-int FakeOptions::limit = 0;
+int FakeOptions::value = 0, FakeOptions::limit = 0;
 bool FakeOptions::readable = true;
 std::vector<int> FakeOptions::tried;
 
@@ -117,14 +113,13 @@ TEST(UdpTransporter, BufferIsRaisedBelow512000ByHalvingAndLoggedAtLevelOne) {
     const std::string unreadable = "cannot determine current SNMP receive buffer size\n";
     const std::string refused = "cannot adjust SNMP receive buffer size\n";
     const std::vector<int> halving = {512000, 256000, 128000, 64000, 32000, 16000, 8000};
-    struct Case {
+    const struct {
         const char* name;
         int level, start, limit;
         bool readable;
         std::string log;
         std::vector<int> tried;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"raised", 1, 1000, 128000, true, was(1000) + now(128000), {512000, 256000, 128000}},
         {"already large", 1, 600000, 1 << 30, true, was(600000) + now(600000), {}},
         {"exactly 512000", 1, 512000, 1 << 30, true, was(512000) + now(512000), {}},
