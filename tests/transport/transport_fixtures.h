@@ -101,15 +101,9 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         accept_ = accept;
     }
-    bool WaitLog(size_t n) {
-        return Wait([&] { return log_.size() >= n; });
-    }
-    bool WaitOffered(size_t n) {
-        return Wait([&] { return offered_ >= n; });
-    }
-    bool WaitOutgoingEmpty() {
-        return Wait([&] { return outgoing_.empty(); });
-    }
+    bool WaitLog(size_t n) { return Wait([&] { return log_.size() >= n; }); }
+    bool WaitOffered(size_t n) { return Wait([&] { return offered_ >= n; }); }
+    bool WaitOutgoingEmpty() { return Wait([&] { return outgoing_.empty(); }); }
     std::vector<std::string> Log() {
         std::lock_guard<std::mutex> g(lock_);
         return log_;
