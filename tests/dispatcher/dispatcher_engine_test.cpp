@@ -1,6 +1,5 @@
-// The request engine of the dispatcher without its socket tasks: the tests
-// play the sender (NextOutgoing, NextResponse) and the receive path (Client
-// and Server routing, SendReport) themselves, so every step is deterministic.
+// The dispatcher's request engine without socket tasks: the tests play the sender and the
+// receive path themselves, so every step is deterministic.
 #include <gtest/gtest.h>
 
 #include <memory>

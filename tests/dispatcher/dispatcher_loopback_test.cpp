@@ -1,7 +1,5 @@
-// A client-mode and a server-mode dispatcher in one process, talking over
-// 127.0.0.1 (and ::1 beside it): requests of every version, traps and informs, SNMPv3 discovery
-// at every security level, Reports, tooBig answers, cancellation, answer
-// order, the draining stop and many requests in flight from several threads.
+// A client-mode and a server-mode dispatcher talking over 127.0.0.1 and ::1: every version,
+// notifications, discovery, Reports, tooBig, answer order, the draining stop and load.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,7 +1,5 @@
-// Helpers shared by the dispatcher and session tests: message builders, an
-// agent's or manager's SNMPv3 user table, a message that counts its live
-// instances, a thread-safe Requestor that collects responses and an agent
-// (ServerRequestor) that answers, holds or records what it gets.
+// Helpers of the dispatcher and session tests: message builders, an SNMPv3 user table, a
+// counted message, a response collector and an agent that answers, holds or records.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 

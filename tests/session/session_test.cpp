@@ -1,6 +1,5 @@
-// Session tests over loopback against an agent built on a server-mode
-// dispatcher, whose faults (silence, late answers, a small answer size,
-// looping walks, a rebooted engine) are set per test.
+// Session tests over loopback against a server-mode dispatcher agent whose faults (silence,
+// late answers, small answers, looping walks, a reboot) are set per test.
 #include "snmp/session.h"
 
 #include <gtest/gtest.h>

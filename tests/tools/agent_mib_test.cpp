@@ -1,6 +1,5 @@
-// The agent's MIB: SNMPv1 and SNMPv2 error semantics of Get,
-// GetNext, GetBulk and Set, the size accounting of GetBulk answers, loading
-// recorded walks, and the agent's access control (levels, read-only users).
+// The agent's MIB: v1/v2 semantics of Get, GetNext, GetBulk and Set, answer sizes, recorded
+// walks, views and the agent's access control.
 #include "agent_mib.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,5 @@
-// The sender and receiver tasks over real loopback sockets, driven through a
-// recording stand-in for their dispatcher: round-robin sending (over the
-// destination's address family), delivery with
-// the watch order, failures counted and answered, host filters, the queue
-// bound, the client's tooBig answer and the 64-socket limit. Datagrams from
-// net-snmp's tools reach the receiver in every interop cell against our agent.
+// The sender and receiver tasks over loopback sockets, driven through a recording stand-in for
+// their dispatcher: round-robin per family, delivery and watch order, failures, filters, bounds.
 #include "snmp/transport/sock_processor.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Test doubles for the transport tests: a recording stand-in for everything
-// the socket tasks talk to, a debug-level guard and loopback socket helpers
-// (127.0.0.1 and ::1).
+// Test doubles of the transport tests: a recording stand-in for everything the socket tasks
+// talk to, a debug-level guard and loopback socket helpers.
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 

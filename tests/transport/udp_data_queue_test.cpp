@@ -1,6 +1,5 @@
-// The received-datagram queue: arrival order across batches, a throwing
-// consumer, the bound and its drop count, fair service of sender addresses,
-// freeing of waiting records, start/stop rules and the log lines.
+// The received-datagram queue: order, a throwing consumer, the bounds and drops, fair service
+// of senders, start/stop rules and the log lines.
 #include "snmp/transport/udp_data_queue.h"
 
 #include <gtest/gtest.h>

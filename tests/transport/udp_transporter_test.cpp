@@ -1,7 +1,5 @@
-// The UDP transport: binding with port write-back and address reuse only when
-// asked, IPv6 sockets beside IPv4 ones, and the socket-buffer sizing with its
-// log lines. Sending and reading
-// are tested through the socket tasks.
+// The UDP transport: binding, port write-back, address reuse, IPv6 beside IPv4 and the
+// socket-buffer sizing with its log lines (sending and reading go through the socket tasks).
 #include "snmp/transport/udp_transporter.h"
 
 #include <gtest/gtest.h>
