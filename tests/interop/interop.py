@@ -83,12 +83,7 @@ TYPE_TAGS = {"INTEGER": 2, "STRING": 4, "Hex-STRING": 4, "NULL": 5, "OID": 6, "I
 
 def normalise_json(b):
     tag = b["tag"]
-    if tag in (4, 68, 3):
-        value = b["hex"]
-    elif tag in (5, 128, 129, 130):
-        value = ""
-    else:
-        value = str(b["value"])
+    value = b["hex"] if tag in (4, 68, 3) else "" if tag in (5, 128, 129, 130) else str(b["value"])
     return (b["oid"], 66 if tag == 71 else tag, value)
 
 
@@ -116,13 +111,10 @@ def parse_netsnmp(out):
         check(word in TYPE_TAGS, "unexpected net-snmp output line: %s" % e)
         tag = TYPE_TAGS[word]
         value = value.strip()
-        if tag in (4, 68):
-            if word == "STRING":
-                value = value.strip('"').encode().hex()
-            else:
-                value = value.replace(" ", "").lower()
-                if value.startswith("hex:"):
-                    value = value[4:]
+        if word == "STRING":
+            value = value.strip('"').encode().hex()
+        elif tag in (4, 68):
+            value = value.replace(" ", "").lower().replace("hex:", "", 1)
         elif tag == 67:
             value = re.match(r"\((\d+)\)", value).group(1)
         elif tag == 2:
@@ -161,15 +153,11 @@ class ZkServer:
     the first line it prints."""
 
     def __init__(self, command, extra):
-        self.command = command
-        self.extra = extra
-        self.proc = None
-        self.port = None
+        self.command, self.extra, self.proc, self.port = command, extra, None, None
 
     def __enter__(self):
-        users = []
-        for name, user in USERS.items():
-            users += ["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
+        users = sum((["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
+                     for name, user in USERS.items()), [])
         listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
         args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
@@ -177,14 +165,12 @@ class ZkServer:
                      "--rows", str(TABLE_ROWS)]
         else:
             args += ["--json"]
-        self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     text=True)
+        self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline()
         m = re.search(r"\[::1\]:(\d+)" if IPV6 else r"127\.0\.0\.1:(\d+)", first)
         if not m:
             self.__exit__()
-            raise Failure("zksnmp %s did not start: %s %s" % (self.command, first,
-                                                               self.proc.stderr.read()))
+            raise Failure("zksnmp %s did not start: %s %s" % (self.command, first, self.proc.stderr.read()))
         self.port = int(m.group(1))
         return self
 
