@@ -104,9 +104,8 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
 
     CUdpDataQueue bytes("bytes");
     bytes.SetLimit(0, 100);
-    EXPECT_TRUE(bytes.AddItem(Item(c, 1, 60)));
-    EXPECT_FALSE(bytes.AddItem(Item(c, 2, 41)));
-    EXPECT_TRUE(bytes.AddItem(Item(c, 3, 40)));
+    EXPECT_TRUE(bytes.AddItem(Item(c, 1, 60)) && !bytes.AddItem(Item(c, 2, 41)) &&
+                bytes.AddItem(Item(c, 3, 40)));
     EXPECT_EQ(bytes.Dropped(), 1u);
 
     // Unbounded; the records still queued at destruction are freed
@@ -131,13 +130,11 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
     CUdpDataQueue full("full");
     full.SetLimit(4, 0);
     for (unsigned char n = 1; n <= 4; ++n) ASSERT_TRUE(full.AddItem(From(a, Item(c, n, 1))));
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 20, 1))));
-    EXPECT_FALSE(full.AddItem(From(a, Item(c, 5, 1))));
-    EXPECT_FALSE(full.AddItem(From(c3, Item(c, 30, 1))));
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 21, 1))));  // b 1, a 2 before
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 22, 1))));  // b 2, a 1 before
-    EXPECT_EQ(full.Dropped(), 5u);
-    EXPECT_EQ(full.Pending(), 4u);
+    // b 1 and a 2 before the first b 21, b 2 and a 1 before b 22.
+    for (const auto& [from, first] : {std::pair{b, 20}, {a, 5}, {c3, 30}, {b, 21}, {b, 22}}) {
+        EXPECT_FALSE(full.AddItem(From(from, Item(c, static_cast<unsigned char>(first), 1)))) << first;
+    }
+    EXPECT_TRUE(full.Dropped() == 5u && full.Pending() == 4u);
     full.Start();
     ASSERT_TRUE(c.WaitSeen(4));
     full.Stop();
