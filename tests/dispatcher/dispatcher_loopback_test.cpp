@@ -457,9 +457,8 @@ TEST_F(DispatcherLoopbackTest, ThousandsOfRequestsFromSeveralThreadsAreAnsweredO
 TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     brask::IpEndpoint second(brask::IpAddr("127.0.0.1"), 0);
     ASSERT_TRUE(server_->AddEndpoint(second, false));
-    EXPECT_NE(second.Port(), serverPort_);
     brask::IpEndpoint again(second);
-    EXPECT_FALSE(server_->AddEndpoint(again, false));
+    EXPECT_FALSE(second.Port() == serverPort_ || server_->AddEndpoint(again, false));
     for (unsigned short port : {serverPort_, second.Port()}) {
         Collector collector;
         const int id = SendGet(client_.get(), port, &collector);
@@ -467,8 +466,7 @@ TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
         EXPECT_EQ(collector.Ids(), std::vector<int>{id});
     }
 
-    EXPECT_TRUE(server_->RemoveEndpoint(second));
-    EXPECT_FALSE(server_->RemoveEndpoint(second));
+    EXPECT_TRUE(server_->RemoveEndpoint(second) && !server_->RemoveEndpoint(second));
     EXPECT_TRUE(Eventually([&] { return PortIsFree(second.Port()); }));
     Collector collector;
     SendGet(client_.get(), serverPort_, &collector);
@@ -514,8 +512,7 @@ TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZe
     }
     unsigned int untouched = 7;
     brask::IpEndpoint closed(brask::IpAddr("127.0.0.1"), 1);
-    EXPECT_FALSE(SocketBufferSizes(*d, closed, untouched, untouched));
-    EXPECT_EQ(untouched, 7u);
+    EXPECT_FALSE(SocketBufferSizes(*d, closed, untouched, untouched) || untouched != 7u);
 }
 
 TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndClosesItsSockets) {
@@ -528,8 +525,7 @@ TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndCloses
     delete agent_.TakeHeld(id);
     forgotten.reset();  // with a record still open: no drain
     EXPECT_TRUE(Eventually([&] { return PortIsFree(port); }));
-    EXPECT_EQ(never.Count(), 0u);
-    EXPECT_EQ(client_->Cancel(id, true), nullptr);
+    EXPECT_TRUE(never.Count() == 0u && client_->Cancel(id, true) == nullptr);
 }
 
 }  // namespace

@@ -132,11 +132,10 @@ TEST_F(AgentMibTest, GetBulkRepeatsColumnsInterleavedAndStopsWhenAllHaveEnded) {
     EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
 
     // Negative and oversized parameters are clamped, not trusted.
-    a = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), -4, -1);
-    EXPECT_TRUE(a.vbs.empty());
+    EXPECT_TRUE(
+        Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), -4, -1).vbs.empty());
     a = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), 10, 10);
-    ASSERT_EQ(a.vbs.size(), 1U);
-    EXPECT_EQ(Name(a.vbs.front()), ".1.3.6.1.2.1.1.2.0");
+    EXPECT_EQ(NamesOf(a), std::vector<std::string>{".1.3.6.1.2.1.1.2.0"});
 }
 
 TEST_F(AgentMibTest, GetBulkAnswersFitTheRoomGiven) {
@@ -254,8 +253,8 @@ TEST_F(AgentMibTest, NothingOutsideTheViewIsReadWalkedOrSet) {
             set.push_back(snmp::VarBind(O("1.3.6.1.2.1.1.5.0"), Text("changed")));
             set.push_back(snmp::VarBind(O(outside), Text("x")));
             a = mib.Process(version, snmp::PduSetRequest, set, 0, 0, true, 100000, view);
-            EXPECT_EQ(a.errorStatus, version == SnmpVersionV1 ? kNoSuchName : kNoAccess);
-            EXPECT_EQ(a.errorIndex, 2);
+            EXPECT_TRUE(a.errorStatus == (version == SnmpVersionV1 ? kNoSuchName : kNoAccess) &&
+                        a.errorIndex == 2);
             snmp::AsnValue name;
             ASSERT_TRUE(mib.Lookup(O("1.3.6.1.2.1.1.5.0"), name));
             EXPECT_EQ(name.String(), snmp::OctetString("name"));

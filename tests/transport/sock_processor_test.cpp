@@ -314,8 +314,7 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
     // One byte too long for the buffer: dropped whole, never queued cut short.
     ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(101, 0x30)));
     ASSERT_TRUE(testing_support::Readable(socket));
-    EXPECT_FALSE(receiver.ReceiveOne(socket, port));
-    EXPECT_EQ(receiver.DataQueue().Pending(), 0u);
+    EXPECT_FALSE(receiver.ReceiveOne(socket, port) || receiver.DataQueue().Pending() != 0u);
     // Datagrams that fit exactly; the queue's thread is not running, so
     // nothing drains the rec->
     for (int i = 0; i < 5; ++i) {
