@@ -117,35 +117,25 @@ private:
         answer->SetType(PduResponse);
         answer->SetReportable(false);
         answer->ClearVarBinds();
-        const bool v1 = request->Version() == SnmpVersionV1;
-        int index = 0;
-        const int reps = request->Type() == PduGetBulkRequest ? request->MaxReps() : 1;
+        const unsigned int type = request->Type();
+        const int reps = type == PduSetRequest ? 0 : type == PduGetBulkRequest ? request->MaxReps() : 1;
+        if (type == PduSetRequest) answer->VarBinds() = request->VarBinds();
         std::vector<ObjectId> cursors;
         for (const VarBind& vb : request->VarBinds()) cursors.push_back(vb.Objid());
         for (int r = 0; r < reps && answer->ErrStat() == 0; ++r) {
-            index = 0;
-            for (ObjectId& cursor : cursors) {
-                ++index;
-                if (request->Type() == PduSetRequest) {
-                    answer->AddVarBind(*std::next(request->VarBinds().begin(), index - 1));
-                    continue;
+            for (size_t i = 0; i < cursors.size() && answer->ErrStat() == 0; ++i) {
+                ObjectId& cursor = cursors[i];
+                const auto it = type == PduGetRequest ? mib.find(cursor)
+                                : loop.load()         ? mib.lower_bound(cursor)
+                                                      : mib.upper_bound(cursor);
+                if (it != mib.end()) {
+                    answer->AddVarBind(VarBind(it->first, it->second));
+                    cursor = it->first;
+                } else if (type != PduGetRequest && request->Version() == SnmpVersionV1) {
+                    answer->SetError(2, static_cast<int>(i) + 1);
+                } else {
+                    answer->AddVarBind(VarBind(cursor, AsnValue(type == PduGetRequest ? 0x81 : 0x82)));
                 }
-                if (request->Type() == PduGetRequest) {
-                    auto it = mib.find(cursor);
-                    answer->AddVarBind(VarBind(cursor, it == mib.end() ? AsnValue(0x81) : it->second));
-                    continue;
-                }
-                auto it = loop.load() ? mib.lower_bound(cursor) : mib.upper_bound(cursor);
-                if (it == mib.end()) {
-                    if (v1) {
-                        answer->SetError(2, index);
-                        break;
-                    }
-                    answer->AddVarBind(VarBind(cursor, AsnValue(0x82)));
-                    continue;
-                }
-                answer->AddVarBind(VarBind(it->first, it->second));
-                cursor = it->first;
             }
         }
         const size_t limit = maxBindings.load();
