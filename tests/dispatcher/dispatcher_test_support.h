@@ -26,6 +26,13 @@
 namespace snmp {
 namespace dispatcher_test {
 
+// The result of `f`, run holding `m`.
+template <typename F>
+auto Locked(std::mutex& m, F f) {
+    std::lock_guard<std::mutex> guard(m);
+    return f();
+}
+
 // Waits (generously) until `done` holds; false if it never does.
 inline bool Eventually(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -179,10 +186,7 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         responses_.push_back(response);
     }
-    size_t Count() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return responses_.size();
-    }
+    size_t Count() { return Locked(mutex_, [&] { return responses_.size(); }); }
     bool WaitFor(size_t n) { return Eventually([&] { return Count() >= n; }); }
     // The collector keeps owning the message.
     Message& At(size_t i) {
@@ -267,10 +271,7 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         hold_ = hold;
     }
-    size_t HeldCount() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return held_.size();
-    }
+    size_t HeldCount() { return Locked(mutex_, [&] { return held_.size(); }); }
     // Gives a held request back to the caller.
     Message* TakeHeld(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -279,13 +280,9 @@ public:
         return m;
     }
     // The agent keeps owning the messages.
-    std::vector<Message*> Notifications() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return notifications_;
-    }
+    std::vector<Message*> Notifications() { return Locked(mutex_, [&] { return notifications_; }); }
     int Seen(int id) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return seen_.count(id) != 0 ? seen_.at(id) : 0;
+        return Locked(mutex_, [&] { return seen_.count(id) != 0 ? seen_.at(id) : 0; });
     }
 
 private:

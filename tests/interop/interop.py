@@ -27,8 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peers  # noqa: E402
 from peers import (AGENT_ENGINE_ID, COMMUNITY_RO, COMMUNITY_RW, USERS,  # noqa: E402
-                   NetSnmpAgent, NetSnmpTrapReceiver, PeerMissing, netsnmp_security_args,
-                   run_netsnmp)
+                   NetSnmpAgent, NetSnmpTrapReceiver, PeerMissing, netsnmp_security_args, run_netsnmp)
 
 SKIP = 77
 
@@ -587,8 +586,7 @@ def zksnmp_alone(op, sec):
         # sets and traps; 44 bulk walks and informs. Over ::1, one row set
         # per version: 4 for v1, 6 each for v2c and v3.
         ipv6 = 0 if "IPv6 rows skipped" in out else 16
-        check(len(rows) == 45 * 4 + 44 * 2 + ipv6 and all(" ok " in r for r in rows),
-              "demo table:\n%s" % out)
+        check(len(rows) == 45 * 4 + 44 * 2 + ipv6 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
         check(len([r for r in rows if "[::1]" in r]) == ipv6, "demo IPv6 rows:\n%s" % out)
         for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
             check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
@@ -673,8 +671,7 @@ ACCESS_CASES = {
     "below_level": [("snmpget", access_sec("privuser", "authNoPriv"), [SYSNAME], True),
                     ("snmpset", access_sec("privuser", "authNoPriv"), [SYSNAME, "s", "x"], True),
                     ("snmpgetnext", access_sec("authuser", "noAuthNoPriv"), [SYSNAME], True)],
-    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME],
-                           True)],
+    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME], True)],
     "readonly_set": [("snmpset", access_sec("rouser"), [SYSNAME, "s", "x"], True),
                      ("snmpset", access_sec("v2c:public"), [SYSNAME, "s", "x"], True),
                      ("snmpset", access_sec("v1:public"), [SYSNAME, "s", "x"], True)],
@@ -730,8 +727,7 @@ def over_ipv6(runner):
 
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
-           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
-           "netsnmp_access": netsnmp_access,
+           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone, "netsnmp_access": netsnmp_access,
            # The library's session layer against snmpd: walks and tables, or a key change.
            "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
 for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):

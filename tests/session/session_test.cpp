@@ -19,6 +19,7 @@ namespace snmp {
 namespace {
 
 using dispatcher_test::Eventually;
+using dispatcher_test::Locked;
 using dispatcher_test::Oid;
 using dispatcher_test::Text;
 
@@ -83,10 +84,7 @@ public:
 
     // Holds the requests instead of answering until ReleaseOne.
     void Hold(bool hold) { hold_ = hold; }
-    size_t Waiting() {
-        std::lock_guard<std::mutex> guard(mu_);
-        return waiting_.size();
-    }
+    size_t Waiting() { return Locked(mu_, [&] { return waiting_.size(); }); }
     bool ReleaseOne() {
         Message* m = nullptr;
         {
@@ -98,14 +96,8 @@ public:
         Answer(dispatcher_, m);
         return true;
     }
-    int Seen() {
-        std::lock_guard<std::mutex> guard(mu_);
-        return seen_;
-    }
-    int MaxHeld() {
-        std::lock_guard<std::mutex> guard(mu_);
-        return maxHeld_;
-    }
+    int Seen() { return Locked(mu_, [&] { return seen_; }); }
+    int MaxHeld() { return Locked(mu_, [&] { return maxHeld_; }); }
 
     dispatcher_test::Users lookup{TypeServer};  // one MD5 user
 
@@ -118,7 +110,9 @@ private:
         answer->SetReportable(false);
         answer->ClearVarBinds();
         const unsigned int type = request->Type();
-        const int reps = type == PduSetRequest ? 0 : type == PduGetBulkRequest ? request->MaxReps() : 1;
+        const int reps = type == PduSetRequest       ? 0
+                         : type == PduGetBulkRequest ? request->MaxReps()
+                                                     : 1;
         if (type == PduSetRequest) answer->VarBinds() = request->VarBinds();
         std::vector<ObjectId> cursors;
         for (const VarBind& vb : request->VarBinds()) cursors.push_back(vb.Objid());
@@ -134,7 +128,8 @@ private:
                 } else if (type != PduGetRequest && request->Version() == SnmpVersionV1) {
                     answer->SetError(2, static_cast<int>(i) + 1);
                 } else {
-                    answer->AddVarBind(VarBind(cursor, AsnValue(type == PduGetRequest ? 0x81 : 0x82)));
+                    const unsigned int exception = type == PduGetRequest ? 0x81 : 0x82;
+                    answer->AddVarBind(VarBind(cursor, AsnValue(exception)));
                 }
             }
         }

@@ -17,6 +17,7 @@ namespace snmp {
 namespace {
 
 using testing_support::DebugLevel;
+using testing_support::Locked;
 
 // Records "<first byte>/<length>/<port>" of every record it is handed; holds
 // the queue's thread inside the record starting with `holdOn` until released,
@@ -41,10 +42,7 @@ public:
         released_ = true;
         cv_.notify_all();
     }
-    std::vector<std::string> Seen() {
-        std::lock_guard<std::mutex> g(lock_);
-        return seen_;
-    }
+    std::vector<std::string> Seen() { return Locked(lock_, [&] { return seen_; }); }
     int holdOn = -1;
     int throwOn = -1;
 
@@ -132,7 +130,8 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
     for (unsigned char n = 1; n <= 4; ++n) ASSERT_TRUE(full.AddItem(From(a, Item(c, n, 1))));
     // b 1 and a 2 before the first b 21, b 2 and a 1 before b 22.
     for (const auto& [from, first] : {std::pair{b, 20}, {a, 5}, {c3, 30}, {b, 21}, {b, 22}}) {
-        EXPECT_FALSE(full.AddItem(From(from, Item(c, static_cast<unsigned char>(first), 1)))) << first;
+        const auto n = static_cast<unsigned char>(first);
+        EXPECT_FALSE(full.AddItem(From(from, Item(c, n, 1)))) << first;
     }
     EXPECT_TRUE(full.Dropped() == 5u && full.Pending() == 4u);
     full.Start();
