@@ -221,19 +221,7 @@ TEST_F(AgentMibTest, NothingOutsideTheViewIsReadWalkedOrSet) {
                                            ".1.3.6.1.4.1.99999.2.1.1.2.3"};
     for (const auto version : {SnmpVersionV2c, SnmpVersionV1}) {
         SCOPED_TRACE(version == SnmpVersionV1 ? "v1" : "v2c");
-        // A GetNext walk from the top sees the view's instances only, then
-        // the end of the view.
-        std::vector<std::string> walked;
         MibAnswer a;
-        snmp::VarBindList cursor = Names({"1.3"});
-        for (int i = 0; i < 10; ++i) {
-            a = mib.Process(version, snmp::PduGetNextRequest, cursor, 0, 0, true, 100000, view);
-            if (a.errorStatus != kNoError || a.vbs.front().Value().Type() == 0x82) break;
-            walked.push_back(Name(a.vbs.front()));
-            cursor = Names({walked.back().c_str()});
-        }
-        EXPECT_EQ(walked, visible);
-        EXPECT_EQ(a.errorStatus, version == SnmpVersionV1 ? kNoSuchName : kNoError);
         // A Get of an instance that exists outside the view finds nothing.
         a = mib.Process(version, snmp::PduGetRequest,
                         Names({"1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.1.0"}), 0, 0, true, 100000,
@@ -260,7 +248,8 @@ TEST_F(AgentMibTest, NothingOutsideTheViewIsReadWalkedOrSet) {
             EXPECT_EQ(name.String(), snmp::OctetString("name"));
         }
     }
-    // GetBulk: the same instances, then endOfMibView for the repeater.
+    // GetBulk from the top (GetNext walks as well, in the interop cells against snmpd): the
+    // view's instances only, then endOfMibView for the repeater.
     const MibAnswer bulk = mib.Process(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3"}), 0,
                                        8, true, 100000, view);
     std::vector<std::string> names = NamesOf(bulk);
