@@ -1,7 +1,5 @@
-// Helpers shared by the dispatcher and session tests: message builders, an
-// agent's or manager's SNMPv3 user table, a message that counts its live
-// instances, a thread-safe Requestor that collects responses and an agent
-// (ServerRequestor) that answers, holds or records what it gets.
+// Helpers of the dispatcher and session tests: message builders, an SNMPv3 user table, a
+// counted message, a response collector and an agent that answers, holds or records.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 
@@ -27,6 +25,13 @@
 
 namespace snmp {
 namespace dispatcher_test {
+
+// The result of `f`, run holding `m`.
+template <typename F>
+auto Locked(std::mutex& m, F f) {
+    std::lock_guard<std::mutex> guard(m);
+    return f();
+}
 
 // Waits (generously) until `done` holds; false if it never does.
 inline bool Eventually(const std::function<bool()>& done) {
@@ -57,15 +62,11 @@ inline std::string Bindings(const Message& m) {
     for (const VarBind& vb : m.VarBinds()) {
         const AsnValue& v = vb.Value();
         out += (out.empty() ? "" : " ") + Text(vb.Objid()) + "=";
-        if (v.Type() == 0x04) {
-            out.append(reinterpret_cast<const char*>(v.String().Data()), v.String().Size());
-        } else if (v.Type() == 0x02) {
-            out += std::to_string(v.Integer());
-        } else if (v.Type() == 0x06) {
-            out += Text(v.Objid());
-        } else {
-            out += "type " + std::to_string(v.Type());
-        }
+        out += v.Type() == 0x04   ? std::string(reinterpret_cast<const char*>(v.String().Data()),
+                                                  v.String().Size())
+               : v.Type() == 0x02 ? std::to_string(v.Integer())
+               : v.Type() == 0x06 ? Text(v.Objid())
+                                  : "type " + std::to_string(v.Type());
     }
     return out;
 }
@@ -135,10 +136,7 @@ public:
             stranger_.SetUserName(msg.UserName());  // for the manager to match the Report
             found = &stranger_;
         }
-        if (found != nullptr) {
-            found->SetEngineBoots(boots.load());
-            found->SetEngineTime(EngineTime());
-        }
+        if (found != nullptr) Stamp(*found);
         return found;
     }
     std::atomic<unsigned int> boots{1};
@@ -188,13 +186,8 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         responses_.push_back(response);
     }
-    size_t Count() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return responses_.size();
-    }
-    bool WaitFor(size_t n) {
-        return Eventually([&] { return Count() >= n; });
-    }
+    size_t Count() { return Locked(mutex_, [&] { return responses_.size(); }); }
+    bool WaitFor(size_t n) { return Eventually([&] { return Count() >= n; }); }
     // The collector keeps owning the message.
     Message& At(size_t i) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -250,16 +243,15 @@ public:
         answer->SetType(PduResponse);
         answer->SetReportable(false);
         answer->ClearVarBinds();
+        const unsigned int type = request->Type();
         for (const VarBind& vb : request->VarBinds()) {
             const std::string name = Text(vb.Objid());
-            if (request->Type() == PduGetRequest) {
+            if (type == PduGetRequest) {
                 AsnValue value(0x04);
                 value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
                 answer->AddVarBind(VarBind(vb.Objid(), value));
-            } else if (request->Type() == PduGetNextRequest ||
-                       request->Type() == PduGetBulkRequest) {
-                const bool bulk = request->Type() == PduGetBulkRequest;
-                for (int i = 1; i <= (bulk ? request->MaxReps() : 1); ++i) {
+            } else if (type == PduGetNextRequest || type == PduGetBulkRequest) {
+                for (int i = 1; i <= (type == PduGetBulkRequest ? request->MaxReps() : 1); ++i) {
                     AsnValue value(0x02);
                     value.SetInteger(i);
                     answer->AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
@@ -279,10 +271,7 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         hold_ = hold;
     }
-    size_t HeldCount() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return held_.size();
-    }
+    size_t HeldCount() { return Locked(mutex_, [&] { return held_.size(); }); }
     // Gives a held request back to the caller.
     Message* TakeHeld(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -291,14 +280,9 @@ public:
         return m;
     }
     // The agent keeps owning the messages.
-    std::vector<Message*> Notifications() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return notifications_;
-    }
+    std::vector<Message*> Notifications() { return Locked(mutex_, [&] { return notifications_; }); }
     int Seen(int id) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        auto it = seen_.find(id);
-        return it == seen_.end() ? 0 : it->second;
+        return Locked(mutex_, [&] { return seen_.count(id) != 0 ? seen_.at(id) : 0; });
     }
 
 private:

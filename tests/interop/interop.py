@@ -27,22 +27,15 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import peers  # noqa: E402
 from peers import (AGENT_ENGINE_ID, COMMUNITY_RO, COMMUNITY_RW, USERS,  # noqa: E402
-                   NetSnmpAgent, NetSnmpTrapReceiver, PeerMissing, netsnmp_security_args,
-                   run_netsnmp)
+                   NetSnmpAgent, NetSnmpTrapReceiver, PeerMissing, netsnmp_security_args, run_netsnmp)
 
 SKIP = 77
 
-# Cell suffix -> (version, user); the users are those of peers.USERS. SHA-2 and
-# AES have a smaller set of cells per pair (see cells.txt).
+# Cell suffix -> (version, user): v1, v2c, and v3_ with the protocols of one of
+# peers.USERS without dashes (v3_SHA_DES, v3_SHA224_AES256C), or v3_noAuthNoPriv.
 SECURITIES = {"v1": ("1", None), "v2c": ("2c", None)}
-SECURITIES.update(("v3_" + suffix, ("3", user)) for suffix, user in (
-    ("noAuthNoPriv", "noauthuser"), ("MD5", "md5user"), ("SHA", "shauser"), ("MD5_DES", "md5des"),
-    ("SHA_DES", "shades"), ("SHA224", "sha224user"), ("SHA256", "sha256user"),
-    ("SHA384", "sha384user"), ("SHA512", "sha512user"), ("SHA_AES", "shaaes"),
-    ("SHA256_AES", "sha256aes"), ("MD5_AES192", "md5aes192"), ("SHA_AES256", "shaaes256"),
-    ("SHA256_AES256", "sha256aes256"), ("SHA512_AES256", "sha512aes256"),
-    ("MD5_AES192C", "md5aes192c"), ("SHA_AES256C", "shaaes256c"),
-    ("SHA224_AES256C", "sha224aes256c"), ("SHA384_AES192C", "sha384aes192c")))
+SECURITIES.update(("v3_" + ("_".join(p.replace("-", "") for p in (a, x) if p) or "noAuthNoPriv"),
+                   ("3", name)) for name, (a, _, x, _) in USERS.items())
 
 # The engine id our SNMPv3 traps are sent from (we are their authoritative
 # engine); snmptrapd is told the users' keys for it.
@@ -89,12 +82,7 @@ TYPE_TAGS = {"INTEGER": 2, "STRING": 4, "Hex-STRING": 4, "NULL": 5, "OID": 6, "I
 
 def normalise_json(b):
     tag = b["tag"]
-    if tag in (4, 68, 3):
-        value = b["hex"]
-    elif tag in (5, 128, 129, 130):
-        value = ""
-    else:
-        value = str(b["value"])
+    value = b["hex"] if tag in (4, 68, 3) else "" if tag in (5, 128, 129, 130) else str(b["value"])
     return (b["oid"], 66 if tag == 71 else tag, value)
 
 
@@ -122,13 +110,10 @@ def parse_netsnmp(out):
         check(word in TYPE_TAGS, "unexpected net-snmp output line: %s" % e)
         tag = TYPE_TAGS[word]
         value = value.strip()
-        if tag in (4, 68):
-            if word == "STRING":
-                value = value.strip('"').encode().hex()
-            else:
-                value = value.replace(" ", "").lower()
-                if value.startswith("hex:"):
-                    value = value[4:]
+        if word == "STRING":
+            value = value.strip('"').encode().hex()
+        elif tag in (4, 68):
+            value = value.replace(" ", "").lower().replace("hex:", "", 1)
         elif tag == 67:
             value = re.match(r"\((\d+)\)", value).group(1)
         elif tag == 2:
@@ -167,15 +152,11 @@ class ZkServer:
     the first line it prints."""
 
     def __init__(self, command, extra):
-        self.command = command
-        self.extra = extra
-        self.proc = None
-        self.port = None
+        self.command, self.extra, self.proc, self.port = command, extra, None, None
 
     def __enter__(self):
-        users = []
-        for name, user in USERS.items():
-            users += ["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
+        users = sum((["--rw-user" if self.command == "agent" else "--user", user_spec(name, *user)]
+                     for name, user in USERS.items()), [])
         listen = "[::1]:0" if IPV6 else "127.0.0.1:0"
         args = [ZKSNMP, self.command, "--listen", listen, "--community", COMMUNITY_RO] + users
         if self.command == "agent":
@@ -183,14 +164,12 @@ class ZkServer:
                      "--rows", str(TABLE_ROWS)]
         else:
             args += ["--json"]
-        self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     text=True)
+        self.proc = subprocess.Popen(args + self.extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline()
         m = re.search(r"\[::1\]:(\d+)" if IPV6 else r"127\.0\.0\.1:(\d+)", first)
         if not m:
             self.__exit__()
-            raise Failure("zksnmp %s did not start: %s %s" % (self.command, first,
-                                                               self.proc.stderr.read()))
+            raise Failure("zksnmp %s did not start: %s %s" % (self.command, first, self.proc.stderr.read()))
         self.port = int(m.group(1))
         return self
 
@@ -354,14 +333,10 @@ def netsnmp_manager(op, sec):
                         (".1.3.6.1.4.1.99999.2.1.1.8.3", 70, str((3 << 32) + 3))][:3 if sec == "v1" else 4]
                 got = netsnmp_json_like("snmpget", sec_args(sec) + [addr] + [w[0][1:] for w in want], env)
                 check(got == want, "snmpget gave %s" % got)
-                rc, out, err = run_netsnmp("snmpget", ["-On"] + sec_args(sec) + [addr, "1.3.6.1.2.1.1.99.0"], env)
-                if sec == "v1":
-                    check("noSuchName" in out + err, "v1 get of a missing object: %s %s" % (out, err))
-                else:
-                    check("No Such Object" in out, "get of a missing object: %s %s" % (out, err))
-                rc, out, err = run_netsnmp("snmpget", ["-On"] + sec_args(sec) + [addr, "1.3.6.1.2.1.1.5.1"], env)
-                if sec != "v1":
-                    check("No Such Instance" in out, "get of a missing instance: %s %s" % (out, err))
+                for oid, v2text in (("1.3.6.1.2.1.1.99.0", "No Such Object"), ("1.3.6.1.2.1.1.5.1", "No Such Instance")):
+                    rc, out, err = run_netsnmp("snmpget", ["-On"] + sec_args(sec) + [addr, oid], env)
+                    check(("noSuchName" in out + err) if sec == "v1" else (v2text in out),
+                          "get of %s: %s %s" % (oid, out, err))
             elif op == "getnext":
                 got = netsnmp_json_like("snmpgetnext", sec_args(sec) + [addr, "1.3.6.1.4.1.99999.2.1.1.1",
                                                                          "1.3.6.1.2.1.1.7.0"], env)
@@ -527,21 +502,15 @@ def pysnmp_manager(op, sec):
         version, user = SECURITIES[sec]
         if user:
             auth, apass, priv, ppass = USERS[user]
-            auth_data = hlapi.UsmUserData(
-                user, apass, ppass,
-                authProtocol={"MD5": hlapi.usmHMACMD5AuthProtocol, "SHA": hlapi.usmHMACSHAAuthProtocol,
-                              "SHA-224": hlapi.usmHMAC128SHA224AuthProtocol,
-                              "SHA-256": hlapi.usmHMAC192SHA256AuthProtocol,
-                              "SHA-384": hlapi.usmHMAC256SHA384AuthProtocol,
-                              "SHA-512": hlapi.usmHMAC384SHA512AuthProtocol}[auth],
-                # pysnmp's "Blumenthal" AES-192/256 extend the key by hashing,
-                # its plain ones by re-localising (net-snmp's -C forms).
-                privProtocol={None: hlapi.usmNoPrivProtocol, "DES": hlapi.usmDESPrivProtocol,
-                              "AES": hlapi.usmAesCfb128Protocol,
-                              "AES-192": hlapi.usmAesBlumenthalCfb192Protocol,
-                              "AES-256": hlapi.usmAesBlumenthalCfb256Protocol,
-                              "AES-192-C": hlapi.usmAesCfb192Protocol,
-                              "AES-256-C": hlapi.usmAesCfb256Protocol}[priv])
+            # pysnmp's "Blumenthal" AES-192/256 extend the key by hashing,
+            # its plain ones by re-localising (net-snmp's -C forms).
+            auth_name = {"MD5": "HMACMD5", "SHA": "HMACSHA", "SHA-224": "HMAC128SHA224",
+                         "SHA-256": "HMAC192SHA256", "SHA-384": "HMAC256SHA384", "SHA-512": "HMAC384SHA512"}
+            priv_name = {None: "NoPriv", "DES": "DESPriv", "AES": "AesCfb128", "AES-192": "AesBlumenthalCfb192",
+                         "AES-256": "AesBlumenthalCfb256", "AES-192-C": "AesCfb192", "AES-256-C": "AesCfb256"}
+            auth_data = hlapi.UsmUserData(user, apass, ppass,
+                                          authProtocol=getattr(hlapi, "usm%sAuthProtocol" % auth_name[auth]),
+                                          privProtocol=getattr(hlapi, "usm%sProtocol" % priv_name[priv]))
             write_data = auth_data
         else:
             auth_data = hlapi.CommunityData(COMMUNITY_RO)
@@ -595,19 +564,13 @@ def zksnmp_alone(op, sec):
               "rc %d, stderr %r" % (rc, err))
         check(time.time() - start >= 0.8, "gave up before three attempts of 0.3 s")
     elif op == "errors":
-        bad = [["get", "-v", "4", "127.0.0.1", "1.3.6.1"],
-               ["get", "127.0.0.1", "1.3.x"],
-               ["get", "127.0.0.1:99999", "1.3.6.1"],
-               ["set", "127.0.0.1", "1.3.6.1.2.1.1.4.0", "i", "notanumber"],
-               ["set", "127.0.0.1", "1.3.6.1.2.1.1.4.0", "s"],
-               ["getbulk", "-v", "1", "127.0.0.1", "1.3.6.1"],
-               ["inform", "-v", "1", "127.0.0.1", "0", "1.3.6.1.6.3.1.1.5.1"],
-               ["trap", "-v", "1", "127.0.0.1", "1.3.6.1.4.1", "127.0.0.1", "7", "0", "0"],
-               ["get", "-v", "3", "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "password1", "127.0.0.1", "1.3"],
-               ["agent", "--user", "bob:SHA:short"],
-               ["listen", "--bogus"],
-               ["nosuchcommand"]]
-        for args in bad:
+        bad = ["get -v 4 127.0.0.1 1.3.6.1", "get 127.0.0.1 1.3.x", "get 127.0.0.1:99999 1.3.6.1",
+               "set 127.0.0.1 1.3.6.1.2.1.1.4.0 i notanumber", "set 127.0.0.1 1.3.6.1.2.1.1.4.0 s",
+               "getbulk -v 1 127.0.0.1 1.3.6.1", "inform -v 1 127.0.0.1 0 1.3.6.1.6.3.1.1.5.1",
+               "trap -v 1 127.0.0.1 1.3.6.1.4.1 127.0.0.1 7 0 0",
+               "get -v 3 -u bob -l authPriv -a MD5 -A password1 127.0.0.1 1.3",
+               "agent --user bob:SHA:short", "listen --bogus", "nosuchcommand"]
+        for args in map(str.split, bad):
             rc, out, err = run_zksnmp(args)
             lines = err.strip().splitlines()
             check(rc != 0 and len(lines) == 1 and lines[0].startswith("zksnmp"),
@@ -623,8 +586,7 @@ def zksnmp_alone(op, sec):
         # sets and traps; 44 bulk walks and informs. Over ::1, one row set
         # per version: 4 for v1, 6 each for v2c and v3.
         ipv6 = 0 if "IPv6 rows skipped" in out else 16
-        check(len(rows) == 45 * 4 + 44 * 2 + ipv6 and all(" ok " in r for r in rows),
-              "demo table:\n%s" % out)
+        check(len(rows) == 45 * 4 + 44 * 2 + ipv6 and all(" ok " in r for r in rows), "demo table:\n%s" % out)
         check(len([r for r in rows if "[::1]" in r]) == ipv6, "demo IPv6 rows:\n%s" % out)
         for pair in ("SHA-512/AES-256-C", "MD5/AES-192", "SHA-224 "):
             check(pair in out, "the demo table has no %s row:\n%s" % (pair, out))
@@ -709,8 +671,7 @@ ACCESS_CASES = {
     "below_level": [("snmpget", access_sec("privuser", "authNoPriv"), [SYSNAME], True),
                     ("snmpset", access_sec("privuser", "authNoPriv"), [SYSNAME, "s", "x"], True),
                     ("snmpgetnext", access_sec("authuser", "noAuthNoPriv"), [SYSNAME], True)],
-    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME],
-                           True)],
+    "unsupported_level": [("snmpget", access_sec("authuser", "authPriv", "authprivpass"), [SYSNAME], True)],
     "readonly_set": [("snmpset", access_sec("rouser"), [SYSNAME, "s", "x"], True),
                      ("snmpset", access_sec("v2c:public"), [SYSNAME, "s", "x"], True),
                      ("snmpset", access_sec("v1:public"), [SYSNAME, "s", "x"], True)],
@@ -766,8 +727,7 @@ def over_ipv6(runner):
 
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
-           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
-           "netsnmp_access": netsnmp_access,
+           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone, "netsnmp_access": netsnmp_access,
            # The library's session layer against snmpd: walks and tables, or a key change.
            "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
 for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):

@@ -113,9 +113,7 @@ def isolated_env(workdir):
 
 def user_level(name):
     auth, _, priv, _ = USERS[name]
-    if auth is None:
-        return "noAuthNoPriv"
-    return "authNoPriv" if priv is None else "authPriv"
+    return "noAuthNoPriv" if auth is None else "authNoPriv" if priv is None else "authPriv"
 
 
 def access_line(keyword, name, *rest):
@@ -139,15 +137,8 @@ def netsnmp_security_args(name, version="3", community=COMMUNITY_RO):
 
 def create_user_line(name, engine_id=None):
     auth, apass, priv, ppass = USERS[name]
-    line = "createUser "
-    if engine_id:
-        line += "-e 0x%s " % engine_id
-    line += name
-    if auth:
-        line += " %s %s" % (auth, apass)
-        if priv:
-            line += " %s %s" % (priv, ppass)
-    return line
+    words = ["createUser"] + (["-e", "0x" + engine_id] if engine_id else []) + [name]
+    return " ".join(words + ([auth, apass] if auth else []) + ([priv, ppass] if priv else []))
 
 
 class _Peer:

@@ -18,12 +18,8 @@ TEST(CString, SplitKeepsPiecesInOrderIncludingEmptyOnes) {
         const char* text;
         std::vector<std::string> pieces;
     };
-    const Case cases[] = {{"up=1;down=2", {"up=1", "down=2"}},
-                          {"a;;b", {"a", "", "b"}},
-                          {"a;", {"a", ""}},
-                          {";a", {"", "a"}},
-                          {"", {""}},
-                          {";", {"", ""}},
+    const Case cases[] = {{"up=1;down=2", {"up=1", "down=2"}}, {"a;;b", {"a", "", "b"}},
+                          {"a;", {"a", ""}}, {";a", {"", "a"}}, {"", {""}}, {";", {"", ""}},
                           {"none", {"none"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\"");
@@ -34,54 +30,34 @@ TEST(CString, SplitKeepsPiecesInOrderIncludingEmptyOnes) {
 }
 
 TEST(CString, ToInt32AcceptsWholeNumbersInRangeOnly) {
-    struct Case {
+    const struct {
         const char* text;
-        int base;
-        bool ok;
-        int value;
-    };
-    const Case cases[] = {{"42", 10, true, 42},
-                          {"-42", 10, true, -42},
-                          {"+42", 10, true, 42},
-                          {"007", 10, true, 7},
-                          {"2147483647", 10, true, INT_MAX},
-                          {"-2147483648", 10, true, INT_MIN},
-                          {"2147483648", 10, false, 0},
-                          {"-2147483649", 10, false, 0},
-                          {"99999999999999999999", 10, false, 0},
-                          {"0x1F", 16, true, 31},
-                          {"-80000000", 16, true, INT_MIN},
-                          {"80000000", 16, false, 0},
-                          {"102", 2, false, 0},
-                          {"z", 36, true, 35},
-                          {"0x10", 0, true, 16},
-                          {"010", 0, true, 8},
-                          {"19", 8, false, 0},
-                          {"", 10, false, 0},
-                          {"-", 10, false, 0},
-                          {" 1", 10, false, 0},
-                          {"1 ", 10, false, 0},
-                          {"- 1", 10, false, 0},
-                          {"\t1", 10, false, 0},
-                          {"1x", 10, false, 0},
-                          {"1.5", 10, false, 0},
-                          {"--1", 10, false, 0},
-                          {"0x", 16, false, 0},
-                          {"10", 1, false, 0},
-                          {"10", 37, false, 0},
-                          {"10", -1, false, 0}};
-    for (const Case& c : cases) {
+        int base, value;
+    } valid[] = {{"42", 10, 42},         {"-42", 10, -42},  {"+42", 10, 42},
+                 {"007", 10, 7},         {"2147483647", 10, INT_MAX},
+                 {"-2147483648", 10, INT_MIN}, {"0x1F", 16, 31},  {"-80000000", 16, INT_MIN},
+                 {"z", 36, 35},          {"0x10", 0, 16},   {"010", 0, 8}};
+    for (const auto& c : valid) {
         SCOPED_TRACE(std::string("\"") + c.text + "\" base " + std::to_string(c.base));
         int value = 12345;
-        EXPECT_EQ(CString(c.text).ToInt32(value, c.base), c.ok);
-        EXPECT_EQ(value, c.ok ? c.value : 12345);  // untouched on failure
+        EXPECT_TRUE(CString(c.text).ToInt32(value, c.base));
+        EXPECT_EQ(value, c.value);
+    }
+    const std::pair<const char*, int> invalid[] = {
+        {"2147483648", 10}, {"-2147483649", 10}, {"99999999999999999999", 10}, {"80000000", 16},
+        {"102", 2},         {"19", 8},           {"", 10},                     {"-", 10},
+        {" 1", 10},         {"1 ", 10},          {"- 1", 10},                  {"\t1", 10},
+        {"1x", 10},         {"1.5", 10},         {"--1", 10},                  {"0x", 16},
+        {"10", 1},          {"10", 37},          {"10", -1}};
+    for (const auto& [text, base] : invalid) {
+        SCOPED_TRACE(std::string("\"") + text + "\" base " + std::to_string(base));
+        int value = 12345;
+        EXPECT_FALSE(CString(text).ToInt32(value, base));
+        EXPECT_EQ(value, 12345);  // untouched on failure
     }
     // An embedded NUL is junk, not the end of the text.
     int value = 0;
-    EXPECT_FALSE(CString(std::string("12\0"
-                                     "3",
-                                     4))
-                     .ToInt32(value, 10));
+    EXPECT_FALSE(CString(std::string("12\0" "3", 4)).ToInt32(value, 10));
 }
 
 }  // namespace

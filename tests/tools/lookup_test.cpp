@@ -52,18 +52,14 @@ protected:
 TEST_F(LocalUserLookupTest, KnownUsersGetTheLocalEngineAndItsClockUnknownOnesOnlyAReport) {
     snmp::Target* t = lookup.FindTarget(Msg("bob", engine));
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->EngineId(), engine);
-    EXPECT_EQ(t->EngineBoots(), 3U);
-    EXPECT_EQ(t->EngineTime(), 1000U);
+    EXPECT_TRUE(t->EngineId() == engine && t->EngineBoots() == 3U && t->EngineTime() == 1000U);
     EXPECT_EQ(t->SecLevel(), snmp::SecLevelAuthPriv);
-    EXPECT_EQ(t->AuthKey().Size(), 20U);
-    EXPECT_FALSE(t->PrivKey().Empty());
+    EXPECT_TRUE(t->AuthKey().Size() == 20U && !t->PrivKey().Empty());
     now = 1500;
     EXPECT_EQ(lookup.FindTarget(Msg("bob", engine))->EngineTime(), 1500U);
     snmp::Target* plain = lookup.FindTarget(Msg("eve", engine));
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->SecLevel(), snmp::SecLevelNoAuthNoPriv);
-    EXPECT_TRUE(plain->AuthKey().Empty());
+    EXPECT_TRUE(plain->SecLevel() == snmp::SecLevelNoAuthNoPriv && plain->AuthKey().Empty());
 
     // Unknown users get no target...
     EXPECT_EQ(lookup.FindTarget(Msg("mallory", engine)), nullptr);
@@ -71,8 +67,7 @@ TEST_F(LocalUserLookupTest, KnownUsersGetTheLocalEngineAndItsClockUnknownOnesOnl
     // ...but a Report can still be made for them, without security.
     t = lookup.FindTarget(Msg("mallory", snmp::OctetString(), snmp::PduReport));
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->UserName(), "mallory");
-    EXPECT_EQ(t->EngineId(), engine);
+    EXPECT_TRUE(t->UserName() == "mallory" && t->EngineId() == engine);
     EXPECT_EQ(t->SecLevel(), snmp::SecLevelNoAuthNoPriv);
     ASSERT_NE(t->SecAttributes(), nullptr);
     EXPECT_EQ(t->SecAttributes()->AuthProtocol(), snmp::USMAuthNone);
@@ -82,24 +77,14 @@ TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirCl
     const snmp::OctetString sender = Hex("80001f888011223344");
     snmp::Message m = Msg("bob", sender, snmp::PduV2Trap);
     // msgSecurityParameters: engine id, boots 7, time 1234, user, auth, priv.
-    m.SetSecurityParams(
-        Hex("302204098000"
-            "1f888011223344"
-            "020107"
-            "020204d2"
-            "0403626f62"
-            "0400"
-            "0400"));
+    m.SetSecurityParams(Hex("302204098000" "1f888011223344" "020107" "020204d2" "0403626f62" "0400" "0400"));
     snmp::Target* t = lookup.FindTarget(m);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->EngineId(), sender);
-    EXPECT_EQ(t->EngineBoots(), 7U);
-    EXPECT_EQ(t->EngineTime(), 1234U);
+    EXPECT_TRUE(t->EngineId() == sender && t->EngineBoots() == 7U && t->EngineTime() == 1234U);
     const snmp::OctetString foreignKey = t->AuthKey();
     snmp::Target* local = lookup.FindTarget(Msg("bob", engine));
     ASSERT_NE(local, nullptr);
-    EXPECT_NE(local->AuthKey(), foreignKey);
-    EXPECT_EQ(local->EngineBoots(), 3U);
+    EXPECT_TRUE(local->AuthKey() != foreignKey && local->EngineBoots() == 3U);
 }
 
 // Requests naming another engine used to be given keys localised to that
@@ -114,8 +99,7 @@ TEST_F(LocalUserLookupTest, RequestsNamingAnotherEngineNoLongerGetItsKeys) {
         SCOPED_TRACE(type);
         snmp::Target* t = lookup.FindTarget(Msg("bob", other, type));
         ASSERT_NE(t, nullptr);
-        EXPECT_EQ(t->EngineId(), engine);
-        EXPECT_EQ(t->EngineBoots(), 3U);
+        EXPECT_TRUE(t->EngineId() == engine && t->EngineBoots() == 3U);
     }
 }
 

@@ -1,9 +1,5 @@
-// The sender and receiver tasks over real loopback sockets, driven through a
-// recording stand-in for their dispatcher: round-robin sending (over the
-// destination's address family), delivery with
-// the watch order, failures counted and answered, host filters, the queue
-// bound, the client's tooBig answer and the 64-socket limit. Datagrams from
-// net-snmp's tools reach the receiver in every interop cell against our agent.
+// The sender and receiver tasks over loopback sockets, driven through a recording stand-in for
+// their dispatcher: round-robin per family, delivery and watch order, failures, filters, bounds.
 #include "snmp/transport/sock_processor.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "snmp/snmp_stats.h"
@@ -94,8 +91,7 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     rec->Push(MakeRequest(peer.Port(), 0xA0, 6));
     sender.Wake();
     unsigned short from = 0;
-    EXPECT_EQ(NextAtPeer(&from), 6);
-    EXPECT_EQ(from, ports[0]);
+    EXPECT_TRUE(NextAtPeer(&from) == 6 && from == ports[0]);
     sender.Stop();
     sender.Join();
     sender.Start();  // a stopped task does not start again
@@ -168,11 +164,8 @@ TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     const auto got = rec->Received();
     ASSERT_EQ(got.size(), 1u);
     const Message& m = *got[0];
-    EXPECT_EQ(m.SrcAddr(), brask::IpAddr("127.0.0.1"));
-    EXPECT_EQ(m.SrcPort(), peer.Port());
-    EXPECT_EQ(m.DstPort(), local);
-    EXPECT_EQ(m.RequestId(), 42);
-    EXPECT_EQ(m.Community(), "public");
+    EXPECT_TRUE(m.SrcAddr() == brask::IpAddr("127.0.0.1") && m.SrcPort() == peer.Port());
+    EXPECT_TRUE(m.DstPort() == local && m.RequestId() == 42 && m.Community() == "public");
     // The datagram's queue copy is freed by now; the message's view of it
     // must still be intact, and it must not share the receiver's encode record.
     EXPECT_EQ(std::vector<unsigned char>(m.RawData(), m.RawData() + m.RawSize()), bytes);
@@ -217,13 +210,12 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     badValue[badValue.size() - 2] = 0x45;
     request->SetCommunity("");
     request->SetRequestId(78);
-    struct Case {
+    const struct {
         const char* name;
         std::vector<unsigned char> bytes;
         const char* event;
         const char* call;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"version 2", badVersion, "except 2", "cancel 0 1"},
         {"trailing byte", trailing, "except 5", "cancel 0 1"},
         {"not a sequence", notSequence, "except 1", "cancel 0 1"},
@@ -245,38 +237,25 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
                   (Log{"receive", cases[i].event, cases[i].call}));
     }
     const SnmpStats* stats = SnmpStats::Instance();
-    EXPECT_EQ(stats->InPkts(), 7u);
-    EXPECT_EQ(stats->InBadVers(), 1u);
-    EXPECT_EQ(stats->InAsnParseErrs(), 3u);
-    EXPECT_EQ(stats->InBadCommStrs(), 1u);
-    EXPECT_EQ(stats->UnknownEngineId(), 2u);
+    EXPECT_TRUE(stats->InPkts() == 7u && stats->InBadVers() == 1u && stats->InBadCommStrs() == 1u);
+    EXPECT_TRUE(stats->InAsnParseErrs() == 3u && stats->UnknownEngineId() == 2u);
     EXPECT_EQ(rec->Offered(), 0u);
 }
 
 TEST_F(SockProcessorTest, ReportDecision) {
-    struct Case {
-        const char* name;
-        SnmpVersion version;
-        bool reportable;
-        unsigned int pdu;
-        int type;
-        bool report;
-    };
-    const Case cases[] = {{"above usm range", SnmpVersionV3, true, 0xA0, 300, true},
-                          {"below usm range", SnmpVersionV3, true, 0xA0, 199, false},
-                          {"v2c", SnmpVersionV2c, true, 0xA0, 203, false},
-                          {"no handler, get", SnmpVersionV3, true, 0xA0, 23, true},
-                          {"no handler, response", SnmpVersionV3, true, 0xA2, 23, false},
-                          {"no handler, v1 trap", SnmpVersionV3, true, 0xA4, 23, false},
-                          {"no handler, report", SnmpVersionV3, true, 0xA8, 23, true},
-                          {"no handler, not reportable", SnmpVersionV3, false, 0xA0, 23, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Version 3 unless "v2c"; reportable unless "unreportable"; error type; pdu; Report.
+    const std::tuple<const char*, int, unsigned int, bool> cases[] = {
+        {"above usm range", 300, 0xA0, true},   {"below usm range", 199, 0xA0, false},
+        {"v2c", 203, 0xA0, false},              {"no handler, get", 23, 0xA0, true},
+        {"no handler, response", 23, 0xA2, false}, {"no handler, v1 trap", 23, 0xA4, false},
+        {"no handler, report", 23, 0xA8, true}, {"unreportable", 23, 0xA0, false}};
+    for (const auto& [name, type, pdu, report] : cases) {
+        SCOPED_TRACE(name);
         Message m;
-        m.SetVersion(c.version);
-        m.SetReportable(c.reportable);
-        m.SetType(c.pdu);
-        EXPECT_EQ(MsgReceiver::ShouldReport(m, Exception(c.type)), c.report);
+        m.SetVersion(std::string(name) == "v2c" ? SnmpVersionV2c : SnmpVersionV3);
+        m.SetReportable(std::string(name) != "unreportable");
+        m.SetType(pdu);
+        EXPECT_EQ(MsgReceiver::ShouldReport(m, Exception(type)), report);
     }
 }
 
@@ -335,8 +314,7 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
     // One byte too long for the buffer: dropped whole, never queued cut short.
     ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(101, 0x30)));
     ASSERT_TRUE(testing_support::Readable(socket));
-    EXPECT_FALSE(receiver.ReceiveOne(socket, port));
-    EXPECT_EQ(receiver.DataQueue().Pending(), 0u);
+    EXPECT_FALSE(receiver.ReceiveOne(socket, port) || receiver.DataQueue().Pending() != 0u);
     // Datagrams that fit exactly; the queue's thread is not running, so
     // nothing drains the rec->
     for (int i = 0; i < 5; ++i) {
@@ -348,8 +326,7 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
     // Nothing to read: the read does not block and nothing is queued.
     EXPECT_FALSE(receiver.ReceiveOne(socket, port));
     EXPECT_EQ(receiver.DataQueue().Pending(), 2u);
-    EXPECT_EQ(receiver.DroppedDatagrams(), 3u);
-    EXPECT_EQ(si->ReceiveQueueDrops(), 3u);
+    EXPECT_TRUE(receiver.DroppedDatagrams() == 3u && si->ReceiveQueueDrops() == 3u);
     EXPECT_EQ(SnmpStats::Instance()->ReceiveQueueDrops(), 3u);
 
     // Receivers registered later get the bound; sizes of 0 and above the
@@ -358,8 +335,8 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
     MsgReceiver huge(&table, Message::MaxMessageSize() + 1, rec.get());
     si->RegisterReceiver(&later);
     EXPECT_EQ(later.DataQueue().MaxItems(), 2u);
-    EXPECT_EQ(later.BufferSize(), Message::MaxMessageSize());
-    EXPECT_EQ(huge.BufferSize(), Message::MaxMessageSize());
+    EXPECT_TRUE(later.BufferSize() == Message::MaxMessageSize() &&
+                huge.BufferSize() == Message::MaxMessageSize());
     // A dispatcher's end forgets every receiver; the statistics keep the count.
     si->Shutdown();
     EXPECT_EQ(si->ReceiveQueueDrops(), 0u);
@@ -383,11 +360,8 @@ TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
 
     const auto got = rec->Received();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0]->Type(), 0xA2u);
-    EXPECT_EQ(got[0]->ErrStat(), 1);
-    EXPECT_EQ(got[0]->RequestId(), 9);
-    EXPECT_EQ(got[0]->SrcPort(), peer.Port());
-    EXPECT_EQ(got[0]->DstPort(), 1234);
+    EXPECT_TRUE(got[0]->Type() == 0xA2u && got[0]->ErrStat() == 1 && got[0]->RequestId() == 9);
+    EXPECT_TRUE(got[0]->SrcPort() == peer.Port() && got[0]->DstPort() == 1234);
     EXPECT_EQ(got[0]->EncBuffer(), nullptr);  // leaves the sender's encode record behind
     EXPECT_EQ(rec->Log(), (Log{"except 14", "except 14"}));
 }

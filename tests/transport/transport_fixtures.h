@@ -1,6 +1,5 @@
-// Test doubles for the transport tests: a recording stand-in for everything
-// the socket tasks talk to, a debug-level guard and loopback socket helpers
-// (127.0.0.1 and ::1).
+// Test doubles of the transport tests: a recording stand-in for everything the socket tasks
+// talk to, a debug-level guard and loopback socket helpers.
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 
@@ -32,6 +31,13 @@ namespace testing_support {
 
 // Generous: only a broken implementation ever waits this long.
 constexpr int kWaitMs = 10000;
+
+// The result of `f`, run holding `m`.
+template <typename F>
+auto Locked(std::mutex& m, F f) {
+    std::lock_guard<std::mutex> guard(m);
+    return f();
+}
 
 // Sets the process debug level for one scope.
 class DebugLevel {
@@ -101,28 +107,13 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         accept_ = accept;
     }
-    bool WaitLog(size_t n) {
-        return Wait([&] { return log_.size() >= n; });
-    }
-    bool WaitOffered(size_t n) {
-        return Wait([&] { return offered_ >= n; });
-    }
-    bool WaitOutgoingEmpty() {
-        return Wait([&] { return outgoing_.empty(); });
-    }
-    std::vector<std::string> Log() {
-        std::lock_guard<std::mutex> g(lock_);
-        return log_;
-    }
+    bool WaitLog(size_t n) { return Wait([&] { return log_.size() >= n; }); }
+    bool WaitOffered(size_t n) { return Wait([&] { return offered_ >= n; }); }
+    bool WaitOutgoingEmpty() { return Wait([&] { return outgoing_.empty(); }); }
+    std::vector<std::string> Log() { return Locked(lock_, [&] { return log_; }); }
     // What the first received message held when it was announced.
-    std::string FirstReceive() {
-        std::lock_guard<std::mutex> g(lock_);
-        return firstReceive_;
-    }
-    size_t Offered() {
-        std::lock_guard<std::mutex> g(lock_);
-        return offered_;
-    }
+    std::string FirstReceive() { return Locked(lock_, [&] { return firstReceive_; }); }
+    size_t Offered() { return Locked(lock_, [&] { return offered_; }); }
     // The delivered messages (owned by this object).
     std::vector<const Message*> Received() {
         std::lock_guard<std::mutex> g(lock_);

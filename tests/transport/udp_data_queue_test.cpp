@@ -1,6 +1,5 @@
-// The received-datagram queue: arrival order across batches, a throwing
-// consumer, the bound and its drop count, fair service of sender addresses,
-// freeing of waiting records, start/stop rules and the log lines.
+// The received-datagram queue: order, a throwing consumer, the bounds and drops, fair service
+// of senders, start/stop rules and the log lines.
 #include "snmp/transport/udp_data_queue.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +17,7 @@ namespace snmp {
 namespace {
 
 using testing_support::DebugLevel;
+using testing_support::Locked;
 
 // Records "<first byte>/<length>/<port>" of every record it is handed; holds
 // the queue's thread inside the record starting with `holdOn` until released,
@@ -42,10 +42,7 @@ public:
         released_ = true;
         cv_.notify_all();
     }
-    std::vector<std::string> Seen() {
-        std::lock_guard<std::mutex> g(lock_);
-        return seen_;
-    }
+    std::vector<std::string> Seen() { return Locked(lock_, [&] { return seen_; }); }
     int holdOn = -1;
     int throwOn = -1;
 
@@ -105,9 +102,8 @@ TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
 
     CUdpDataQueue bytes("bytes");
     bytes.SetLimit(0, 100);
-    EXPECT_TRUE(bytes.AddItem(Item(c, 1, 60)));
-    EXPECT_FALSE(bytes.AddItem(Item(c, 2, 41)));
-    EXPECT_TRUE(bytes.AddItem(Item(c, 3, 40)));
+    EXPECT_TRUE(bytes.AddItem(Item(c, 1, 60)) && !bytes.AddItem(Item(c, 2, 41)) &&
+                bytes.AddItem(Item(c, 3, 40)));
     EXPECT_EQ(bytes.Dropped(), 1u);
 
     // Unbounded; the records still queued at destruction are freed
@@ -132,13 +128,12 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
     CUdpDataQueue full("full");
     full.SetLimit(4, 0);
     for (unsigned char n = 1; n <= 4; ++n) ASSERT_TRUE(full.AddItem(From(a, Item(c, n, 1))));
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 20, 1))));
-    EXPECT_FALSE(full.AddItem(From(a, Item(c, 5, 1))));
-    EXPECT_FALSE(full.AddItem(From(c3, Item(c, 30, 1))));
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 21, 1))));  // b 1, a 2 before
-    EXPECT_FALSE(full.AddItem(From(b, Item(c, 22, 1))));  // b 2, a 1 before
-    EXPECT_EQ(full.Dropped(), 5u);
-    EXPECT_EQ(full.Pending(), 4u);
+    // b 1 and a 2 before the first b 21, b 2 and a 1 before b 22.
+    for (const auto& [from, first] : {std::pair{b, 20}, {a, 5}, {c3, 30}, {b, 21}, {b, 22}}) {
+        const auto n = static_cast<unsigned char>(first);
+        EXPECT_FALSE(full.AddItem(From(from, Item(c, n, 1)))) << first;
+    }
+    EXPECT_TRUE(full.Dropped() == 5u && full.Pending() == 4u);
     full.Start();
     ASSERT_TRUE(c.WaitSeen(4));
     full.Stop();

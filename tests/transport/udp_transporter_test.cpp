@@ -1,7 +1,5 @@
-// The UDP transport: binding with port write-back and address reuse only when
-// asked, IPv6 sockets beside IPv4 ones, and the socket-buffer sizing with its
-// log lines. Sending and reading
-// are tested through the socket tasks.
+// The UDP transport: binding, port write-back, address reuse, IPv6 beside IPv4 and the
+// socket-buffer sizing with its log lines (sending and reading go through the socket tasks).
 #include "snmp/transport/udp_transporter.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +28,7 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     sockaddr_in bound{};
     socklen_t len = sizeof(bound);
     ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len), 0);
-    EXPECT_NE(local.Port(), 0);
-    EXPECT_EQ(ntohs(bound.sin_port), local.Port());
+    EXPECT_TRUE(local.Port() != 0 && ntohs(bound.sin_port) == local.Port());
     // Receive buffer first; the sizes are the system's.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
     EXPECT_EQ(log.rfind("SNMP receive buffer was ", 0), 0u) << log;
@@ -43,9 +40,7 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     ::close(s);
     const int a = t.Open(same, true);
     const int b = t.Open(same, true);
-    EXPECT_GE(a, 0);
-    EXPECT_GE(b, 0);
-    EXPECT_EQ(same.Port(), local.Port());
+    EXPECT_TRUE(a >= 0 && b >= 0 && same.Port() == local.Port());
     ::close(a);
     ::close(b);
 }
@@ -68,20 +63,6 @@ TEST(UdpTransporter, IPv6EndpointsTakeOnlyIPv6SoAnIPv4EndpointCanShareTheirPort)
     EXPECT_GE(s4, 0);
     ::close(s4);
     ::close(s6);
-
-    // A datagram over ::1 arrives with the sender's IPv6 address and port.
-    testing_support::Peer sender("::1");
-    brask::IpEndpoint local(brask::IpAddr("::1"), 0);
-    const int s = t.Open(local, false);
-    ASSERT_GE(s, 0);
-    ASSERT_TRUE(sender.SendTo(local.Port(), {0x30, 0x00}));
-    ASSERT_TRUE(testing_support::Readable(s));
-    char buffer[16];
-    brask::SockAddr from{};
-    EXPECT_EQ(t.Receive(s, local.Port(), buffer, sizeof buffer, &from), 2);
-    EXPECT_EQ(from.any.sa_family, AF_INET6);
-    EXPECT_EQ(brask::FromSockAddr(from), brask::IpEndpoint(brask::IpAddr("::1"), sender.Port()));
-    ::close(s);
 }
 
 // Socket options kept in a table, refusing sizes above `limit`.
@@ -102,8 +83,7 @@ struct FakeOptions {
         return 0;
     }
 };
-int FakeOptions::value = 0;
-int FakeOptions::limit = 0;
+int FakeOptions::value = 0, FakeOptions::limit = 0;
 bool FakeOptions::readable = true;
 std::vector<int> FakeOptions::tried;
 
@@ -117,14 +97,13 @@ TEST(UdpTransporter, BufferIsRaisedBelow512000ByHalvingAndLoggedAtLevelOne) {
     const std::string unreadable = "cannot determine current SNMP receive buffer size\n";
     const std::string refused = "cannot adjust SNMP receive buffer size\n";
     const std::vector<int> halving = {512000, 256000, 128000, 64000, 32000, 16000, 8000};
-    struct Case {
+    const struct {
         const char* name;
         int level, start, limit;
         bool readable;
         std::string log;
         std::vector<int> tried;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"raised", 1, 1000, 128000, true, was(1000) + now(128000), {512000, 256000, 128000}},
         {"already large", 1, 600000, 1 << 30, true, was(600000) + now(600000), {}},
         {"exactly 512000", 1, 512000, 1 << 30, true, was(512000) + now(512000), {}},
