@@ -315,6 +315,61 @@ def session_keychange(op, sec):
         check(rc == 0, "net-snmp cannot poll with the new passwords: %s" % err)
 
 
+# ---- Named output: zksnmp walk and snmpwalk, line for line, with the same modules ----------------
+
+NAMED_TREES = {"system": ".1.3.6.1.2.1.1", "interfaces": ".1.3.6.1.2.1.2", "hrswrun": ".1.3.6.1.2.1.25.4"}
+NAMED_MODULES = "SNMPv2-MIB:IF-MIB"
+# hrSWRunStatus, by name or, without HOST-RESOURCES-MIB, under mib-2.
+STATUS = r"::(hrSWRunStatus|mib-2\.25\.4\.2\.1\.6)\."
+
+
+def netsnmp_names(op, sec):
+    """`zksnmp walk` and `snmpwalk` in their default (named) output, both with
+    -M the tool's shipped modules and -m NAMED_MODULES, over one tree of
+    snmpd: every binding the same line. Traffic counters and hrSWRunStatus
+    move between the two walks, so their values are left out (their names
+    and types are not), and of clocks only the printed form counts; rows of
+    processes that came or went between the walks are left out of
+    hrSWRunTable, but snmpd's own row must be there."""
+    mibs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zksnmp", "mibs")
+    tree = NAMED_TREES[op]
+    with NetSnmpAgent(extra=["view zkview included %s" % t for t in NAMED_TREES.values()]) as agent:
+        options = ["-M", mibs, "-m", NAMED_MODULES] + sec_args(sec) + [agent.address, tree]
+        rc, out, err = run_zksnmp(["walk"] + options)
+        check(rc == 0 and not err, "zksnmp walk (%d): %s" % (rc, err.strip()))
+        rc, theirs, err = run_netsnmp("snmpwalk", options, agent.env)
+        check(rc == 0 and not err, "snmpwalk (%d): %s" % (rc, err.strip()))
+
+    def entries(text):
+        # name -> (type, value); a value may go on over further lines.
+        lines = []
+        for line in text.splitlines():
+            if " = " in line or not lines:
+                lines.append(line)
+            else:
+                lines[-1] += "\n" + line
+        result = {}
+        for line in lines:
+            name, _, rest = line.partition(" = ")
+            word, _, value = rest.partition(": ")
+            volatile = word in ("Counter32", "Counter64") or re.search(STATUS, name)
+            # A clock read by two walks moves too: only its printed form must agree.
+            result[name] = (word, None if volatile else
+                            re.sub(r"\d", "9", value) if word == "Timeticks" else value)
+        return result
+
+    ours, theirs = entries(out), entries(theirs)
+    check(len(theirs) > 5, "snmpwalk gave only %d bindings" % len(theirs))
+    if op == "hrswrun":
+        check(any(v == ('STRING', '"snmpd"') for v in ours.values()), "no snmpd row in zksnmp's walk")
+        ours = {k: v for k, v in ours.items() if k in theirs}
+        theirs = {k: v for k, v in theirs.items() if k in ours}
+    for name in list(theirs) + [k for k in ours if k not in theirs]:
+        check(ours.get(name) == theirs.get(name), "%s: zksnmp %s, snmpwalk %s" % (
+            name, ours.get(name), theirs.get(name)))
+    check(list(ours) == list(theirs), "the bindings come in another order")
+
+
 # ---- net-snmp's tools against zksnmp agent -------------------------------------------------------
 
 def volatile(b):
@@ -727,7 +782,8 @@ def over_ipv6(runner):
 
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
-           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone, "netsnmp_access": netsnmp_access,
+           "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
+           "netsnmp_access": netsnmp_access, "netsnmp_names": netsnmp_names,
            # The library's session layer against snmpd: walks and tables, or a key change.
            "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
 for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +24,12 @@
 #ifndef ZK_MIB_INSTALL_DIR
 #define ZK_MIB_INSTALL_DIR "/usr/share/zksnmp/mibs"
 #endif
+// The shipped modules seen from the executable's directory ("../share/..."):
+// an installed tree that was moved, and the build tree, where the build
+// copies them to the same place beside the executable.
+#ifndef ZK_MIB_RELATIVE_DIR
+#define ZK_MIB_RELATIVE_DIR "../share/zksnmp/mibs"
+#endif
 
 namespace zksnmp {
 namespace {
@@ -38,6 +45,18 @@ struct Config {
 Config& State() {
     static Config config;
     return config;
+}
+
+// The modules beside the running executable, empty when it cannot be told.
+std::string ExeRelativeMibDir() {
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) {
+        return "";
+    }
+    std::string exe(buf, static_cast<size_t>(n));
+    const size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? "" : exe.substr(0, slash + 1) + ZK_MIB_RELATIVE_DIR;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -337,6 +356,10 @@ std::vector<std::string> DefaultMibDirs() {
         out.insert(out.end(), subs.begin(), subs.end());
     }
     out.push_back(ZK_MIB_INSTALL_DIR);
+    const std::string beside = ExeRelativeMibDir();
+    if (!beside.empty()) {
+        out.push_back(beside);
+    }
     return out;
 }
 

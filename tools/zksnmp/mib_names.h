@@ -27,7 +27,8 @@ void ConfigureMibs(const std::string& dirs, const std::string& modules);
 
 // The directories searched when nothing is configured: ~/.snmp/mibs,
 // /usr/share/snmp/mibs (and its iana, ietf subdirectories), every
-// subdirectory of /usr/share/mibs, and the modules installed with zksnmp.
+// subdirectory of /usr/share/mibs, and the modules installed with zksnmp
+// (at the install prefix, then beside the executable: ../share/zksnmp/mibs).
 std::vector<std::string> DefaultMibDirs();
 
 // Loads the configured modules on first use; false when names are off
