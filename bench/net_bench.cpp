@@ -1,8 +1,8 @@
 // Network figures, driven by bench/run: a UDP echo and a fast SNMP responder
 // (the servers), a windowed load generator, this library's client-mode
-// dispatcher and net-snmp's asynchronous client at a given number of
-// outstanding requests, and one-at-a-time latency. Each client prints one JSON
-// line with its results.
+// dispatcher, net-snmp's asynchronous client and a bare-socket client (the
+// kernel's floor) at a given number of outstanding requests, and
+// one-at-a-time latency. Each client prints one JSON line with its results.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -492,6 +492,61 @@ int RunPingPong(const std::string& peer, int count) {
     return 0;
 }
 
+// The kernel's share of any client: the same pre-encoded Get kept
+// `outstanding` deep on one blocking socket with no SNMP work at all, answers
+// read in batches of up to 64 (recvmmsg) and as many requests sent back in one
+// sendmmsg. No client can spend less CPU per transaction than this.
+int RunRawClient(const std::string& peer, int outstanding, double seconds) {
+    const int fd = ClientSocket(Address(peer));
+    SetReceiveTimeout(fd, 1000);
+    const Bytes request =
+        zkbench::Encode(zkbench::V2cMessage(snmp::PduGetRequest, SystemNames(1), 7));
+    constexpr int kBatch = 64;
+    static unsigned char answers[kBatch][2048];
+    iovec in[kBatch];
+    iovec out{const_cast<unsigned char*>(request.data()), request.size()};
+    mmsghdr rx[kBatch]{};
+    mmsghdr tx[kBatch]{};
+    for (int i = 0; i < kBatch; ++i) {
+        in[i] = {answers[i], sizeof answers[i]};
+        rx[i].msg_hdr.msg_iov = &in[i];
+        rx[i].msg_hdr.msg_iovlen = 1;
+        tx[i].msg_hdr.msg_iov = &out;
+        tx[i].msg_hdr.msg_iovlen = 1;
+    }
+    long sent = 0;
+    long received = 0;
+    const auto send = [&](int n) {
+        while (n > 0) {
+            const int k = sendmmsg(fd, tx, static_cast<unsigned>(std::min(n, kBatch)), 0);
+            if (k <= 0) Die("raw client: sendmmsg");
+            n -= k;
+            sent += k;
+        }
+    };
+    const double cpu0 = CpuSeconds();
+    const double switches0 = ContextSwitches();
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    send(outstanding);
+    while (Clock::now() < end) {
+        const int k = recvmmsg(fd, rx, kBatch, MSG_WAITFORONE, nullptr);
+        if (k <= 0) break;
+        received += k;
+        send(k);
+    }
+    const double elapsed = Seconds(Clock::now() - start);
+    const double cpu = CpuSeconds() - cpu0;
+    const double switches = ContextSwitches() - switches0;
+    std::printf(
+        "{\"tps\": %.1f, \"cpu_us_per_tx\": %.2f, \"switches_per_tx\": %.2f, \"sent\": %ld, "
+        "\"answered\": %ld, \"lost\": 0}\n",
+        static_cast<double>(received) / elapsed, cpu * 1e6 / static_cast<double>(received),
+        switches / static_cast<double>(received), sent, received);
+    return 0;
+}
+
 #ifdef ZK_HAVE_NETSNMP
 
 // net-snmp's asynchronous single-session client keeping `outstanding` Gets in
@@ -584,7 +639,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: zkbench_net echo|responder HOST:PORT\n"
                  "       zkbench_net load HOST:PORT v2c1|v2c10|v3|echo WINDOW SECONDS\n"
-                 "       zkbench_net client|netsnmp-client HOST:PORT OUTSTANDING SECONDS\n"
+                 "       zkbench_net client|netsnmp-client|raw-client HOST:PORT OUTSTANDING SECONDS\n"
                  "       zkbench_net latency|pingpong HOST:PORT COUNT\n");
     return 2;
 }
@@ -614,6 +669,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "net-snmp (libsnmp-dev) not found: net-snmp client skipped\n");
         rc = 3;
 #endif
+    } else if (cmd == "raw-client" && argc == 5) {
+        rc = RunRawClient(peer, std::atoi(argv[3]), std::atof(argv[4]));
     } else if (cmd == "latency" && argc == 4) {
         OurClient client(Address(peer), 1);
         PrintPercentiles(client.Latency(std::atoi(argv[3])));

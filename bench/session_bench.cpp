@@ -10,6 +10,7 @@
 #include <sys/select.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "snmp/init.h"
 #include "snmp/session.h"
 #ifdef ZK_HAVE_NETSNMP
@@ -43,9 +45,12 @@ std::vector<std::string> Names(int count) {
     return names;
 }
 
-void Print(long answered, long failed, double cpu) {
-    std::printf("{\"tx\": %ld, \"failed\": %ld, \"cpu_s\": %.3f, \"tx_per_cpu_s\": %.1f}\n",
-                answered, failed, cpu, cpu > 0 ? static_cast<double>(answered) / cpu : 0.0);
+// `allocs` counts the C allocator's calls over the rounds, all threads together.
+void Print(long answered, long failed, double cpu, std::uint64_t allocs) {
+    std::printf("{\"tx\": %ld, \"failed\": %ld, \"cpu_s\": %.3f, \"tx_per_cpu_s\": %.1f, "
+                "\"allocs_per_tx\": %.1f}\n",
+                answered, failed, cpu, cpu > 0 ? static_cast<double>(answered) / cpu : 0.0,
+                answered > 0 ? static_cast<double>(allocs) / static_cast<double>(answered) : 0.0);
 }
 
 int RunOurs(const std::string& host, unsigned short port, int targets, int oidCount, int rounds,
@@ -70,6 +75,7 @@ int RunOurs(const std::string& host, unsigned short port, int targets, int oidCo
     long answered = 0;
     long failed = 0;
     const double cpu0 = CpuSeconds();
+    const std::uint64_t allocs0 = zkbench::HeapAllocations();
     for (int r = 0; r < rounds; ++r) {
         std::mutex mu;
         std::condition_variable done;
@@ -98,7 +104,7 @@ int RunOurs(const std::string& host, unsigned short port, int targets, int oidCo
         std::unique_lock<std::mutex> lock(mu);
         done.wait(lock, [&] { return left == 0; });
     }
-    Print(answered, failed, CpuSeconds() - cpu0);
+    Print(answered, failed, CpuSeconds() - cpu0, zkbench::HeapAllocations() - allocs0);
     return 0;
 }
 
@@ -181,6 +187,7 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
     }
     poll.oids = names.size();
     const double cpu0 = CpuSeconds();
+    const std::uint64_t allocs0 = zkbench::HeapAllocations();
     for (int r = 0; r < rounds; ++r) {
         poll.next = 0;
         poll.left = static_cast<long>(sessions.size());
@@ -201,7 +208,7 @@ int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oi
             }
         }
     }
-    Print(poll.answered, poll.failed, CpuSeconds() - cpu0);
+    Print(poll.answered, poll.failed, CpuSeconds() - cpu0, zkbench::HeapAllocations() - allocs0);
     for (netsnmp_session* s : sessions) snmp_close(s);
     return 0;
 }

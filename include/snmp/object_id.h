@@ -5,7 +5,7 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
+#include <vector>  // users of this header have long had it from here
 
 #include "snmp/export.h"
 
@@ -15,13 +15,14 @@ namespace snmp {
 class SNMP_API ObjectId {
 public:
     // An empty identifier.
-    ObjectId() = default;
+    ObjectId() {}
     // As Set(ids, n).
     ObjectId(const unsigned int* ids, unsigned int n);
-    ObjectId(const ObjectId&) = default;
-    ObjectId(ObjectId&&) noexcept = default;
-    ObjectId& operator=(const ObjectId&) = default;
-    ObjectId& operator=(ObjectId&&) noexcept = default;
+    ObjectId(const ObjectId& other);
+    // The moved-from identifier is left empty.
+    ObjectId(ObjectId&& other) noexcept;
+    ObjectId& operator=(const ObjectId& other);
+    ObjectId& operator=(ObjectId&& other) noexcept;
     virtual ~ObjectId();
 
     // Parses dotted decimal text such as "1.3.6.1" or ".1.3.6.1." (one leading
@@ -45,14 +46,14 @@ public:
     unsigned int PopFront();
 
     // The arc at `index`. Not range-tested: `index` must be below Length().
-    unsigned int& operator[](int index) { return arcs_[static_cast<size_t>(index)]; }
-    const unsigned int& operator[](int index) const { return arcs_[static_cast<size_t>(index)]; }
+    unsigned int& operator[](int index) { return Arcs()[index]; }
+    const unsigned int& operator[](int index) const { return Arcs()[index]; }
 
     // Pointer to the first arc, or null when empty.
-    const unsigned int* Id() const { return arcs_.empty() ? nullptr : arcs_.data(); }
-    unsigned int* Id() { return arcs_.empty() ? nullptr : arcs_.data(); }
-    unsigned int Length() const { return static_cast<unsigned int>(arcs_.size()); }
-    bool Empty() const { return arcs_.empty(); }
+    const unsigned int* Id() const { return size_ == 0 ? nullptr : Arcs(); }
+    unsigned int* Id() { return size_ == 0 ? nullptr : Arcs(); }
+    unsigned int Length() const { return size_; }
+    bool Empty() const { return size_ == 0; }
 
     // SNMP ordering: -1 or 1 at the first differing arc (unsigned); with a
     // common prefix, this length minus the other length (clamped to int), so a
@@ -64,8 +65,8 @@ public:
     // the subtree of `root`, given it is at least as long.
     int Compare(const ObjectId& other, unsigned int n) const;
     bool operator<(const ObjectId& other) const { return Compare(other) < 0; }
-    bool operator==(const ObjectId& other) const { return arcs_ == other.arcs_; }
-    bool operator!=(const ObjectId& other) const { return arcs_ != other.arcs_; }
+    bool operator==(const ObjectId& other) const;
+    bool operator!=(const ObjectId& other) const { return !(*this == other); }
 
     // Appends ".arc" for every arc to `out` (".1.3.6.1"); nothing when empty.
     void MakeStr(std::string& out) const;
@@ -78,7 +79,25 @@ public:
     void MakeIndex(const std::string& s, unsigned int n);
 
 private:
-    std::vector<unsigned int> arcs_;
+    // Names of MIB instances mostly have 8 to 16 arcs: these live in the
+    // object itself, so building, copying and decoding bindings does not
+    // allocate; a longer identifier moves to the heap.
+    static constexpr unsigned int kInline = 16;
+    bool OnHeap() const { return capacity_ > kInline; }
+    unsigned int* Arcs() { return OnHeap() ? heap_ : inline_; }
+    const unsigned int* Arcs() const { return OnHeap() ? heap_ : inline_; }
+    // Room for `n` arcs; the arcs held are kept.
+    void Reserve(unsigned int n);
+    void Assign(const unsigned int* ids, unsigned int n);
+    // Gives up the heap storage and leaves the identifier empty.
+    void Release() noexcept;
+
+    unsigned int size_ = 0;
+    unsigned int capacity_ = kInline;
+    union {
+        unsigned int inline_[kInline];
+        unsigned int* heap_;
+    };
 };
 
 // Writes the dotted form without a leading dot ("1.3.6.1"); nothing when empty.

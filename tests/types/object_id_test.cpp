@@ -129,6 +129,58 @@ TEST(ObjectIdTest, MakeIndexCopiesOnlyTheBytesTheStringHolds) {
     }
 }
 
+// Short identifiers live inside the object and long ones on the heap: every
+// copy, move and growth across that boundary keeps the arcs and leaves the
+// source as documented.
+TEST(ObjectIdTest, CopyMoveAndGrowthKeepArcsAcrossTheInlineBoundary) {
+    auto Seq = [](unsigned int n, unsigned int base) {
+        Arcs a(n);
+        for (unsigned int i = 0; i < n; ++i) a[i] = base + i;
+        return a;
+    };
+    auto Make = [](const Arcs& a) { return ObjectId(a.data(), static_cast<unsigned int>(a.size())); };
+    const unsigned int lengths[] = {0, 1, 15, 16, 17, 40};
+    for (unsigned int from : lengths) {
+        for (unsigned int to : lengths) {
+            SCOPED_TRACE(std::to_string(from) + " onto " + std::to_string(to));
+            const Arcs src = Seq(from, 100);
+            ObjectId source = Make(src);
+            ObjectId copy = Make(Seq(to, 7));
+            copy = source;
+            EXPECT_EQ(Of(copy), src);
+            EXPECT_EQ(Of(ObjectId(source)), src);
+            ObjectId moved = Make(Seq(to, 7));
+            moved = std::move(source);
+            EXPECT_EQ(Of(moved), src);
+            EXPECT_TRUE(source.Empty());
+            ObjectId built(std::move(moved));
+            EXPECT_EQ(Of(built), src);
+            EXPECT_EQ(moved.Length(), 0U);
+            // Appending an identifier to itself, then to another, then shrinking.
+            built += built;
+            Arcs twice = src;
+            twice.insert(twice.end(), src.begin(), src.end());
+            EXPECT_EQ(Of(built), twice);
+            const Arcs tail = Seq(to, 7);
+            built += Make(tail);
+            twice.insert(twice.end(), tail.begin(), tail.end());
+            EXPECT_EQ(Of(built), twice);
+            built.Resize(static_cast<int>(from));
+            EXPECT_EQ(Of(built), src);
+            built.Resize(static_cast<int>(from + to));
+            Arcs padded = src;
+            padded.resize(from + to, 0U);
+            EXPECT_EQ(Of(built), padded);
+            if (from >= 2) {
+                EXPECT_EQ(built.PopFront(), 100U);
+                // Set from the identifier's own arcs.
+                EXPECT_EQ(built.Set(built.Id() + 1, from - 2), from > 2);
+                EXPECT_EQ(Of(built), Arcs(src.begin() + 2, src.end()));
+            }
+        }
+    }
+}
+
 VarBind Bind(const char* name, int n, unsigned int type = 0x02) {
     AsnValue v(type);
     v.SetInteger(n);

@@ -24,6 +24,14 @@ snmp::ObjectId Oid(const char* text) {
     return oid;
 }
 
+// A binding that takes `value` instead of copying it a second time.
+snmp::VarBind Bound(const snmp::ObjectId& oid, snmp::AsnValue&& value) {
+    snmp::VarBind vb;
+    vb.Objid() = oid;
+    vb.Value() = std::move(value);
+    return vb;
+}
+
 snmp::ObjectId Child(const snmp::ObjectId& base, unsigned int arc) {
     snmp::ObjectId oid = base;
     oid += arc;
@@ -366,7 +374,7 @@ snmp::VarBind AgentMib::GetOne(const snmp::ObjectId& oid, bool v1, const MibView
     if (it != entries_.end()) {
         snmp::AsnValue v = ValueOf(it->second);
         if (!(v1 && IsCounter64(v.Type()))) {
-            return snmp::VarBind(oid, v);
+            return Bound(oid, std::move(v));
         }
     }
     missing = true;
@@ -386,7 +394,7 @@ snmp::VarBind AgentMib::GetNextOne(const snmp::ObjectId& oid, bool v1, const Mib
     if (missing) {
         return snmp::VarBind(oid, snmp::AsnValue(kEndOfMibView));
     }
-    return snmp::VarBind(it->first, ValueOf(it->second));
+    return Bound(it->first, ValueOf(it->second));
 }
 
 MibAnswer AgentMib::Process(snmp::SnmpVersion version, unsigned int pduType,

@@ -247,13 +247,16 @@ void ServerBase::Answer(snmp::Dispatcher* dispatcher, snmp::Message* answer) {
     }
 }
 
-snmp::Message* ServerBase::ResponseTo(const snmp::Message& request, const snmp::VarBindList& vbs,
+snmp::Message* ServerBase::ResponseTo(snmp::Message& request, snmp::VarBindList vbs,
                                       int errorStatus, int errorIndex) {
+    snmp::VarBindList asked;
+    asked.swap(request.VarBinds());
     auto* response = new snmp::Message(request);
+    request.VarBinds().swap(asked);
     response->SwapAddrs();
     response->SetType(snmp::PduResponse);
     response->SetReportable(false);
-    response->VarBinds() = vbs;
+    response->VarBinds() = std::move(vbs);
     response->SetError(errorStatus, errorIndex);
     return response;
 }
@@ -355,9 +358,10 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
         const unsigned int limit = static_cast<unsigned int>(request->MsgMaxSize());
         room = limit > 250 ? limit - 250 : 0;
     }
-    const MibAnswer answer = mib_.Process(version, type, request->VarBinds(), request->NonReps(),
+    MibAnswer answer = mib_.Process(version, type, request->VarBinds(), request->NonReps(),
                                           request->MaxReps(), mayWrite, room, *view);
-    Answer(dispatcher, ResponseTo(*request, answer.vbs, answer.errorStatus, answer.errorIndex));
+    Answer(dispatcher,
+           ResponseTo(*request, std::move(answer.vbs), answer.errorStatus, answer.errorIndex));
 }
 
 NotificationListener::NotificationListener(const ServerOptions& options,

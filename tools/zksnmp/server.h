@@ -74,8 +74,10 @@ protected:
     int CommunityAccess(const std::string& community) const;
     // Gives the answer to the dispatcher (deleting it when it is refused).
     static void Answer(snmp::Dispatcher* dispatcher, snmp::Message* answer);
-    // A Response to `request` with the given bindings and error.
-    static snmp::Message* ResponseTo(const snmp::Message& request, const snmp::VarBindList& vbs,
+    // A Response to `request` with the given bindings and error. The
+    // request's own bindings are not copied into it (they are set aside for
+    // the copy and put back), so an answer costs one list, not two.
+    static snmp::Message* ResponseTo(snmp::Message& request, snmp::VarBindList vbs,
                                      int errorStatus, int errorIndex);
 
     ServerOptions options_;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/message.h"
 #include "snmp/snmp_stats.h"
 
@@ -31,6 +32,11 @@ bool Client::Receive(Message* msg) {
 
 bool Client::NextToSend(Message** out) {
     return dispatcher_->NextOutgoing(out, false);
+}
+
+size_t Client::OutstandingRequests() {
+    const auto* imp = dynamic_cast<const DispatcherImp*>(dispatcher_);
+    return imp != nullptr ? imp->OutstandingHint() : SIZE_MAX;
 }
 
 }  // namespace snmp

@@ -19,6 +19,7 @@ public:
     // other message to Dispatcher::HandleResponse.
     bool Receive(Message* msg) override;
     bool NextToSend(Message** out) override;
+    size_t OutstandingRequests() override;
 };
 
 }  // namespace snmp

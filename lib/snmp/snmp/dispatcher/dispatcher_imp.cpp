@@ -306,10 +306,19 @@ bool DispatcherImp::SetSocketBuffers(unsigned int sendBytes, unsigned int receiv
     socketSendBytes_.store(sendBytes);
     socketReceiveBytes_.store(receiveBytes);
     // The table changes only on host calls, which the host does not make
-    // concurrently with this one; the tasks only read it.
+    // concurrently with this one; the tasks only read it. Locking the tasks
+    // still matters: the receiver keeps the buffer sizes it has read for
+    // the table as it last saw it locked.
+    const bool running = IsRunning();
+    if (running) {
+        LockSockets();
+    }
     bool ok = true;
     for (const auto& entry : endpoints_) {
         ok = ApplySocketBuffers(entry.second, sendBytes, receiveBytes) && ok;
+    }
+    if (running) {
+        UnlockSockets();
     }
     return ok;
 }

@@ -82,6 +82,10 @@ public:
     // Sizes of the tables, read under the lock; for tests and diagnostics.
     size_t SendQueueSize();
     size_t OutstandingCount();
+    // The number of outstanding requests when the lock was last released,
+    // without taking it: a hint for the receiver, which holds its own mutex
+    // and must not wait for this lock.
+    size_t OutstandingHint() const { return outstandingHint_.load(std::memory_order_relaxed); }
     size_t KeptV3RequestCount();
     size_t EndpointCount() const { return endpoints_.size(); }
 
@@ -101,6 +105,9 @@ private:
             ++d_.guardDepth_;
         }
         ~Guard() {
+            if (d_.guardDepth_ == 1) {
+                d_.outstandingHint_.store(d_.outstanding_.size(), std::memory_order_relaxed);
+            }
             const bool wake = --d_.guardDepth_ == 0 && d_.wakePending_;
             if (wake) d_.wakePending_ = false;
             d_.lock_->Unlock();
@@ -136,6 +143,7 @@ private:
     std::unique_ptr<brask::Event> drained_;
     std::deque<Message*> sendQueue_;
     std::map<int, RequestRecord> outstanding_;
+    std::atomic<size_t> outstandingHint_{0};
     std::map<int, Message*> v3Requests_;
     std::map<brask::IpEndpoint, int> endpoints_;
     std::unique_ptr<MsgSender> sender_;

@@ -4,6 +4,8 @@
 #ifndef SNMP_DISPATCHER_MSG_QUEUE_H
 #define SNMP_DISPATCHER_MSG_QUEUE_H
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "snmp/dispatcher.h"
@@ -32,6 +34,9 @@ public:
     // Leaves the next message to send in `*out` (the caller then owns it) and
     // returns true, or sets `*out` to null and returns false.
     virtual bool NextToSend(Message** out) = 0;
+    // About how many requests await an answer, read without blocking; the
+    // largest value when this queue does not know (a server never does).
+    virtual size_t OutstandingRequests() { return SIZE_MAX; }
 
     virtual ~MsgQueue() = default;
 };

@@ -73,6 +73,14 @@ OctetString RandomEngineId() {
     return id;
 }
 
+// Appends a binding with a NULL value for each name.
+void NullBindingsInto(const std::vector<ObjectId>& names, VarBindList& out) {
+    for (const ObjectId& name : names) {
+        out.emplace_back();
+        out.back().Objid() = name;
+    }
+}
+
 }  // namespace
 
 std::string ErrorStatusName(int status) {
@@ -130,6 +138,9 @@ struct Op {
     // Get, GetNext, Set, Inform, GetBulk: the request's bindings and what the
     // parts answered, by offset.
     VarBindList vbs;
+    // Get, GetNext, GetBulk: the names asked for instead of `vbs`, since every
+    // value is NULL; each send builds its one list from them.
+    std::vector<ObjectId> names;
     std::map<size_t, VarBindList> parts;
     unsigned int partsLeft = 0;
     int nonReps = 0;
@@ -154,6 +165,7 @@ struct Exchange {
     std::shared_ptr<Op> op;
     unsigned int pdu = 0;
     VarBindList vbs;
+    std::vector<ObjectId> names;  // instead of `vbs` when every value is NULL
     size_t offset = 0;  // first binding of the operation this part carries
     int nonReps = 0;
     int maxReps = 0;
@@ -228,6 +240,9 @@ struct SessionImpl : public Requestor, public Watch, public TargetLookup {
     void NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Work& work);
     void NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
                  VarBindList vbs, size_t offset, Work& work);
+    // A part asking for `names` with NULL values.
+    void NewNamesPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
+                      std::vector<ObjectId> names, Work& work);
     bool KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op, std::string& error,
                       Work& work);
     void Expire(Work& work);
@@ -401,7 +416,11 @@ Message* SessionImpl::BuildMessage(TargetState& t, Exchange& ex, bool& discover)
     discover = v3 && t.conf.target.EngineId().Empty();
     if (v3) Unlock();
     msg->SetType(ex.pdu);
-    msg->VarBinds() = ex.vbs;
+    if (ex.names.empty()) {
+        msg->VarBinds() = ex.vbs;
+    } else {
+        NullBindingsInto(ex.names, msg->VarBinds());
+    }
     msg->SetRequestId(ex.id);
     if (ex.pdu == PduGetBulkRequest) {
         msg->SetNonReps(ex.nonReps);
@@ -541,6 +560,18 @@ void SessionImpl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigne
     StartExchange(t, std::move(ex), work);
 }
 
+void SessionImpl::NewNamesPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
+                                std::vector<ObjectId> names, Work& work) {
+    auto ex = std::make_unique<Exchange>();
+    ex->op = op;
+    ex->pdu = pdu;
+    ex->names = std::move(names);
+    ex->nonReps = op->nonReps;
+    ex->maxReps = op->maxReps;
+    ++op->partsLeft;
+    StartExchange(t, std::move(ex), work);
+}
+
 void SessionImpl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
     std::shared_ptr<Op> op = ex.op;
     TargetState& t = *FindState(op->target);
@@ -548,7 +579,13 @@ void SessionImpl::AnswerSimple(Exchange& ex, Message& msg, Work& work) {
     const size_t offset = ex.offset;
     // Kept only for a tooBig answer, which sends them again.
     VarBindList asked;
-    if (msg.ErrStat() == kTooBig) asked = std::move(ex.vbs);
+    if (msg.ErrStat() == kTooBig) {
+        if (ex.names.empty()) {
+            asked = std::move(ex.vbs);
+        } else {
+            NullBindingsInto(ex.names, asked);
+        }
+    }
     EndExchange(ex, work, false);
     --op->partsLeft;
     if (msg.ErrStat() == kTooBig) {
@@ -984,11 +1021,13 @@ void SessionImpl::Submit(TargetId id, std::shared_ptr<Op> op) {
             switch (op->kind) {
                 case OpKind::Get:
                 case OpKind::GetNext:
+                    if (op->names.empty()) bad = "no bindings";
+                    break;
                 case OpKind::Set:
                     if (op->vbs.empty()) bad = "no bindings";
                     break;
                 case OpKind::GetBulk:
-                    if (op->vbs.empty()) bad = "no bindings";
+                    if (op->names.empty()) bad = "no bindings";
                     if (version == SnmpVersionV1) bad = "GetBulk needs SNMPv2c or SNMPv3";
                     break;
                 case OpKind::Inform:
@@ -1015,13 +1054,13 @@ void SessionImpl::Submit(TargetId id, std::shared_ptr<Op> op) {
             const bool v1 = t->version == SnmpVersionV1;
             switch (op->kind) {
                 case OpKind::Get:
-                    NewPart(*t, op, PduGetRequest, std::move(op->vbs), 0, work);
+                    NewNamesPart(*t, op, PduGetRequest, std::move(op->names), work);
                     break;
                 case OpKind::GetNext:
-                    NewPart(*t, op, PduGetNextRequest, std::move(op->vbs), 0, work);
+                    NewNamesPart(*t, op, PduGetNextRequest, std::move(op->names), work);
                     break;
                 case OpKind::GetBulk:
-                    NewPart(*t, op, PduGetBulkRequest, std::move(op->vbs), 0, work);
+                    NewNamesPart(*t, op, PduGetBulkRequest, std::move(op->names), work);
                     break;
                 case OpKind::Set:
                     NewPart(*t, op, PduSetRequest, std::move(op->vbs), 0, work);
@@ -1194,11 +1233,6 @@ std::shared_ptr<Op> NewOp(OpKind kind, Session::Callback cb) {
     return op;
 }
 
-VarBindList NullBindings(const std::vector<ObjectId>& oids) {
-    VarBindList vbs;
-    for (const ObjectId& oid : oids) vbs.push_back(VarBind(oid, AsnValue()));
-    return vbs;
-}
 
 VarBindList NotificationBindings(const ObjectId& trapOid, unsigned int upTime,
                                  const VarBindList& vbs) {
@@ -1316,7 +1350,7 @@ bool Session::GetTarget(TargetId id, SessionTarget& out) const {
 
 void Session::AsyncGet(TargetId id, const std::vector<ObjectId>& oids, Callback cb) {
     auto op = NewOp(OpKind::Get, std::move(cb));
-    op->vbs = NullBindings(oids);
+    op->names = oids;
     impl_->Submit(id, op);
 }
 
@@ -1330,7 +1364,7 @@ SessionResult Session::Get(TargetId id, const std::vector<ObjectId>& oids) {
 
 void Session::AsyncGetNext(TargetId id, const std::vector<ObjectId>& oids, Callback cb) {
     auto op = NewOp(OpKind::GetNext, std::move(cb));
-    op->vbs = NullBindings(oids);
+    op->names = oids;
     impl_->Submit(id, op);
 }
 
@@ -1345,7 +1379,7 @@ SessionResult Session::GetNext(TargetId id, const std::vector<ObjectId>& oids) {
 void Session::AsyncGetBulk(TargetId id, const std::vector<ObjectId>& oids, int nonRepeaters,
                            int maxRepetitions, Callback cb) {
     auto op = NewOp(OpKind::GetBulk, std::move(cb));
-    op->vbs = NullBindings(oids);
+    op->names = oids;
     op->nonReps = nonRepeaters;
     op->maxReps = maxRepetitions;
     impl_->Submit(id, op);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,9 @@ constexpr int kFirstUsmError = 200;
 constexpr unsigned int kResponse = 0xA2;
 constexpr unsigned int kV1Trap = 0xA4;
 constexpr size_t kMaxWatchedSockets = 64;
+// What the system charges a socket's buffer per datagram beyond its payload,
+// rounded up.
+constexpr size_t kDatagramOverhead = 1024;
 constexpr int kSelectTimeoutMs = 250;
 constexpr unsigned int kIdleWaitMs = 50;
 
@@ -352,7 +356,7 @@ void MsgReceiver::Run() {
     dataQueue_.Stop();
 }
 
-bool MsgReceiver::TakeDirect(int socket, const std::vector<UdpDataItem>& direct) {
+bool MsgReceiver::TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct) {
     // Only this thread adds records, so an idle queue stays idle until the
     // direct ones are processed, and arrival order holds.
     if (!direct.empty()) return true;
@@ -360,10 +364,32 @@ bool MsgReceiver::TakeDirect(int socket, const std::vector<UdpDataItem>& direct)
     // its host is slow, so that an overrun is dropped and counted there
     // rather than unseen in the socket.
     if (queue_->GetDispatcher()->GetType() != TypeClient || !dataQueue_.Idle()) return false;
+    // While this thread processes, the answers still on their way wait in the
+    // socket. There is about one per outstanding request (retries aside):
+    // when all of them, each the size of this one, fill at most half the
+    // socket's buffer, nothing can be lost by waiting.
+    const size_t outstanding = queue_->OutstandingRequests();
+    const size_t each = static_cast<size_t>(length) + kDatagramOverhead;
+    if (outstanding <= ReceiveBufferBytes(socket) / 2 / each) return true;
     // More datagrams already waiting means a burst, which the queue's thread
     // absorbs while this one keeps reading.
     int waiting = 0;
     return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting == 0;
+}
+
+size_t MsgReceiver::ReceiveBufferBytes(int socket) {
+    if (bufferGeneration_ != generation_) {
+        receiveBuffers_.clear();
+        bufferGeneration_ = generation_;
+    }
+    for (const auto& known : receiveBuffers_) {
+        if (known.first == socket) return known.second;
+    }
+    int bytes = 0;
+    socklen_t size = sizeof(bytes);
+    if (::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, &size) != 0 || bytes < 0) bytes = 0;
+    receiveBuffers_.emplace_back(socket, static_cast<size_t>(bytes));
+    return static_cast<size_t>(bytes);
 }
 
 void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
@@ -392,7 +418,7 @@ bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort,
     item.from = from;
     item.localPort = localPort;
     item.consumer = this;
-    if (direct != nullptr && TakeDirect(socket, *direct)) {
+    if (direct != nullptr && TakeDirect(socket, n, *direct)) {
         direct->push_back(item);
         return true;
     }

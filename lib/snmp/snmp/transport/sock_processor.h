@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "brask/ip_addr.h"
@@ -118,9 +119,10 @@ public:
 
     void Run() override;
     // Reads one datagram from `socket` and queues a copy. With `direct`, on a
-    // client, a copy that would be the only record of an idle queue, with
-    // nothing more waiting on the socket, goes to `direct` instead, for the
-    // caller to process on its own thread without the hand-off. False when
+    // client, a copy that would be the only record of an idle queue goes to
+    // `direct` instead, for the caller to process on its own thread without
+    // the hand-off, when nothing more waits on the socket or all the answers
+    // still due fit easily in the socket's buffer. False when
     // nothing could be read (or the datagram was longer than the buffer) or
     // the queue was full.
     bool ReceiveOne(int socket, unsigned short localPort,
@@ -155,9 +157,12 @@ protected:
     void TableLocked() override { Interrupt(); }
 
 private:
-    // Whether the datagram just read from `socket` is processed on this
-    // thread rather than queued.
-    bool TakeDirect(int socket, const std::vector<UdpDataItem>& direct);
+    // Whether the datagram of `length` bytes just read from `socket` is
+    // processed on this thread rather than queued.
+    bool TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct);
+    // The receive buffer of `socket` as the system reports it, read once per
+    // endpoint table.
+    size_t ReceiveBufferBytes(int socket);
     // Processes and frees records that ReceiveOne kept for this thread.
     void ProcessDirect(std::vector<UdpDataItem>& items);
 
@@ -171,6 +176,10 @@ private:
     bool lastAccepted_ = true;
     bool filtersChanged_ = false;
     CUdpDataQueue dataQueue_;
+    // Guarded by mutex_: (socket, bytes) of ReceiveBufferBytes, for the table
+    // of `bufferGeneration_`.
+    std::vector<std::pair<int, size_t>> receiveBuffers_;
+    unsigned long long bufferGeneration_ = 0;
 };
 
 }  // namespace snmp

@@ -11,8 +11,14 @@ namespace snmp {
 
 namespace {
 
+// The per-datagram lines are built only when the level asks for them: the
+// texts would otherwise cost three strings on every datagram.
+bool Logging(int level) {
+    return __Velmar_Debug_Level >= level;
+}
+
 void LogLine(int level, const std::string& line) {
-    if (__Velmar_Debug_Level < level) return;
+    if (!Logging(level)) return;
     std::cout << (line + "\n") << std::flush;
 }
 
@@ -91,8 +97,9 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t bytes = item.length > 0 ? static_cast<size_t>(item.length) : 0;
     const SourceKey address = KeyOf(item.from);
     thread_.VTLock();
-    LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_) +
-                   " items in queue");
+    if (Logging(4))
+        LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - " + std::to_string(items_) +
+                       " items in queue");
     const size_t maxItems = maxItems_.load();
     const size_t maxBytes = maxBytes_.load();
     bool dropped = false;
@@ -126,7 +133,8 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
         DropNewest(largest->first);
         dropped = true;
     }
-    auto inserted = sources_.emplace(address, Source());
+    // Built in place: a deque moved into the table would allocate twice more.
+    auto inserted = sources_.try_emplace(address);
     Source& source = inserted.first->second;
     if (inserted.second) turns_.push_back(address);
     source.items.push_back(item);
@@ -141,7 +149,7 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
     // Signalled after the unlock, so that the woken thread does not at once
     // block on the mutex this thread still holds.
     thread_.VTSignal();
-    LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - signalled thread");
+    if (Logging(4)) LogLine(4, "[CUdpDataQueue::AddItem] " + name_ + " - signalled thread");
     return !dropped;
 }
 
@@ -199,8 +207,9 @@ void CUdpDataQueue::UdpDataLoop() {
 }
 
 void CUdpDataQueue::ProcessUdpDataQueue(std::vector<UdpDataItem>& batch) {
-    LogLine(4, "[CUdpDataQueue::ProcessUdpDataQueue] " + name_ + " - " +
-                   std::to_string(batch.size()) + " items in queue");
+    if (Logging(4))
+        LogLine(4, "[CUdpDataQueue::ProcessUdpDataQueue] " + name_ + " - " +
+                       std::to_string(batch.size()) + " items in queue");
     for (UdpDataItem& item : batch) {
         // An escaping exception would end the thread and with it all further
         // receiving; the record is given up instead.
