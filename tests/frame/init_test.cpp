@@ -1,16 +1,10 @@
-// Library start and stop: the init count, the up-time clock's life, the singletons the last
-// shutdown destroys, and the OpenSSL algorithms the security code needs in the library's context.
+// Library start and stop: the init count, the up-time clock's life, and the singletons the last
+// shutdown destroys.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <chrono>
-#include <ctime>
-#include <future>
 #include <thread>
-#include <vector>
 
-#include "snmp/crypto_setup.h"
 #include "snmp/init.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"

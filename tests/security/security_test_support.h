@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <map>
 #include <memory>
@@ -36,6 +37,17 @@ inline const AuthProtocol& AuthProtocolOf(snmp::USMAuthProtocol id) {
         {"SHA384", EVP_sha384, 48, 32}, {"SHA512", EVP_sha512, 64, 48},
     };
     return all[id - snmp::USMAuthMD5];
+}
+
+// OpenSSL's one-shot HMAC of `data` under `key`, its first `length` octets in hex.
+inline std::string HmacHex(const EVP_MD* md, const snmp::OctetString& key, const Bytes& data,
+                           unsigned int length) {
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int macLength = 0;
+    if (HMAC(md, key.Data(), static_cast<int>(key.Size()), data.data(), data.size(), mac,
+             &macLength) == nullptr || macLength < length)
+        return "HMAC failed";
+    return ToHex(mac, length);
 }
 
 // A lookup holding targets by user name, checking how the library uses it and

@@ -63,14 +63,11 @@ TEST(ObjectIdTest, ParsesAndPrintsDottedTextAndRejectsMalformedOrOverflowingArcs
     std::string none = "x";
     ObjectId().MakeStr(none);
     EXPECT_EQ(none, "x");
-    const char* const bad[] = {"4294967296", "1.99999999999999999999",
-                               "",           ".",
-                               "..",         "1..3",
-                               "1.3..",      "1.a.3",
-                               " 1.3",       "1.3 ",
-                               "-1",         "+1",
-                               "1,3",        "1.3.6.1\n",
+    // clang-format off
+    const char* const bad[] = {"4294967296", "1.99999999999999999999", "", ".", "..", "1..3",
+                               "1.3..", "1.a.3", " 1.3", "1.3 ", "-1", "+1", "1,3", "1.3.6.1\n",
                                nullptr};
+    // clang-format on
     for (const char* text : bad) {
         SCOPED_TRACE(text ? text : "null");
         ObjectId oid = Oid("9.9");

@@ -1,16 +1,14 @@
 #!/usr/bin/python3
 """Writes cases.txt: SNMPv1/v2c datagrams encoded by pysnmp/pyasn1, an encoder
-independent of ours, so our codec can be checked against a second opinion.
-
-Run with Debian's interpreter (python3-pysnmp4):  /usr/bin/python3 gen_golden.py
-The output is deterministic; regenerate and diff after changing the case list.
+independent of ours (README.md). Run with Debian's interpreter (python3-pysnmp4):
+/usr/bin/python3 gen_golden.py; the output is deterministic.
 """
 
 import os
 import sys
 
 from pyasn1.codec.ber import decoder, encoder
-from pysnmp.proto import api, rfc1902, rfc1905
+from pysnmp.proto import api, rfc1905
 
 V1 = api.protoModules[api.protoVersion1]
 V2 = api.protoModules[api.protoVersion2c]
@@ -19,57 +17,54 @@ V2 = api.protoModules[api.protoVersion2c]
 T_INT, T_OCT, T_NULL, T_OID = 0x02, 0x04, 0x05, 0x06
 T_IP, T_CNT, T_GAU, T_TT, T_OPQ, T_C64 = 0x40, 0x41, 0x42, 0x43, 0x44, 0x46
 T_NSO, T_NSI, T_EOM = 0x80, 0x81, 0x82
+EMPTY = {T_NULL: None, T_NSO: rfc1905.NoSuchObject, T_NSI: rfc1905.NoSuchInstance,
+         T_EOM: rfc1905.EndOfMibView}
 
 SYS_DESCR = "1.3.6.1.2.1.1.1.0"
 SYS_UPTIME = "1.3.6.1.2.1.1.3.0"
-TRAP_OID = "1.3.6.1.6.3.1.1.4.1.0"
 
 
 def make_value(mod, tag, value):
     """pysnmp object for (tag, value) in the protocol module `mod`."""
+    if tag in EMPTY:
+        return (EMPTY[tag] or mod.Null)("")
     v1 = mod is V1
-    kinds = {T_INT: mod.Integer, T_OCT: mod.OctetString, T_OID: mod.ObjectIdentifier,
-             T_IP: mod.IpAddress, T_TT: mod.TimeTicks, T_OPQ: mod.Opaque,
-             T_CNT: mod.Counter if v1 else mod.Counter32, T_GAU: mod.Gauge if v1 else mod.Gauge32,
-             T_C64: getattr(mod, "Counter64", None)}
-    empty = {T_NULL: mod.Null, T_NSO: rfc1905.NoSuchObject, T_NSI: rfc1905.NoSuchInstance,
-             T_EOM: rfc1905.EndOfMibView}
-    return empty[tag]("") if tag in empty else kinds[tag](value)
+    return {T_INT: mod.Integer, T_OCT: mod.OctetString, T_OID: mod.ObjectIdentifier,
+            T_IP: mod.IpAddress, T_TT: mod.TimeTicks, T_OPQ: mod.Opaque,
+            T_CNT: mod.Counter if v1 else mod.Counter32, T_GAU: mod.Gauge if v1 else mod.Gauge32,
+            T_C64: getattr(mod, "Counter64", None)}[tag](value)
 
 
 def value_text(tag, value):
     if tag in (T_OCT, T_OPQ, T_IP):
         return value.hex() if value else "-"
-    if tag in (T_NULL, T_NSO, T_NSI, T_EOM):
-        return "-"
-    return value if tag == T_OID else str(value)
+    return "-" if tag in EMPTY else value if tag == T_OID else str(value)
+
+
+def keys_of(case):
+    return {0xA4: ["enterprise", "agent-addr", "generic", "specific", "timestamp"],
+            0xA5: ["request-id", "non-repeaters", "max-repetitions"]}.get(
+                case["pdu"], ["request-id", "error-status", "error-index"])
 
 
 def build(case):
     """Encodes one case; returns the datagram bytes."""
     mod = V1 if case["version"] == 0 else V2
     tag = case["pdu"]
-    pdu = {0xA0: "GetRequestPDU", 0xA1: "GetNextRequestPDU",
-           0xA2: "GetResponsePDU" if mod is V1 else "ResponsePDU", 0xA3: "SetRequestPDU",
-           0xA4: "TrapPDU", 0xA5: "GetBulkRequestPDU", 0xA6: "InformRequestPDU",
-           0xA7: "SNMPv2TrapPDU", 0xA8: "ReportPDU"}[tag]
-    pdu = getattr(mod, pdu)()
+    pdu = getattr(mod, {0xA0: "GetRequestPDU", 0xA1: "GetNextRequestPDU",
+                        0xA2: "GetResponsePDU" if mod is V1 else "ResponsePDU",
+                        0xA3: "SetRequestPDU", 0xA4: "TrapPDU", 0xA5: "GetBulkRequestPDU",
+                        0xA6: "InformRequestPDU", 0xA7: "SNMPv2TrapPDU", 0xA8: "ReportPDU"}[tag])()
     api_pdu = {0xA4: mod.apiTrapPDU, 0xA5: getattr(mod, "apiBulkPDU", None)}.get(tag, mod.apiPDU)
     api_pdu.setDefaults(pdu)
-    if tag == 0xA4:
-        api_pdu.setEnterprise(pdu, case["enterprise"])
-        api_pdu.setAgentAddr(pdu, mod.IpAddress(case["agent-addr"]))
-        api_pdu.setGenericTrap(pdu, case["generic"])
-        api_pdu.setSpecificTrap(pdu, case["specific"])
-        api_pdu.setTimeStamp(pdu, case["timestamp"])
-    elif tag == 0xA5:
-        api_pdu.setRequestID(pdu, case["request-id"])
-        api_pdu.setNonRepeaters(pdu, case["non-repeaters"])
-        api_pdu.setMaxRepetitions(pdu, case["max-repetitions"])
-    else:
-        api_pdu.setRequestID(pdu, case["request-id"])
-        api_pdu.setErrorStatus(pdu, case.get("error-status", 0))
-        api_pdu.setErrorIndex(pdu, case.get("error-index", 0))
+    setters = {"enterprise": "Enterprise", "agent-addr": "AgentAddr", "generic": "GenericTrap",
+               "specific": "SpecificTrap", "timestamp": "TimeStamp", "request-id": "RequestID",
+               "non-repeaters": "NonRepeaters", "max-repetitions": "MaxRepetitions",
+               "error-status": "ErrorStatus", "error-index": "ErrorIndex"}
+    for key in keys_of(case):
+        value = case.get(key, 0)
+        getattr(api_pdu, "set" + setters[key])(
+            pdu, mod.IpAddress(value) if key == "agent-addr" else value)
     api_pdu.setVarBinds(pdu, [(oid, make_value(mod, t, val)) for oid, t, val in case["vbs"]])
     msg = mod.Message()
     mod.apiMessage.setDefaults(msg)
@@ -84,23 +79,19 @@ def build(case):
 
 
 def block(case, data):
-    keys = {0xA4: ["enterprise", "agent-addr", "generic", "specific", "timestamp"],
-            0xA5: ["request-id", "non-repeaters", "max-repetitions"]}.get(
-                case["pdu"], ["request-id", "error-status", "error-index"])
     lines = ["name " + case["name"], "version %d" % case["version"],
              "community " + case["community"].hex(), "pdu %d" % case["pdu"]]
-    lines += ["%s %s" % (k, case.get(k, 0)) for k in keys]
+    lines += ["%s %s" % (k, case.get(k, 0)) for k in keys_of(case)]
     lines += ["vb %s %d %s" % (oid, tag, value_text(tag, val)) for oid, tag, val in case["vbs"]]
-    lines.append("hex " + data.hex())
-    return "\n".join(lines) + "\n"
+    return "\n".join(lines + ["hex " + data.hex()]) + "\n"
 
 
 def cases():
     out = []
 
     def add(name, version, pdu, vbs, community=b"public", **kw):
-        c = dict(name=name, version=version, pdu=pdu, vbs=vbs, community=community)
-        c.setdefault("request-id", 1)
+        c = {"name": name, "version": version, "pdu": pdu, "vbs": vbs, "community": community,
+             "request-id": 1}
         c.update({k.replace("_", "-"): v for k, v in kw.items()})
         out.append(c)
 
@@ -108,7 +99,7 @@ def cases():
 
     # Every PDU type of each version.
     for v, vname in ((0, "v1"), (1, "v2c")):
-        add(vname + "_get", v, 0xA0, null_vb, request_id=1)
+        add(vname + "_get", v, 0xA0, null_vb)
         add(vname + "_getnext", v, 0xA1,
             [("1.3.6.1.2.1.1", T_NULL, None), ("1.3.6.1.2.1.2.2.1.2", T_NULL, None)],
             request_id=2147483647)
@@ -145,7 +136,7 @@ def cases():
         non_repeaters=0, max_repetitions=0)
     add("v2c_getbulk_large", 1, 0xA5, [("1.3.6.1", T_NULL, None)], request_id=5,
         non_repeaters=2147483647, max_repetitions=2147483647)
-    notif = [(SYS_UPTIME, T_TT, 4711), (TRAP_OID, T_OID, "1.3.6.1.6.3.1.1.5.1"),
+    notif = [(SYS_UPTIME, T_TT, 4711), ("1.3.6.1.6.3.1.1.4.1.0", T_OID, "1.3.6.1.6.3.1.1.5.1"),
              ("1.3.6.1.2.1.1.5.0", T_OCT, b"host")]
     add("v2c_inform", 1, 0xA6, notif, request_id=21)
     add("v2c_trap", 1, 0xA7, notif, request_id=22)
@@ -177,16 +168,14 @@ def cases():
         values(version, T_IP, "ipaddress", [("zero", b"\x00\x00\x00\x00"),
                                              ("host", bytes([192, 168, 1, 20])),
                                              ("ones", b"\xff\xff\xff\xff")])
-        values(version, T_CNT, "counter32", unsigned)
-        values(version, T_GAU, "gauge32", unsigned)
-        values(version, T_TT, "timeticks", unsigned)
+        for tag, name in ((T_CNT, "counter32"), (T_GAU, "gauge32"), (T_TT, "timeticks")):
+            values(version, tag, name, unsigned)
         values(version, T_OPQ, "opaque", [("empty", b""), ("float", bytes.fromhex("9f780442f60000")),
                                            ("binary", bytes([0, 0xFF, 0x80]))])
     values(1, T_C64, "counter64", [("0", 0), ("127", 127), ("128", 128), ("2p32", 2 ** 32),
                                    ("2p63", 2 ** 63), ("max", 2 ** 64 - 1)])
-    values(1, T_NSO, "nosuchobject", [("x", None)])
-    values(1, T_NSI, "nosuchinstance", [("x", None)])
-    values(1, T_EOM, "endofmibview", [("x", None)])
+    for tag, name in ((T_NSO, "nosuchobject"), (T_NSI, "nosuchinstance"), (T_EOM, "endofmibview")):
+        values(1, tag, name, [("x", None)])
 
     # All types together in one message, as a walk response would carry them.
     mixed = [("1.3.6.1.4.1.99999.1.%d" % i, tag, val) for i, (tag, val) in enumerate([
@@ -199,16 +188,13 @@ def cases():
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    target = os.path.join(here, "cases.txt")
-    parts = ["# SNMPv1/v2c datagrams encoded by pysnmp; written by gen_golden.py, see README.md\n"]
-    names = set()
-    for case in cases():
-        assert case["name"] not in names, case["name"]
-        names.add(case["name"])
-        parts.append(block(case, build(case)))
+    all_cases = cases()
+    names = {c["name"] for c in all_cases}
+    assert len(names) == len(all_cases), "duplicate case names"
+    head = "# SNMPv1/v2c datagrams encoded by pysnmp; written by gen_golden.py, see README.md\n"
+    target = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases.txt")
     with open(target, "w") as f:
-        f.write("\n".join(parts))
+        f.write("\n".join([head] + [block(c, build(c)) for c in all_cases]))
     print("%d cases written to %s" % (len(names), target), file=sys.stderr)
 
 

@@ -1,21 +1,10 @@
 #!/usr/bin/python3
 """Captures SNMPv3 datagrams sent by net-snmp's command-line tools and writes
-cases.txt (HMAC-MD5/SHA-96 and CBC-DES) and sha2_aes_cases.txt (every pair with
-an HMAC-SHA-2 or AES protocol), so our USM decoding, digest checks and
-decryption can be tested against a real peer's bytes without running it.
-
-Each tool is pointed at a UDP socket of ours on 127.0.0.1 and given the
-authoritative engine id and boots/time (-e, -Z), so it sends its message at once
-without a discovery exchange; the first datagram is recorded and the tool is left
-to time out. Every datagram is checked independently before it is written: the
-digest is recomputed with Python's hmac over keys localised here with hashlib,
-and the scoped PDU is decrypted with pycryptodome's DES or AES (with the AES-192
-and AES-256 key extensions written out below), so the file records the
-plaintext request fields next to the bytes.
-
-Run with Debian's interpreter: /usr/bin/python3 capture.py [old|new]  (needs
-snmp, python3-pysnmp4, python3-pycryptodome). Output beside this script:
-cases.txt (old), sha2_aes_cases.txt (new), or both.
+cases.txt and sha2_aes_cases.txt (README.md): each tool is pointed at a UDP socket
+of ours, and every datagram is checked independently (HMAC over keys localised
+here with hashlib, decryption with pycryptodome) before it is written.
+Run: /usr/bin/python3 capture.py [old|new]  (needs snmp, python3-pysnmp4,
+python3-pycryptodome); no argument writes both.
 """
 
 import hashlib
@@ -225,6 +214,28 @@ def analyse(data, user):
     return f
 
 
+def tool_args(tool, user, extra):
+    return ["-v3", "-r", "0", "-t", "1", "-u", user] + level_args(user) + extra + \
+        ["-e", "0x" + ENGINE_ID, "-Z", "%d,%d" % (BOOTS, TIME), REQUEST_VBS[tool]]
+
+
+def case_block(name, tool, user, cmdline, data):
+    """The case's lines: what the tool was given, then the checked fields."""
+    auth, apass, priv, ppass = USERS[user]
+    f = analyse(data, user)
+    lines = ["name " + name, "tool " + tool, "command " + cmdline, "user " + user,
+             "auth " + auth, "auth-pass " + (apass or "-"), "priv " + priv,
+             "priv-pass " + (ppass or "-"), "engine-id " + ENGINE_ID, "boots %d" % BOOTS,
+             "time %d" % TIME]
+    for key in ("msg-id", "msg-max-size", "msg-flags", "sec-engine-id", "sec-boots", "sec-time",
+                "sec-user", "auth-params", "priv-params", "auth-key", "priv-key", "plaintext",
+                "context-engine-id", "context-name", "pdu", "request-id", "error-status",
+                "error-index", "non-repeaters", "max-repetitions"):
+        if key in f:
+            lines.append("%s %s" % (key, f[key]))
+    return "\n".join(lines + ["vb " + vb for vb in f["vbs"]] + ["hex " + data.hex()]) + "\n"
+
+
 def write_cases(case_list, path):
     workdir = tempfile.mkdtemp(prefix="zk-capture-")
     # Keep net-snmp away from the user's and the system's configuration and
@@ -233,25 +244,8 @@ def write_cases(case_list, path):
     blocks = ["# SNMPv3 datagrams sent by net-snmp tools; written by capture.py, see README.md\n"]
     try:
         for name, tool, user, extra in case_list:
-            auth, apass, priv, ppass = USERS[user]
-            args = ["-v3", "-r", "0", "-t", "1", "-u", user] + level_args(user) + extra + \
-                   ["-e", "0x" + ENGINE_ID, "-Z", "%d,%d" % (BOOTS, TIME), REQUEST_VBS[tool]]
-            data, cmdline = capture(tool, args, env)
-            f = analyse(data, user)
-            lines = ["name " + name, "tool " + tool, "command " + cmdline, "user " + user,
-                     "auth " + auth, "auth-pass " + (apass or "-"),
-                     "priv " + priv, "priv-pass " + (ppass or "-"),
-                     "engine-id " + ENGINE_ID, "boots %d" % BOOTS, "time %d" % TIME]
-            for key in ("msg-id", "msg-max-size", "msg-flags", "sec-engine-id", "sec-boots",
-                        "sec-time", "sec-user", "auth-params", "priv-params", "auth-key",
-                        "priv-key", "plaintext", "context-engine-id", "context-name", "pdu",
-                        "request-id", "error-status", "error-index", "non-repeaters",
-                        "max-repetitions"):
-                if key in f:
-                    lines.append("%s %s" % (key, f[key]))
-            lines += ["vb " + vb for vb in f["vbs"]]
-            lines.append("hex " + data.hex())
-            blocks.append("\n".join(lines) + "\n")
+            data, cmdline = capture(tool, tool_args(tool, user, extra), env)
+            blocks.append(case_block(name, tool, user, cmdline, data))
             print("captured %s (%d bytes)" % (name, len(data)), file=sys.stderr)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
