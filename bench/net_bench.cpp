@@ -28,8 +28,8 @@
 #include "snmp/dispatcher.h"
 #include "snmp/exception.h"
 #include "snmp/init.h"
-#include "snmp/socket_buffers.h"
 #include "snmp/security/usm.h"
+#include "snmp/socket_buffers.h"
 
 namespace {
 
@@ -636,11 +636,12 @@ int RunNetSnmpClient(const std::string& peer, int outstanding, double seconds) {
 #endif
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: zkbench_net echo|responder HOST:PORT\n"
-                 "       zkbench_net load HOST:PORT v2c1|v2c10|v3|echo WINDOW SECONDS\n"
-                 "       zkbench_net client|netsnmp-client|raw-client HOST:PORT OUTSTANDING SECONDS\n"
-                 "       zkbench_net latency|pingpong HOST:PORT COUNT\n");
+    std::fprintf(
+        stderr,
+        "usage: zkbench_net echo|responder HOST:PORT\n"
+        "       zkbench_net load HOST:PORT v2c1|v2c10|v3|echo WINDOW SECONDS\n"
+        "       zkbench_net client|netsnmp-client|raw-client HOST:PORT OUTSTANDING SECONDS\n"
+        "       zkbench_net latency|pingpong HOST:PORT COUNT\n");
     return 2;
 }
 

@@ -9,10 +9,10 @@
 #include <sys/resource.h>
 #include <sys/select.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -47,10 +47,11 @@ std::vector<std::string> Names(int count) {
 
 // `allocs` counts the C allocator's calls over the rounds, all threads together.
 void Print(long answered, long failed, double cpu, std::uint64_t allocs) {
-    std::printf("{\"tx\": %ld, \"failed\": %ld, \"cpu_s\": %.3f, \"tx_per_cpu_s\": %.1f, "
-                "\"allocs_per_tx\": %.1f}\n",
-                answered, failed, cpu, cpu > 0 ? static_cast<double>(answered) / cpu : 0.0,
-                answered > 0 ? static_cast<double>(allocs) / static_cast<double>(answered) : 0.0);
+    std::printf(
+        "{\"tx\": %ld, \"failed\": %ld, \"cpu_s\": %.3f, \"tx_per_cpu_s\": %.1f, "
+        "\"allocs_per_tx\": %.1f}\n",
+        answered, failed, cpu, cpu > 0 ? static_cast<double>(answered) / cpu : 0.0,
+        answered > 0 ? static_cast<double>(allocs) / static_cast<double>(answered) : 0.0);
 }
 
 int RunOurs(const std::string& host, unsigned short port, int targets, int oidCount, int rounds,
@@ -146,8 +147,8 @@ void SendNext(NetSnmpPoll& p) {
     }
 }
 
-int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oidCount,
-               int rounds, size_t window) {
+int RunNetSnmp(const std::string& host, unsigned short port, int targets, int oidCount, int rounds,
+               size_t window) {
     zkbench::NetSnmpInit();
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);

@@ -180,7 +180,8 @@ void RequireWithinAccess(const snmp::Message& answer, const zksnmp::ServerOption
         };
         bool below = false;
         for (const auto& user : kLowest) {
-            below = below || (answer.UserName() == user.first && answer.SecurityLevel() < user.second);
+            below =
+                below || (answer.UserName() == user.first && answer.SecurityLevel() < user.second);
         }
         Require(below == (answer.ErrStat() == zksnmp::kAuthorizationError));
     }
@@ -226,10 +227,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rig->noter.lastType = 0;
     rig->stack.Deliver(datagram.data(), datagram.size(), 40000, 161);
     // The sender's part: every ready answer and Report leaves, in id order.
-    rig->stack.SendResponses(
-        [](const snmp::Message& answer) {
-            RequireWithinAccess(answer, rig->options, rig->noter.lastType);
-        });
+    rig->stack.SendResponses([](const snmp::Message& answer) {
+        RequireWithinAccess(answer, rig->options, rig->noter.lastType);
+    });
     // The agent answered or dropped the request at once: nothing waits.
     Require(rig->stack.dispatcher->OutstandingCount() == 0);
     Require(rig->stack.dispatcher->SendQueueSize() == 0);

@@ -384,7 +384,8 @@ void FuzzInlineDecoders(const unsigned char* in, unsigned int size, const Contro
                     snmp::ber::ReadBytes(p, l, inl, scratch.get(), c.bytes);
                 }));
         if (exported.ok)
-            Require(inl.Size() == got && (got == 0 || std::memcmp(inl.Data(), out.get(), got) == 0));
+            Require(inl.Size() == got &&
+                    (got == 0 || std::memcmp(inl.Data(), out.get(), got) == 0));
     }
     {
         auto arcs = Exact<unsigned int>(c.arcs);

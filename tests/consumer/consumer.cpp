@@ -17,7 +17,8 @@ int main() {
     unsigned int left = sizeof buf;
     AsnEncode(p, left, 128, 0x02u);
     const unsigned char want[] = {0x02, 0x02, 0x00, 0x80};
-    bool ok = static_cast<size_t>(p - buf) == sizeof want && std::memcmp(buf, want, sizeof want) == 0;
+    bool ok =
+        static_cast<size_t>(p - buf) == sizeof want && std::memcmp(buf, want, sizeof want) == 0;
 
     brask::IpEndpoint ep(brask::IpAddr("127.0.0.1"), 161);
     ok = ok && ep.Port() == 161;

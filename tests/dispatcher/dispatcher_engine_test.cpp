@@ -293,8 +293,10 @@ TEST_F(DispatcherEngineTest, SendReportBuildsTheReportOfEachFailure) {
         const char* oid;
         v3SecurityLevel level;
     } cases[] = {{23, ".1.3.6.1.6.3.11.2.1.3.0", SecLevelAuthPriv},
-                 {200, ".1.3.6.1.6.3.15.1.1.4.0", none},  {201, ".1.3.6.1.6.3.15.1.1.3.0", none},
-                 {202, ".1.3.6.1.6.3.15.1.1.1.0", none},  {203, ".1.3.6.1.6.3.15.1.1.5.0", none},
+                 {200, ".1.3.6.1.6.3.15.1.1.4.0", none},
+                 {201, ".1.3.6.1.6.3.15.1.1.3.0", none},
+                 {202, ".1.3.6.1.6.3.15.1.1.1.0", none},
+                 {203, ".1.3.6.1.6.3.15.1.1.5.0", none},
                  {204, ".1.3.6.1.6.3.15.1.1.2.0", SecLevelAuthNoPriv},
                  {205, ".1.3.6.1.6.3.15.1.1.6.0", none}};
     for (const auto& c : cases) {

@@ -120,9 +120,12 @@ TEST_F(DispatcherLoopbackTest, CommunityRequestsAreAnswered) {
         SnmpVersion version;
         unsigned int type;
         std::string answer;
-    } cases[] = {{SnmpVersionV1, PduGetRequest, get}, {SnmpVersionV1, PduGetNextRequest, next},
-                 {SnmpVersionV1, PduSetRequest, set}, {SnmpVersionV2c, PduGetRequest, get},
-                 {SnmpVersionV2c, PduGetNextRequest, next}, {SnmpVersionV2c, PduSetRequest, set},
+    } cases[] = {{SnmpVersionV1, PduGetRequest, get},
+                 {SnmpVersionV1, PduGetNextRequest, next},
+                 {SnmpVersionV1, PduSetRequest, set},
+                 {SnmpVersionV2c, PduGetRequest, get},
+                 {SnmpVersionV2c, PduGetNextRequest, next},
+                 {SnmpVersionV2c, PduSetRequest, set},
                  {SnmpVersionV2c, PduGetBulkRequest, next + " .1.3.6.1.2.1.1.5.0.2=2"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.version) + "/" + std::to_string(c.type));
@@ -490,8 +493,7 @@ TEST_F(DispatcherLoopbackTest, StopWithoutTrafficReturnsAtOnceInsteadOfAfterTheR
 }
 
 TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZeroKeepsTheDefault) {
-    std::unique_ptr<Dispatcher> d(
-        Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp));
+    std::unique_ptr<Dispatcher> d(Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp));
     brask::IpEndpoint first(brask::IpAddr("127.0.0.1"), 0);
     ASSERT_TRUE(d->AddEndpoint(first, false));
     unsigned int defaultSend = 0, defaultReceive = 0;

@@ -63,7 +63,7 @@ inline std::string Bindings(const Message& m) {
         const AsnValue& v = vb.Value();
         out += (out.empty() ? "" : " ") + Text(vb.Objid()) + "=";
         out += v.Type() == 0x04   ? std::string(reinterpret_cast<const char*>(v.String().Data()),
-                                                  v.String().Size())
+                                                v.String().Size())
                : v.Type() == 0x02 ? std::to_string(v.Integer())
                : v.Type() == 0x06 ? Text(v.Objid())
                                   : "type " + std::to_string(v.Type());
@@ -186,8 +186,12 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         responses_.push_back(response);
     }
-    size_t Count() { return Locked(mutex_, [&] { return responses_.size(); }); }
-    bool WaitFor(size_t n) { return Eventually([&] { return Count() >= n; }); }
+    size_t Count() {
+        return Locked(mutex_, [&] { return responses_.size(); });
+    }
+    bool WaitFor(size_t n) {
+        return Eventually([&] { return Count() >= n; });
+    }
     // The collector keeps owning the message.
     Message& At(size_t i) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -271,7 +275,9 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         hold_ = hold;
     }
-    size_t HeldCount() { return Locked(mutex_, [&] { return held_.size(); }); }
+    size_t HeldCount() {
+        return Locked(mutex_, [&] { return held_.size(); });
+    }
     // Gives a held request back to the caller.
     Message* TakeHeld(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -280,7 +286,9 @@ public:
         return m;
     }
     // The agent keeps owning the messages.
-    std::vector<Message*> Notifications() { return Locked(mutex_, [&] { return notifications_; }); }
+    std::vector<Message*> Notifications() {
+        return Locked(mutex_, [&] { return notifications_; });
+    }
     int Seen(int id) {
         return Locked(mutex_, [&] { return seen_.count(id) != 0 ? seen_.at(id) : 0; });
     }

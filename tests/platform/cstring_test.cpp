@@ -18,8 +18,12 @@ TEST(CString, SplitKeepsPiecesInOrderIncludingEmptyOnes) {
         const char* text;
         std::vector<std::string> pieces;
     };
-    const Case cases[] = {{"up=1;down=2", {"up=1", "down=2"}}, {"a;;b", {"a", "", "b"}},
-                          {"a;", {"a", ""}}, {";a", {"", "a"}}, {"", {""}}, {";", {"", ""}},
+    const Case cases[] = {{"up=1;down=2", {"up=1", "down=2"}},
+                          {"a;;b", {"a", "", "b"}},
+                          {"a;", {"a", ""}},
+                          {";a", {"", "a"}},
+                          {"", {""}},
+                          {";", {"", ""}},
                           {"none", {"none"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\"");
@@ -33,10 +37,17 @@ TEST(CString, ToInt32AcceptsWholeNumbersInRangeOnly) {
     const struct {
         const char* text;
         int base, value;
-    } valid[] = {{"42", 10, 42},         {"-42", 10, -42},  {"+42", 10, 42},
-                 {"007", 10, 7},         {"2147483647", 10, INT_MAX},
-                 {"-2147483648", 10, INT_MIN}, {"0x1F", 16, 31},  {"-80000000", 16, INT_MIN},
-                 {"z", 36, 35},          {"0x10", 0, 16},   {"010", 0, 8}};
+    } valid[] = {{"42", 10, 42},
+                 {"-42", 10, -42},
+                 {"+42", 10, 42},
+                 {"007", 10, 7},
+                 {"2147483647", 10, INT_MAX},
+                 {"-2147483648", 10, INT_MIN},
+                 {"0x1F", 16, 31},
+                 {"-80000000", 16, INT_MIN},
+                 {"z", 36, 35},
+                 {"0x10", 0, 16},
+                 {"010", 0, 8}};
     for (const auto& c : valid) {
         SCOPED_TRACE(std::string("\"") + c.text + "\" base " + std::to_string(c.base));
         int value = 12345;
@@ -44,11 +55,13 @@ TEST(CString, ToInt32AcceptsWholeNumbersInRangeOnly) {
         EXPECT_EQ(value, c.value);
     }
     const std::pair<const char*, int> invalid[] = {
-        {"2147483648", 10}, {"-2147483649", 10}, {"99999999999999999999", 10}, {"80000000", 16},
-        {"102", 2},         {"19", 8},           {"", 10},                     {"-", 10},
-        {" 1", 10},         {"1 ", 10},          {"- 1", 10},                  {"\t1", 10},
-        {"1x", 10},         {"1.5", 10},         {"--1", 10},                  {"0x", 16},
-        {"10", 1},          {"10", 37},          {"10", -1}};
+        {"2147483648", 10}, {"-2147483649", 10}, {"99999999999999999999", 10},
+        {"80000000", 16},   {"102", 2},          {"19", 8},
+        {"", 10},           {"-", 10},           {" 1", 10},
+        {"1 ", 10},         {"- 1", 10},         {"\t1", 10},
+        {"1x", 10},         {"1.5", 10},         {"--1", 10},
+        {"0x", 16},         {"10", 1},           {"10", 37},
+        {"10", -1}};
     for (const auto& [text, base] : invalid) {
         SCOPED_TRACE(std::string("\"") + text + "\" base " + std::to_string(base));
         int value = 12345;
@@ -57,7 +70,10 @@ TEST(CString, ToInt32AcceptsWholeNumbersInRangeOnly) {
     }
     // An embedded NUL is junk, not the end of the text.
     int value = 0;
-    EXPECT_FALSE(CString(std::string("12\0" "3", 4)).ToInt32(value, 10));
+    EXPECT_FALSE(CString(std::string("12\0"
+                                     "3",
+                                     4))
+                     .ToInt32(value, 10));
 }
 
 }  // namespace

@@ -47,8 +47,12 @@ TEST(IpAddr, ParsesOnlyStrictDottedQuads) {
 
 TEST(IpAddr, ParsesIPv6AndPrintsTheShortestForm) {
     const std::vector<std::pair<const char*, const char*>> cases = {
-        {"::1", "::1"}, {"::", "::"}, {"0:0:0:0:0:0:0:1", "::1"}, {"FE80::0001", "fe80::1"},
-        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"}, {"::ffff:10.0.0.1", "::ffff:10.0.0.1"},
+        {"::1", "::1"},
+        {"::", "::"},
+        {"0:0:0:0:0:0:0:1", "::1"},
+        {"FE80::0001", "fe80::1"},
+        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+        {"::ffff:10.0.0.1", "::ffff:10.0.0.1"},
         {"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
@@ -93,9 +97,10 @@ TEST(IpAddr, OrdersNumericallyAndMasksOnlyValidOperands) {
     // Sorted by value, the invalid address first; text order would put "10." before "9.".
     // Every IPv4 address comes before every IPv6 one, whatever the values.
     const std::vector<IpAddr> sorted = {
-        IpAddr(),    IpAddr("0.0.0.0"), IpAddr("9.255.255.255"),  IpAddr("10.0.0.0"),
-        IpAddr("10.0.0.1"), IpAddr("255.255.255.255"), IpAddr("::"), IpAddr("::1"),
-        IpAddr("::ffff:0.0.0.1"), IpAddr("9::"), IpAddr("10::"), IpAddr("fe80::1")};
+        IpAddr(),           IpAddr("0.0.0.0"),  IpAddr("9.255.255.255"),
+        IpAddr("10.0.0.0"), IpAddr("10.0.0.1"), IpAddr("255.255.255.255"),
+        IpAddr("::"),       IpAddr("::1"),      IpAddr("::ffff:0.0.0.1"),
+        IpAddr("9::"),      IpAddr("10::"),     IpAddr("fe80::1")};
     for (size_t i = 0; i < sorted.size(); ++i) {
         for (size_t j = 0; j < sorted.size(); ++j) {
             SCOPED_TRACE(std::to_string(i) + " vs " + std::to_string(j));
@@ -117,8 +122,13 @@ TEST(IpAddr, OrdersNumericallyAndMasksOnlyValidOperands) {
 TEST(IpAddr, PrefixMaskSetsTheLeadingBitsOfItsFamily) {
     const auto v4 = IpAddr::kIPv4, v6 = IpAddr::kIPv6;
     const std::vector<std::tuple<int, unsigned int, const char*>> cases = {
-        {v4, 0, "0.0.0.0"}, {v4, 20, "255.255.240.0"}, {v4, 32, "255.255.255.255"},
-        {v4, 40, "255.255.255.255"}, {v6, 0, "::"}, {v6, 1, "8000::"}, {v6, 12, "fff0::"},
+        {v4, 0, "0.0.0.0"},
+        {v4, 20, "255.255.240.0"},
+        {v4, 32, "255.255.255.255"},
+        {v4, 40, "255.255.255.255"},
+        {v6, 0, "::"},
+        {v6, 1, "8000::"},
+        {v6, 12, "fff0::"},
         {v6, 127, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe"},
         {v6, 200, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}};
     for (const auto& [version, length, text] : cases) {

@@ -45,7 +45,8 @@ inline std::string HmacHex(const EVP_MD* md, const snmp::OctetString& key, const
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int macLength = 0;
     if (HMAC(md, key.Data(), static_cast<int>(key.Size()), data.data(), data.size(), mac,
-             &macLength) == nullptr || macLength < length)
+             &macLength) == nullptr ||
+        macLength < length)
         return "HMAC failed";
     return ToHex(mac, length);
 }

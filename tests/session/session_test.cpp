@@ -84,7 +84,9 @@ public:
 
     // Holds the requests instead of answering until ReleaseOne.
     void Hold(bool hold) { hold_ = hold; }
-    size_t Waiting() { return Locked(mu_, [&] { return waiting_.size(); }); }
+    size_t Waiting() {
+        return Locked(mu_, [&] { return waiting_.size(); });
+    }
     bool ReleaseOne() {
         Message* m = nullptr;
         {
@@ -96,8 +98,12 @@ public:
         Answer(dispatcher_, m);
         return true;
     }
-    int Seen() { return Locked(mu_, [&] { return seen_; }); }
-    int MaxHeld() { return Locked(mu_, [&] { return maxHeld_; }); }
+    int Seen() {
+        return Locked(mu_, [&] { return seen_; });
+    }
+    int MaxHeld() {
+        return Locked(mu_, [&] { return maxHeld_; });
+    }
 
     dispatcher_test::Users lookup{TypeServer};  // one MD5 user
 
@@ -191,7 +197,8 @@ protected:
     }
     // .1.3.6.1.2.1.1.1 to .8, each with a .0 instance valued by its arc.
     void FillSystemGroup() {
-        for (int i = 1; i <= 8; ++i) agent_->mib[Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0")] = Int(i);
+        for (int i = 1; i <= 8; ++i)
+            agent_->mib[Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0")] = Int(i);
     }
 
     std::unique_ptr<Agent> agent_;
@@ -226,13 +233,16 @@ TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
     agent_->Hold(true);
     const auto id = AddTarget(SnmpVersionV2c, 30000, 0, 0, kUser, 2);
     std::vector<std::future<SessionResult>> results;
-    for (int i = 0; i < 6; ++i) results.push_back(session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.1.0")}));
+    for (int i = 0; i < 6; ++i)
+        results.push_back(session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.1.0")}));
     ASSERT_TRUE(Eventually([&] { return agent_->Waiting() == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(agent_->Waiting(), 2u);
     for (int answered = 0; answered < 6;) {
-        if (agent_->ReleaseOne()) ++answered;
-        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (agent_->ReleaseOne())
+            ++answered;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (auto& f : results) EXPECT_TRUE(f.get().Ok());
     EXPECT_EQ(agent_->MaxHeld(), 2);
@@ -261,7 +271,8 @@ TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
         agent_->loop = c.loop;
         const auto id = AddTarget(c.version, 5000, 0, c.maxReps);
         const SessionResult r = session_->Walk(id, Oid("1.3.6.1.2.1.1"));
-        EXPECT_EQ(r.status, c.loop ? SessionStatus::NotIncreasing : SessionStatus::Ok) << r.Describe();
+        EXPECT_EQ(r.status, c.loop ? SessionStatus::NotIncreasing : SessionStatus::Ok)
+            << r.Describe();
         EXPECT_EQ(r.errorStatus, 0);
         if (c.loop) continue;
         ASSERT_EQ(r.vbs.size(), 8u);
@@ -301,21 +312,22 @@ TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
     const ObjectId entry = Oid("1.3.6.1.2.1.2.2.1");
     for (int row = 1; row <= 3; ++row) {
         agent_->mib[Oid("1.3.6.1.2.1.2.2.1.1." + std::to_string(row))] = Int(row);
-        if (row != 2) agent_->mib[Oid("1.3.6.1.2.1.2.2.1.3." + std::to_string(row))] = Int(10 * row);
+        if (row != 2)
+            agent_->mib[Oid("1.3.6.1.2.1.2.2.1.3." + std::to_string(row))] = Int(10 * row);
     }
     agent_->mib[Oid("1.3.6.1.2.1.3.1.0")] = Int(0);
     // Last, SNMPv1 with the table at the MIB's end: the noSuchName names the
     // column that ran out (the shorter one), the other still has a row to give.
-    const std::pair<SnmpVersion, unsigned int> kinds[] = {{SnmpVersionV2c, 0}, {SnmpVersionV2c, 2},
-                                                          {SnmpVersionV1, 0}};
+    const std::pair<SnmpVersion, unsigned int> kinds[] = {
+        {SnmpVersionV2c, 0}, {SnmpVersionV2c, 2}, {SnmpVersionV1, 0}};
     for (const auto& [version, maxReps] : kinds) {
         if (version == SnmpVersionV1) agent_->mib.erase(Oid("1.3.6.1.2.1.3.1.0"));
         for (bool whole : {false, true}) {
             SCOPED_TRACE(std::to_string(version) + "/" + std::to_string(maxReps) +
                          (whole ? " whole entry" : " columns"));
             const auto id = AddTarget(version, 5000, 0, maxReps);
-            const SessionResult r =
-                session_->GetTable(id, entry, whole ? std::vector<unsigned int>() : std::vector<unsigned int>{1, 3});
+            const SessionResult r = session_->GetTable(
+                id, entry, whole ? std::vector<unsigned int>() : std::vector<unsigned int>{1, 3});
             ASSERT_TRUE(r.Ok()) << r.Describe();
             EXPECT_EQ(r.columns, (std::vector<unsigned int>{1, 3}));
             ASSERT_EQ(r.rows.size(), 3u);

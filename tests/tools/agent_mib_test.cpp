@@ -90,8 +90,8 @@ TEST_F(AgentMibTest, GetAndGetNextAnswerMissingNamesByVersion) {
 
     const snmp::VarBindList pastEnd = Names({"1.3.6.1.2.1.1.9", "1.3.6.1.4.1.99999.9"});
     a = Run(SnmpVersionV2c, snmp::PduGetNextRequest, pastEnd);
-    EXPECT_EQ(NamesOf(a), (std::vector<std::string>{".1.3.6.1.4.1.99999.2.1.1.1.1",
-                                                    ".1.3.6.1.4.1.99999.9"}));
+    EXPECT_EQ(NamesOf(a),
+              (std::vector<std::string>{".1.3.6.1.4.1.99999.2.1.1.1.1", ".1.3.6.1.4.1.99999.9"}));
     EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
     a = Run(SnmpVersionV1, snmp::PduGetNextRequest, pastEnd);
     EXPECT_TRUE(a.errorStatus == kNoSuchName && a.errorIndex == 2);
@@ -132,8 +132,8 @@ TEST_F(AgentMibTest, GetBulkRepeatsColumnsInterleavedAndStopsWhenAllHaveEnded) {
     EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
 
     // Negative and oversized parameters are clamped, not trusted.
-    EXPECT_TRUE(
-        Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), -4, -1).vbs.empty());
+    EXPECT_TRUE(Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), -4, -1)
+                    .vbs.empty());
     a = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.2.1.1.1.0"}), 10, 10);
     EXPECT_EQ(NamesOf(a), std::vector<std::string>{".1.3.6.1.2.1.1.2.0"});
 }
@@ -202,10 +202,12 @@ TEST(MibViewTest, ContainsWholeArcsOfAnyRootOnly) {
     view.Add(O("1.3.6.1.2.1.1.5"));
     view.Add(O("1.3.6.1.4.1.99999.2"));
     view.Add(O("1.3.6.1.4.1.99999.2.1.1.2"));  // nested in the one before
-    const std::pair<const char*, bool> cases[] = {
-        {"1.3.6.1.2.1.1.5", true},   {"1.3.6.1.2.1.1.5.0", true},
-        {"1.3.6.1.2.1.1.50", false}, {"1.3.6.1.2.1.1", false},
-        {"1.3.6.1.4.1.99999.2.1.1.9.3", true}, {"1.3.6.1.4.1.99999.3", false}};
+    const std::pair<const char*, bool> cases[] = {{"1.3.6.1.2.1.1.5", true},
+                                                  {"1.3.6.1.2.1.1.5.0", true},
+                                                  {"1.3.6.1.2.1.1.50", false},
+                                                  {"1.3.6.1.2.1.1", false},
+                                                  {"1.3.6.1.4.1.99999.2.1.1.9.3", true},
+                                                  {"1.3.6.1.4.1.99999.3", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         EXPECT_EQ(view.Contains(O(c.first)), c.second);

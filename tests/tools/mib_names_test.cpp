@@ -83,7 +83,7 @@ protected:
 TEST_F(ShippedModulesTest, ReadsNamesNumbersAndPathsAndNamesWhatItCannotFind) {
     struct Case {
         const char* text;
-        const char* oid;    // empty: an error naming `missing`
+        const char* oid;  // empty: an error naming `missing`
         const char* missing;
     };
     const Case cases[] = {
@@ -130,17 +130,22 @@ TEST_F(ShippedModulesTest, PrintsBindingsAsTheUsualToolsDo) {
     const Case cases[] = {
         {"1.3.6.1.2.1.2.2.1.7.1", up, OidStyle::Module, "IF-MIB::ifAdminStatus.1 = INTEGER: up(1)"},
         {"1.3.6.1.2.1.2.2.1.7.1", odd, OidStyle::Module, "IF-MIB::ifAdminStatus.1 = INTEGER: 9"},
-        {"1.3.6.1.2.1.2.2.1.6.4", mac, OidStyle::Module, "IF-MIB::ifPhysAddress.4 = STRING: 2:fc:0:0:0:1"},
+        {"1.3.6.1.2.1.2.2.1.6.4", mac, OidStyle::Module,
+         "IF-MIB::ifPhysAddress.4 = STRING: 2:fc:0:0:0:1"},
         {"1.3.6.1.2.1.2.2.1.6.1", empty, OidStyle::Module, "IF-MIB::ifPhysAddress.1 = STRING: "},
         {"1.3.6.1.2.1.2.2.1.2.1", descr, OidStyle::Module, "IF-MIB::ifDescr.1 = STRING: lo"},
         // The agent's type wins over the MIB's: no hint applies to an INTEGER ifDescr.
         {"1.3.6.1.2.1.2.2.1.2.1", odd, OidStyle::Module, "IF-MIB::ifDescr.1 = INTEGER: 9"},
-        {"1.3.6.1.2.1.25.4.2.1.2.1", plain, OidStyle::Module, "SNMPv2-SMI::mib-2.25.4.2.1.2.1 = STRING: \"x\""},
-        {"1.3.6.1.2.1.25.4.2.1.4.2", empty, OidStyle::Module, "SNMPv2-SMI::mib-2.25.4.2.1.4.2 = \"\""},
-        {"1.3.6.1.2.1.1.2.0", id, OidStyle::Module, "SNMPv2-MIB::sysObjectID.0 = OID: SNMPv2-SMI::enterprises.8072.3.2.10"},
+        {"1.3.6.1.2.1.25.4.2.1.2.1", plain, OidStyle::Module,
+         "SNMPv2-SMI::mib-2.25.4.2.1.2.1 = STRING: \"x\""},
+        {"1.3.6.1.2.1.25.4.2.1.4.2", empty, OidStyle::Module,
+         "SNMPv2-SMI::mib-2.25.4.2.1.4.2 = \"\""},
+        {"1.3.6.1.2.1.1.2.0", id, OidStyle::Module,
+         "SNMPv2-MIB::sysObjectID.0 = OID: SNMPv2-SMI::enterprises.8072.3.2.10"},
         {"1.3.6.1.2.1.1.2.0", id, OidStyle::Short, "sysObjectID.0 = OID: enterprises.8072.3.2.10"},
         {"1.3.6.1.2.1.2.2.1.7.1", up, OidStyle::Full,
-         ".iso.org.dod.internet.mgmt.mib-2.interfaces.ifTable.ifEntry.ifAdminStatus.1 = INTEGER: up(1)"},
+         ".iso.org.dod.internet.mgmt.mib-2.interfaces.ifTable.ifEntry.ifAdminStatus.1 = INTEGER: "
+         "up(1)"},
         {"1.3.6.1.2.1.2.2.1.7.1", up, OidStyle::Numeric, ".1.3.6.1.2.1.2.2.1.7.1 = INTEGER: 1"},
     };
     for (const Case& c : cases) {
@@ -155,7 +160,8 @@ TEST_F(ShippedModulesTest, DumpLinesTakeNamedOidsAndValues) {
     snmp::VarBind vb;
     bool skip = true;
     std::string error;
-    ASSERT_TRUE(ParseDumpLine("IF-MIB::ifSpecific.1 = OID: SNMPv2-SMI::zeroDotZero", vb, skip, error))
+    ASSERT_TRUE(
+        ParseDumpLine("IF-MIB::ifSpecific.1 = OID: SNMPv2-SMI::zeroDotZero", vb, skip, error))
         << error;
     EXPECT_FALSE(skip);
     EXPECT_EQ(OidText(vb.Objid()), ".1.3.6.1.2.1.2.2.1.22.1");

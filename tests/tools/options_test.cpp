@@ -54,12 +54,19 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
 
 TEST(OptionsTest, BadInputGivesOneLineReasons) {
     const std::vector<std::vector<std::string>> bad = {
-        {"-v", "2", "127.0.0.1"}, {"-q", "127.0.0.1"}, {"-c"}, {"-v", "3", "127.0.0.1"},
+        {"-v", "2", "127.0.0.1"},
+        {"-q", "127.0.0.1"},
+        {"-c"},
+        {"-v", "3", "127.0.0.1"},
         {"-v", "3", "-u", "bob", "-l", "authNoPriv", "127.0.0.1"},
         {"-v", "3", "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "password1", "127.0.0.1"},
         {"-v", "3", "-u", "bob", "-a", "MD5", "-A", "short", "127.0.0.1"},
-        {"-v", "3", "-u", "bob", "-a", "SHA-999", "127.0.0.1"}, {"-e", "0x1234", "127.0.0.1"},
-        {"-t", "0", "127.0.0.1"}, {"-r", "-1", "127.0.0.1"}, {"127.0.0.1:0"}, {"127.0.0.1:65536"},
+        {"-v", "3", "-u", "bob", "-a", "SHA-999", "127.0.0.1"},
+        {"-e", "0x1234", "127.0.0.1"},
+        {"-t", "0", "127.0.0.1"},
+        {"-r", "-1", "127.0.0.1"},
+        {"127.0.0.1:0"},
+        {"127.0.0.1:65536"},
         {"-v", "2c"},
     };
     for (const auto& args : bad) {
@@ -75,15 +82,29 @@ TEST(OptionsTest, BadInputGivesOneLineReasons) {
 TEST(OptionsTest, AgentAddressesOfBothFamiliesInTheUsualSpellings) {
     // text, address ("" when refused), port; the default port is 161.
     const std::vector<std::tuple<const char*, const char*, unsigned short>> cases = {
-        {"127.0.0.1", "127.0.0.1", 161}, {"127.0.0.1:1161", "127.0.0.1", 1161},
-        {"udp:127.0.0.1:162", "127.0.0.1", 162}, {"UDP:10.0.0.1", "10.0.0.1", 161},
-        {"[::1]:1161", "::1", 1161}, {"[::1]", "::1", 161}, {"udp6:[::1]:1161", "::1", 1161},
-        {"udpv6:[2001:db8::1]:9", "2001:db8::1", 9}, {"udp6:::1", "::1", 161}, {"::1", "::1", 161},
+        {"127.0.0.1", "127.0.0.1", 161},
+        {"127.0.0.1:1161", "127.0.0.1", 1161},
+        {"udp:127.0.0.1:162", "127.0.0.1", 162},
+        {"UDP:10.0.0.1", "10.0.0.1", 161},
+        {"[::1]:1161", "::1", 1161},
+        {"[::1]", "::1", 161},
+        {"udp6:[::1]:1161", "::1", 1161},
+        {"udpv6:[2001:db8::1]:9", "2001:db8::1", 9},
+        {"udp6:::1", "::1", 161},
+        {"::1", "::1", 161},
         {"fe80::1:161", "fe80::1:161", 161},  // bare IPv6 has no port
-        {"udp:[::1]:161", "", 0},  // udp: is IPv4
-        {"udp6:127.0.0.1:161", "", 0}, {"[127.0.0.1]:161", "", 0}, {"[::1]:0", "", 0},
-        {"[::1]:65536", "", 0}, {"[::1]:", "", 0}, {"[::1", "", 0}, {"[::1]161", "", 0},
-        {"[]:161", "", 0}, {"[fe80::1%lo]:161", "", 0}, {"udp6:", "", 0}, {"127.0.0.1:0", "", 0}};
+        {"udp:[::1]:161", "", 0},             // udp: is IPv4
+        {"udp6:127.0.0.1:161", "", 0},
+        {"[127.0.0.1]:161", "", 0},
+        {"[::1]:0", "", 0},
+        {"[::1]:65536", "", 0},
+        {"[::1]:", "", 0},
+        {"[::1", "", 0},
+        {"[::1]161", "", 0},
+        {"[]:161", "", 0},
+        {"[fe80::1%lo]:161", "", 0},
+        {"udp6:", "", 0},
+        {"127.0.0.1:0", "", 0}};
     for (const auto& [text, want, wantPort] : cases) {
         SCOPED_TRACE(text);
         brask::IpAddr addr;
@@ -111,7 +132,8 @@ TEST(OptionsTest, TrapAgentAddrIsIPv4AndDefaultsByTheReceiversFamily) {
     unsigned int agentAddr = 1;
     std::string error;
     for (const auto& [text, receiver, want] : {std::tuple{"", "127.0.0.1", 0x7F000001U},
-                                               {"", "::1", 0U}, {"10.0.0.5", "::1", 0x0A000005U}}) {
+                                               {"", "::1", 0U},
+                                               {"10.0.0.5", "::1", 0x0A000005U}}) {
         SCOPED_TRACE(receiver);
         EXPECT_TRUE(ParseTrapAgentAddr(text, brask::IpAddr(receiver), agentAddr, error));
         EXPECT_EQ(agentAddr, want);
@@ -156,8 +178,8 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
         << error;
     EXPECT_EQ(o.rwUsers, std::set<std::string>{"rw"});
     ASSERT_EQ(o.users.size(), 2U);
-    EXPECT_EQ(o.minLevels, (std::map<std::string, snmp::v3SecurityLevel>{
-                               {"rw", snmp::SecLevelAuthNoPriv}}));
+    EXPECT_EQ(o.minLevels,
+              (std::map<std::string, snmp::v3SecurityLevel>{{"rw", snmp::SecLevelAuthNoPriv}}));
     ASSERT_EQ(o.communityViews.count("pub"), 1U);
     EXPECT_TRUE(o.communityViews["pub"].Contains(O("1.3.6.1.2.1.1.5.0")));
     EXPECT_FALSE(o.communityViews["pub"].Contains(O("1.3.6.1.4.1")));
@@ -168,10 +190,10 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     EXPECT_EQ(o.userViews.count("ro"), 0U);
 
     const std::vector<std::vector<std::string>> refused = {
-        {"--view", "1.3.6"},                                       // no principal yet
-        {"--community", "c", "--level", "authNoPriv"},             // a level for a community
-        {"--user", "u:SHA:secret111", "--level", "authPriv"},      // no privacy password
-        {"--user", "u", "--level", "authNoPriv"},                  // no authentication password
+        {"--view", "1.3.6"},                                   // no principal yet
+        {"--community", "c", "--level", "authNoPriv"},         // a level for a community
+        {"--user", "u:SHA:secret111", "--level", "authPriv"},  // no privacy password
+        {"--user", "u", "--level", "authNoPriv"},              // no authentication password
         {"--user", "u", "--level", "secret"},
         {"--user", "u", "--view", "1.x"},
     };
@@ -202,7 +224,8 @@ TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
     }
     // net-snmp's spellings, in any case.
     for (const auto& [name, want] : {std::pair{"des", snmp::USMPrivDES},
-                                     {"aes", snmp::USMPrivAES128}, {"AES-192-C", snmp::USMPrivAES192C}}) {
+                                     {"aes", snmp::USMPrivAES128},
+                                     {"AES-192-C", snmp::USMPrivAES192C}}) {
         snmp::USMPrivProtocol priv = snmp::USMPrivNone;
         EXPECT_TRUE(ParsePrivProtocol(name, priv) && priv == want) << name;
     }

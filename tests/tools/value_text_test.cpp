@@ -116,9 +116,11 @@ TEST(ValueTextTest, TypedValuesAcceptTheirRangeAndRejectBeyondIt) {
 
 TEST(ValueTextTest, UnsignedNumbersRespectSmallLimits) {
     const std::tuple<const char*, unsigned long long, bool> cases[] = {
-        {"6", 6, true},         {"7", 6, false},      {"0", 0, true},   {"1", 0, false},
-        {"65535", 65535, true}, {"65536", 65535, false}, {"99", 9, false},
-        {"18446744073709551615", ~0ULL, true}, {"00012", 12, true}, {"+1", 9, false}};
+        {"6", 6, true},         {"7", 6, false},
+        {"0", 0, true},         {"1", 0, false},
+        {"65535", 65535, true}, {"65536", 65535, false},
+        {"99", 9, false},       {"18446744073709551615", ~0ULL, true},
+        {"00012", 12, true},    {"+1", 9, false}};
     for (const auto& [text, max, ok] : cases) {
         SCOPED_TRACE(text);
         unsigned long long v = 12345;

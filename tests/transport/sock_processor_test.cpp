@@ -14,8 +14,8 @@
 #include <tuple>
 #include <vector>
 
-#include "snmp/snmp_stats.h"
 #include "platform/ipv6_loopback.h"
+#include "snmp/snmp_stats.h"
 #include "snmp/stack_interface.h"
 #include "transport/transport_fixtures.h"
 
@@ -245,10 +245,14 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
 TEST_F(SockProcessorTest, ReportDecision) {
     // Version 3 unless "v2c"; reportable unless "unreportable"; error type; pdu; Report.
     const std::tuple<const char*, int, unsigned int, bool> cases[] = {
-        {"above usm range", 300, 0xA0, true},   {"below usm range", 199, 0xA0, false},
-        {"v2c", 203, 0xA0, false},              {"no handler, get", 23, 0xA0, true},
-        {"no handler, response", 23, 0xA2, false}, {"no handler, v1 trap", 23, 0xA4, false},
-        {"no handler, report", 23, 0xA8, true}, {"unreportable", 23, 0xA0, false}};
+        {"above usm range", 300, 0xA0, true},
+        {"below usm range", 199, 0xA0, false},
+        {"v2c", 203, 0xA0, false},
+        {"no handler, get", 23, 0xA0, true},
+        {"no handler, response", 23, 0xA2, false},
+        {"no handler, v1 trap", 23, 0xA4, false},
+        {"no handler, report", 23, 0xA8, true},
+        {"unreportable", 23, 0xA0, false}};
     for (const auto& [name, type, pdu, report] : cases) {
         SCOPED_TRACE(name);
         Message m;

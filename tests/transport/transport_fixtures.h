@@ -107,13 +107,25 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         accept_ = accept;
     }
-    bool WaitLog(size_t n) { return Wait([&] { return log_.size() >= n; }); }
-    bool WaitOffered(size_t n) { return Wait([&] { return offered_ >= n; }); }
-    bool WaitOutgoingEmpty() { return Wait([&] { return outgoing_.empty(); }); }
-    std::vector<std::string> Log() { return Locked(lock_, [&] { return log_; }); }
+    bool WaitLog(size_t n) {
+        return Wait([&] { return log_.size() >= n; });
+    }
+    bool WaitOffered(size_t n) {
+        return Wait([&] { return offered_ >= n; });
+    }
+    bool WaitOutgoingEmpty() {
+        return Wait([&] { return outgoing_.empty(); });
+    }
+    std::vector<std::string> Log() {
+        return Locked(lock_, [&] { return log_; });
+    }
     // What the first received message held when it was announced.
-    std::string FirstReceive() { return Locked(lock_, [&] { return firstReceive_; }); }
-    size_t Offered() { return Locked(lock_, [&] { return offered_; }); }
+    std::string FirstReceive() {
+        return Locked(lock_, [&] { return firstReceive_; });
+    }
+    size_t Offered() {
+        return Locked(lock_, [&] { return offered_; });
+    }
     // The delivered messages (owned by this object).
     std::vector<const Message*> Received() {
         std::lock_guard<std::mutex> g(lock_);

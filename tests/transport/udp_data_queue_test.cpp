@@ -42,7 +42,9 @@ public:
         released_ = true;
         cv_.notify_all();
     }
-    std::vector<std::string> Seen() { return Locked(lock_, [&] { return seen_; }); }
+    std::vector<std::string> Seen() {
+        return Locked(lock_, [&] { return seen_; });
+    }
     int holdOn = -1;
     int throwOn = -1;
 
@@ -137,14 +139,15 @@ TEST(UdpDataQueue, AnAddressThatFloodsNeitherCrowdsOutNorHoldsUpOtherAddresses) 
     full.Start();
     ASSERT_TRUE(c.WaitSeen(4));
     full.Stop();
-    EXPECT_EQ(c.Seen(),
-              (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
+    EXPECT_EQ(c.Seen(), (std::vector<std::string>{"1/1/161", "20/1/161", "21/1/161", "30/1/161"}));
 
     // Served in turn: b's record waits for one turn of a's, not for all of
     // them; each address's records keep their order. IPv6 senders are told
     // apart by their whole address, even where its 32-bit words XOR alike.
-    const std::pair<const char*, const char*> senders[] = {
-        {"127.0.0.1", "127.0.0.2"}, {"::1", "::2"}, {"2001:db8::1", "2001:db9::1"}, {"::1", "0:0:0:1::"}};
+    const std::pair<const char*, const char*> senders[] = {{"127.0.0.1", "127.0.0.2"},
+                                                           {"::1", "::2"},
+                                                           {"2001:db8::1", "2001:db9::1"},
+                                                           {"::1", "0:0:0:1::"}};
     for (const auto& [flooder, other] : senders) {
         SCOPED_TRACE(other);
         Consumer d;

@@ -57,19 +57,25 @@ TEST(Filter, MatchesItsNetworkInItsOwnFamilyOnly) {
     using brask::IpAddr;
     // filter address, mask ("" for a host filter, "/N" for a prefix length), source, match
     const std::vector<std::tuple<const char*, const char*, const char*, bool>> cases = {
-        {"10.0.0.0", "255.0.0.0", "10.1.2.3", true}, {"10.1.2.3", "", "10.0.0.0", false},
-        {"10.1.2.3", "", "10.1.2.3", true}, {"1.2.3.4", "0.0.0.0", "200.1.1.1", true},
+        {"10.0.0.0", "255.0.0.0", "10.1.2.3", true},
+        {"10.1.2.3", "", "10.0.0.0", false},
+        {"10.1.2.3", "", "10.1.2.3", true},
+        {"1.2.3.4", "0.0.0.0", "200.1.1.1", true},
         {"1.2.3.4", "0.0.0.0", "::1", false},  // an IPv4 catch-all leaves IPv6 alone
-        {"10.0.0.0", "/8", "10.255.0.1", true}, {"10.0.0.0", "/8", "11.0.0.1", false},
-        {"::1", "", "::1", true}, {"::1", "", "::2", false},
+        {"10.0.0.0", "/8", "10.255.0.1", true},
+        {"10.0.0.0", "/8", "11.0.0.1", false},
+        {"::1", "", "::1", true},
+        {"::1", "", "::2", false},
         {"2001:db8::", "ffff:ffff::", "2001:db8:1::5", true},
         {"2001:db8::", "ffff:ffff::", "2001:db9::5", false},
         {"2001:db8::", "/32", "2001:db8:ffff::1", true},
-        {"2001:db8::", "/33", "2001:db8:8000::1", false}, {"fe80::", "/10", "febf::1", true},
-        {"fe80::", "/10", "fec0::1", false}, {"::", "::", "2001:db8::1", true},
+        {"2001:db8::", "/33", "2001:db8:8000::1", false},
+        {"fe80::", "/10", "febf::1", true},
+        {"fe80::", "/10", "fec0::1", false},
+        {"::", "::", "2001:db8::1", true},
         {"::", "::", "10.0.0.1", false},
         {"::ffff:10.0.0.0", "/104", "10.0.0.1", false},  // no mapped-address magic
-        {"::1", "255.255.255.255", "::1", false},  // a mask of the wrong family
+        {"::1", "255.255.255.255", "::1", false},        // a mask of the wrong family
         {"10.0.0.1", "ffff::", "10.0.0.1", false}};
     for (const auto& [addr, mask, source, match] : cases) {
         SCOPED_TRACE(std::string(addr) + " " + mask + " vs " + source);

@@ -138,7 +138,9 @@ TEST(ObjectIdTest, CopyMoveAndGrowthKeepArcsAcrossTheInlineBoundary) {
         for (unsigned int i = 0; i < n; ++i) a[i] = base + i;
         return a;
     };
-    auto Make = [](const Arcs& a) { return ObjectId(a.data(), static_cast<unsigned int>(a.size())); };
+    auto Make = [](const Arcs& a) {
+        return ObjectId(a.data(), static_cast<unsigned int>(a.size()));
+    };
     const unsigned int lengths[] = {0, 1, 15, 16, 17, 40};
     for (unsigned int from : lengths) {
         for (unsigned int to : lengths) {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "mib_names.h"
 #include "snmp/asn_value.h"
 #include "snmp/init.h"
-#include "mib_names.h"
 #include "snmp/message.h"
 #include "value_text.h"
 
@@ -63,7 +63,8 @@ bool Setup(const std::string& cmd, const std::string& operandsHelp,
                          "  -Cr N              max-repetitions (default 10)\n";
         }
         if (cmd == "trap") {
-            std::cout << "  (SNMPv3 traps are sent from this side's engine: -e gives its id, default random)\n";
+            std::cout << "  (SNMPv3 traps are sent from this side's engine: -e gives its id, "
+                         "default random)\n";
         }
         if (cmd == "walk") {
             std::cout << "  --bulk             walk with GetBulk instead of GetNext\n";

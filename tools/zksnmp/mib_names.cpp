@@ -68,16 +68,26 @@ bool IsDirectory(const std::string& path) {
 // net-snmp's usual default set, less the modules of its own agent: those
 // found are loaded, the others are skipped quietly.
 const char* const kDefaultModules[] = {
-    "SNMPv2-MIB",           "IF-MIB",
-    "IP-MIB",               "TCP-MIB",
-    "UDP-MIB",              "HOST-RESOURCES-MIB",
-    "NOTIFICATION-LOG-MIB", "DISMAN-EVENT-MIB",
-    "DISMAN-SCHEDULE-MIB",  "HOST-RESOURCES-TYPES",
-    "SNMPv2-TC",            "SNMP-TARGET-MIB",
-    "SNMP-MPD-MIB",         "SNMP-USER-BASED-SM-MIB",
-    "SNMP-FRAMEWORK-MIB",   "SNMP-VIEW-BASED-ACM-MIB",
-    "SNMP-COMMUNITY-MIB",   "SNMP-NOTIFICATION-MIB",
-    "UCD-SNMP-MIB",         "NET-SNMP-AGENT-MIB",
+    "SNMPv2-MIB",
+    "IF-MIB",
+    "IP-MIB",
+    "TCP-MIB",
+    "UDP-MIB",
+    "HOST-RESOURCES-MIB",
+    "NOTIFICATION-LOG-MIB",
+    "DISMAN-EVENT-MIB",
+    "DISMAN-SCHEDULE-MIB",
+    "HOST-RESOURCES-TYPES",
+    "SNMPv2-TC",
+    "SNMP-TARGET-MIB",
+    "SNMP-MPD-MIB",
+    "SNMP-USER-BASED-SM-MIB",
+    "SNMP-FRAMEWORK-MIB",
+    "SNMP-VIEW-BASED-ACM-MIB",
+    "SNMP-COMMUNITY-MIB",
+    "SNMP-NOTIFICATION-MIB",
+    "UCD-SNMP-MIB",
+    "NET-SNMP-AGENT-MIB",
 };
 
 std::vector<std::string> Split(const std::string& text, char sep) {
@@ -210,7 +220,8 @@ bool LoadModules() {
     }
     // Only the modules the user named are missed aloud; the default set is
     // whatever of it is there.
-    const std::vector<std::string> asked = Split(!modsText.empty() && modsText[0] == '+' ? modsText.substr(1) : modsText, ':');
+    const std::vector<std::string> asked =
+        Split(!modsText.empty() && modsText[0] == '+' ? modsText.substr(1) : modsText, ':');
     int loaded = 0;
     for (const std::string& m : modules) {
         if (m == "ALL") {
@@ -261,8 +272,8 @@ std::string ModuleOf(SmiNode* node) {
 // agrees with the MIB (an agent may answer with another type).
 SmiType* InstanceType(const snmp::VarBind& vb, SmiNode** nodeOut = nullptr) {
     SmiNode* node = NodeOf(vb.Objid());
-    if (node == nullptr || (node->nodekind != SMI_NODEKIND_SCALAR &&
-                            node->nodekind != SMI_NODEKIND_COLUMN)) {
+    if (node == nullptr ||
+        (node->nodekind != SMI_NODEKIND_SCALAR && node->nodekind != SMI_NODEKIND_COLUMN)) {
         return nullptr;
     }
     if (nodeOut != nullptr) {
@@ -491,8 +502,8 @@ std::string OidName(const snmp::ObjectId& oid, OidStyle style) {
     std::string out;
     if (style == OidStyle::Full) {
         for (SmiNode* n = node; n != nullptr; n = smiGetParentNode(n)) {
-            out = "." + std::string(n->name != nullptr ? n->name : Dec(n->oid[n->oidlen - 1])) +
-                  out;
+            out =
+                "." + std::string(n->name != nullptr ? n->name : Dec(n->oid[n->oidlen - 1])) + out;
             if (n->oidlen <= 1) {
                 break;
             }
@@ -670,7 +681,10 @@ bool ApplyOctetHint(const std::string& hint, const snmp::OctetString& bytes, std
                 }
                 char buf[32];
                 std::snprintf(buf, sizeof buf,
-                              s.fmt == 'd' ? "%llu" : s.fmt == 'x' ? "%llx" : "%llo", v);
+                              s.fmt == 'd'   ? "%llu"
+                              : s.fmt == 'x' ? "%llx"
+                                             : "%llo",
+                              v);
                 text += buf;
             }
             pos += take;
@@ -705,7 +719,8 @@ bool ApplyIntegerHint(const std::string& hint, long long value, std::string& out
         case 'b': {
             if (hint.size() != 1) return false;
             std::string bits;
-            for (unsigned long long m = mag; m != 0; m >>= 1) bits.insert(bits.begin(), m & 1 ? '1' : '0');
+            for (unsigned long long m = mag; m != 0; m >>= 1)
+                bits.insert(bits.begin(), m & 1 ? '1' : '0');
             out = sign + (bits.empty() ? "0" : bits);
             return true;
         }

@@ -141,8 +141,9 @@ bool ParseServerArgs(const std::vector<std::string>& args, bool agent, ServerOpt
             } else if (!lastCommunity.empty()) {
                 o.communityViews[lastCommunity].Add(root);
             } else {
-                error = "--view must follow the --community, --rw-community, --user or --rw-user "
-                        "it restricts";
+                error =
+                    "--view must follow the --community, --rw-community, --user or --rw-user "
+                    "it restricts";
                 return false;
             }
         } else if (a == "--level") {
@@ -359,7 +360,7 @@ void AgentServer::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message* msg) {
         room = limit > 250 ? limit - 250 : 0;
     }
     MibAnswer answer = mib_.Process(version, type, request->VarBinds(), request->NonReps(),
-                                          request->MaxReps(), mayWrite, room, *view);
+                                    request->MaxReps(), mayWrite, room, *view);
     Answer(dispatcher,
            ResponseTo(*request, std::move(answer.vbs), answer.errorStatus, answer.errorIndex));
 }
@@ -376,10 +377,9 @@ void NotificationListener::OnRequest(snmp::Dispatcher* dispatcher, snmp::Message
     const unsigned int type = notification->Type();
     const bool inform =
         type == snmp::PduInformRequest && notification->Version() != snmp::SnmpVersionV1;
-    const bool accepted =
-        (type == snmp::PduV1Trap || type == snmp::PduV2Trap || inform) &&
-        (notification->Version() == snmp::SnmpVersionV3 ||
-         CommunityAccess(notification->Community()) != 0);
+    const bool accepted = (type == snmp::PduV1Trap || type == snmp::PduV2Trap || inform) &&
+                          (notification->Version() == snmp::SnmpVersionV3 ||
+                           CommunityAccess(notification->Community()) != 0);
     if (!accepted) {
         dispatcher->Cancel(id, true);
         return;

@@ -77,8 +77,8 @@ protected:
     // A Response to `request` with the given bindings and error. The
     // request's own bindings are not copied into it (they are set aside for
     // the copy and put back), so an answer costs one list, not two.
-    static snmp::Message* ResponseTo(snmp::Message& request, snmp::VarBindList vbs,
-                                     int errorStatus, int errorIndex);
+    static snmp::Message* ResponseTo(snmp::Message& request, snmp::VarBindList vbs, int errorStatus,
+                                     int errorIndex);
 
     ServerOptions options_;
     bool anyCommunity_ = false;

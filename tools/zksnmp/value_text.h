@@ -57,9 +57,9 @@ bool ParseInt32(const std::string& text, int& out);
 bool ParseTypedValue(const std::string& type, const std::string& text, snmp::AsnValue& out,
                      std::string& error);
 
-// One line of a MIB dump: `OID TYPE VALUE` (OIDs as ResolveOid reads them), or the `OID = TYPE: VALUE` form
-// that walks print. Sets `skip` (and returns true) for blank and comment
-// lines and for lines that carry no value (end of view, no such object).
+// One line of a MIB dump: `OID TYPE VALUE` (OIDs as ResolveOid reads them), or the `OID = TYPE:
+// VALUE` form that walks print. Sets `skip` (and returns true) for blank and comment lines and for
+// lines that carry no value (end of view, no such object).
 bool ParseDumpLine(const std::string& line, snmp::VarBind& out, bool& skip, std::string& error);
 
 }  // namespace zksnmp

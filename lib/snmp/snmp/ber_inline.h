@@ -172,7 +172,8 @@ inline void ReadObjectId(const unsigned char*& p, unsigned int& left, ObjectId& 
     out.Set(scratch, count);
 }
 
-// ---- Encoding (forwards at `p`, `left` free octets behind it) -------------------------------------
+// ---- Encoding (forwards at `p`, `left` free octets behind it)
+// -------------------------------------
 
 // Octets of `v` in base 128.
 inline unsigned int Base128Size(std::uint32_t v) {
@@ -251,8 +252,7 @@ inline bool WriteUnsignedFast(unsigned char*& p, unsigned int& left, std::uint64
     unsigned char* q = p;
     *q++ = static_cast<unsigned char>(type);
     *q++ = static_cast<unsigned char>(n);
-    for (unsigned int i = n; i-- > 0;)
-        *q++ = i >= 8 ? 0 : static_cast<unsigned char>(v >> (8 * i));
+    for (unsigned int i = n; i-- > 0;) *q++ = i >= 8 ? 0 : static_cast<unsigned char>(v >> (8 * i));
     p = q;
     left -= n + 2;
     return true;

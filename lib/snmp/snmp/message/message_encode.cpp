@@ -179,8 +179,22 @@ void Message::EncodeVarBind(const VarBind& vb, unsigned char*& write, unsigned i
     const AsnValue& v = vb.Value();
     const unsigned int type = v.Type();
     switch (type) {
-        case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x40: case 0x41: case 0x42:
-        case 0x43: case 0x44: case 0x46: case 0x47: case 0x4A: case 0x4B: case 0x80: case 0x81:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x06:
+        case 0x40:
+        case 0x41:
+        case 0x42:
+        case 0x43:
+        case 0x44:
+        case 0x46:
+        case 0x47:
+        case 0x4A:
+        case 0x4B:
+        case 0x80:
+        case 0x81:
         case 0x82:
             break;
         default:

@@ -137,9 +137,9 @@ std::unique_ptr<Target> USM::TakePeer(const Message& msg, bool outgoing) {
     } else {
         // The same test InTimeWindow makes before it adopts the received
         // engine data.
-        const bool newer = engineBoots_ > stored->EngineBoots() ||
-                           (engineBoots_ == stored->EngineBoots() &&
-                            engineTime_ > stored->LastEngineTime());
+        const bool newer =
+            engineBoots_ > stored->EngineBoots() ||
+            (engineBoots_ == stored->EngineBoots() && engineTime_ > stored->LastEngineTime());
         const bool adopts = lookup_->GetType() != TypeServer &&
                             msg.SecurityLevel() != SecLevelNoAuthNoPriv && newer;
         if (stored->EngineId().Empty() || adopts) copy = std::make_unique<Target>(*stored);
@@ -161,8 +161,8 @@ void USM::CopyPeer(const Target& target) {
     const USMAttributes* attributes = target.SecAttributes();
     peer_.hasAttributes = attributes != nullptr;
     if (attributes != nullptr) {
-        peer_.userName = attributes->UnknownUser().empty() ? attributes->UserName()
-                                                           : attributes->UnknownUser();
+        peer_.userName =
+            attributes->UnknownUser().empty() ? attributes->UserName() : attributes->UnknownUser();
         peer_.keyChange = attributes->KeyChange();
         peer_.authProtocol = attributes->AuthProtocol();
         peer_.privProtocol = attributes->PrivProtocol();
@@ -232,7 +232,8 @@ bool USM::ProcessOutgoing(const Message& msg, bool /*reuse*/) {
 
     // The signing call: the whole message is assembled around the zeroed
     // digest field, which the digest now replaces in place.
-    if (auth == nullptr || peer_.authKey.Empty()) throw Exception(19, "authentication not possible");
+    if (auth == nullptr || peer_.authKey.Empty())
+        throw Exception(19, "authentication not possible");
     MsgEncBuf* enc = msg.EncBuffer();
     const unsigned int digestLength = authParams_.Size();
     if (enc == nullptr || !encoded_.valid || enc->securityParams.start != encoded_.start ||
@@ -369,8 +370,7 @@ bool USM::InTimeWindow(Target* copy, const Message& msg) {
     return true;
 }
 
-void USM::DecodeParams(const unsigned char* params, unsigned int size,
-                       unsigned int& paramsOffset) {
+void USM::DecodeParams(const unsigned char* params, unsigned int size, unsigned int& paramsOffset) {
     const unsigned char* const begin = params;
     const unsigned char* p = begin;
     unsigned int left = size;

@@ -90,8 +90,8 @@ public:
     // are the datagram; `paramsOffset` indexes the first octet inside the
     // msgSecurityParameters OCTET STRING and `pduOffset` the tag of what
     // follows it. When the two offsets frame the parameters inside `data`
-    // they are read there (the same octets, without a copy). Decodes the parameters into this object, learns the peer's
-    // engine, verifies the digest (zeroing it in `data`), checks the time
+    // they are read there (the same octets, without a copy). Decodes the parameters into this
+    // object, learns the peer's engine, verifies the digest (zeroing it in `data`), checks the time
     // window and decrypts the scoped PDU in place, shortening `size`.
     // Returns true or throws (types 0, 1, 5, 200 to 205; codec errors pass
     // through).
@@ -147,8 +147,7 @@ private:
     void EncodeParams(const Message& msg);
     // Reads the fields from received msgSecurityParameters octets and moves
     // `paramsOffset` on to the digest's first octet.
-    void DecodeParams(const unsigned char* params, unsigned int size,
-                      unsigned int& paramsOffset);
+    void DecodeParams(const unsigned char* params, unsigned int size, unsigned int& paramsOffset);
     unsigned int EstimateEngineTime() const;
     // May adopt newer engine data into peer_ and `copy` (the full copy
     // TakePeer made for it), and hand `copy` to the lookup.

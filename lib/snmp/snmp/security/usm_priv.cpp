@@ -152,8 +152,8 @@ bool USMPriv::EncryptPieces(const unsigned char* key, const unsigned char* iv, b
 }
 
 bool USMPriv::DecryptElement(const unsigned char* key, const unsigned char* iv,
-                             unsigned int lengthMultiple, unsigned char* msg,
-                             unsigned int& msgLen, unsigned int offset) {
+                             unsigned int lengthMultiple, unsigned char* msg, unsigned int& msgLen,
+                             unsigned int offset) {
     if (msg == nullptr || offset >= msgLen) return false;
     const unsigned char* p = msg + offset;
     unsigned int left = std::min(kMaxHeader, msgLen - offset);
@@ -179,8 +179,7 @@ bool USMPriv::DecryptElement(const unsigned char* key, const unsigned char* iv,
         ~Wipe() { OPENSSL_cleanse(data, size); }
     } wipe{plain, length + kAesBlock};
     int written = 0;
-    if (length != 0 &&
-        EVP_DecryptUpdate(ctx, plain, &written, p, static_cast<int>(length)) != 1)
+    if (length != 0 && EVP_DecryptUpdate(ctx, plain, &written, p, static_cast<int>(length)) != 1)
         return false;
     int finalWritten = 0;
     if (EVP_DecryptFinal_ex(ctx, plain + written, &finalWritten) != 1) return false;

@@ -85,11 +85,25 @@ void NullBindingsInto(const std::vector<ObjectId>& names, VarBindList& out) {
 
 std::string ErrorStatusName(int status) {
     static const char* const kNames[] = {
-        "noError",        "tooBig",           "noSuchName",   "badValue",
-        "readOnly",       "genErr",           "noAccess",     "wrongType",
-        "wrongLength",    "wrongEncoding",    "wrongValue",   "noCreation",
-        "inconsistentValue", "resourceUnavailable", "commitFailed", "undoFailed",
-        "authorizationError", "notWritable",  "inconsistentName",
+        "noError",
+        "tooBig",
+        "noSuchName",
+        "badValue",
+        "readOnly",
+        "genErr",
+        "noAccess",
+        "wrongType",
+        "wrongLength",
+        "wrongEncoding",
+        "wrongValue",
+        "noCreation",
+        "inconsistentValue",
+        "resourceUnavailable",
+        "commitFailed",
+        "undoFailed",
+        "authorizationError",
+        "notWritable",
+        "inconsistentName",
     };
     if (status >= 0 && status < static_cast<int>(sizeof kNames / sizeof kNames[0])) {
         return kNames[status];
@@ -166,7 +180,7 @@ struct Exchange {
     unsigned int pdu = 0;
     VarBindList vbs;
     std::vector<ObjectId> names;  // instead of `vbs` when every value is NULL
-    size_t offset = 0;  // first binding of the operation this part carries
+    size_t offset = 0;            // first binding of the operation this part carries
     int nonReps = 0;
     int maxReps = 0;
     unsigned int attemptsLeft = 0;
@@ -238,8 +252,8 @@ struct SessionImpl : public Requestor, public Watch, public TargetLookup {
     void AnswerWalk(Exchange& ex, Message& msg, Work& work);
     void AnswerKeyChange(Exchange& ex, Message& msg, Work& work);
     void NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Work& work);
-    void NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
-                 VarBindList vbs, size_t offset, Work& work);
+    void NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu, VarBindList vbs,
+                 size_t offset, Work& work);
     // A part asking for `names` with NULL values.
     void NewNamesPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
                       std::vector<ObjectId> names, Work& work);
@@ -548,7 +562,7 @@ void SessionImpl::Answer(Exchange& ex, Message& msg, Work& work) {
 }
 
 void SessionImpl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
-                            VarBindList vbs, size_t offset, Work& work) {
+                          VarBindList vbs, size_t offset, Work& work) {
     auto ex = std::make_unique<Exchange>();
     ex->op = op;
     ex->pdu = pdu;
@@ -561,7 +575,7 @@ void SessionImpl::NewPart(TargetState& t, const std::shared_ptr<Op>& op, unsigne
 }
 
 void SessionImpl::NewNamesPart(TargetState& t, const std::shared_ptr<Op>& op, unsigned int pdu,
-                                std::vector<ObjectId> names, Work& work) {
+                               std::vector<ObjectId> names, Work& work) {
     auto ex = std::make_unique<Exchange>();
     ex->op = op;
     ex->pdu = pdu;
@@ -653,7 +667,8 @@ void SessionImpl::NextWalkStep(TargetState& t, const std::shared_ptr<Op>& op, Wo
             const unsigned int depth = op->entry.Length();
             if (whole) {
                 std::set<unsigned int> seen;
-                for (const VarBind& vb : op->found[0]) seen.insert(vb.Objid()[static_cast<int>(depth)]);
+                for (const VarBind& vb : op->found[0])
+                    seen.insert(vb.Objid()[static_cast<int>(depth)]);
                 columns.assign(seen.begin(), seen.end());
             }
             for (size_t i = 0; i < columns.size(); ++i) columnAt[columns[i]] = i;
@@ -818,7 +833,8 @@ void SessionImpl::Finish(Work& work) {
                 if (!ok && it != traps.end()) {
                     std::shared_ptr<Op> op = it->second;
                     traps.erase(it);
-                    CompleteOp(op, Failure(SessionStatus::Refused, "the dispatcher refused the trap"),
+                    CompleteOp(op,
+                               Failure(SessionStatus::Refused, "the dispatcher refused the trap"),
                                more);
                 }
             } else {
@@ -829,10 +845,11 @@ void SessionImpl::Finish(Work& work) {
                 } else if (!ok) {
                     std::shared_ptr<Op> op = it->second->op;
                     EndExchange(*it->second, more, false);
-                    CompleteOp(op,
-                               Failure(SessionStatus::Refused,
-                                       "the dispatcher refused the request (stopped or queue full)"),
-                               more);
+                    CompleteOp(
+                        op,
+                        Failure(SessionStatus::Refused,
+                                "the dispatcher refused the request (stopped or queue full)"),
+                        more);
                 }
             }
         }
@@ -877,7 +894,8 @@ void SessionImpl::OnDecode(const Message& msg) {
     {
         std::lock_guard<std::mutex> guard(mu);
         auto it = exchanges.find(msg.MsgId());
-        const TargetState* from = it == exchanges.end() ? nullptr : FindState(it->second->op->target);
+        const TargetState* from =
+            it == exchanges.end() ? nullptr : FindState(it->second->op->target);
         if (from != nullptr && it->second->started && msg.SrcPort() == from->port &&
             msg.SrcAddr() == from->addr) {
             Exchange& ex = *it->second;
@@ -1101,8 +1119,8 @@ void SessionImpl::Submit(TargetId id, std::shared_ptr<Op> op) {
     Finish(work);
 }
 
-bool SessionImpl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
-                                 std::string& error, Work& work) {
+bool SessionImpl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op, std::string& error,
+                               Work& work) {
     const SessionKeyChange& c = op->change;
     Lock();
     Target own(t.conf.target);
@@ -1121,7 +1139,8 @@ bool SessionImpl::KeyChangeSet(TargetState& t, const std::shared_ptr<Op>& op,
     }
     ObjectId index;
     index += user.EngineId().Size();
-    for (unsigned int i = 0; i < user.EngineId().Size(); ++i) index += user.EngineId()[static_cast<int>(i)];
+    for (unsigned int i = 0; i < user.EngineId().Size(); ++i)
+        index += user.EngineId()[static_cast<int>(i)];
     index += static_cast<unsigned int>(attributes->UserName().size());
     for (unsigned char ch : attributes->UserName()) index += ch;
     ObjectId entry = Oid("1.3.6.1.6.3.15.1.2.2.1");
@@ -1197,7 +1216,7 @@ void SessionImpl::AnswerKeyChange(Exchange& ex, Message& msg, Work& work) {
 }
 
 void SessionImpl::StartTrap(TargetState& t, const std::shared_ptr<Op>& op, Message* trap,
-                              Work& work) {
+                            Work& work) {
     const int id = NewId();
     Lock();
     Target& peer = t.conf.target;
@@ -1232,7 +1251,6 @@ std::shared_ptr<Op> NewOp(OpKind kind, Session::Callback cb) {
     op->cb = std::move(cb);
     return op;
 }
-
 
 VarBindList NotificationBindings(const ObjectId& trapOid, unsigned int upTime,
                                  const VarBindList& vbs) {
@@ -1301,7 +1319,8 @@ Session::TargetId Session::AddTarget(const SessionTarget& target) {
     state->addr = t.Addr();
     state->port = t.Port();
     state->hasAuth = v3 && t.SecAttributes()->Auth() != nullptr;
-    if (v3 && !t.EngineId().Empty() && t.AuthKey().Empty() && t.SecAttributes()->Auth() != nullptr) {
+    if (v3 && !t.EngineId().Empty() && t.AuthKey().Empty() &&
+        t.SecAttributes()->Auth() != nullptr) {
         t.CalculateKeys();
     }
     std::lock_guard<std::mutex> guard(impl_->mu);

@@ -316,8 +316,8 @@ void MsgReceiver::Run() {
         for (const auto& entry : *endpoints_) {
             if (fds.size() > kMaxWatchedSockets) break;
             const int s = entry.second;
-            const bool present = std::any_of(fds.begin() + 1, fds.end(),
-                                             [s](const pollfd& p) { return p.fd == s; });
+            const bool present =
+                std::any_of(fds.begin() + 1, fds.end(), [s](const pollfd& p) { return p.fd == s; });
             if (!present) fds.push_back(pollfd{s, POLLIN, 0});
         }
         const unsigned long long generation = generation_;

@@ -68,7 +68,7 @@ protected:
     Watches& watches_;
     MsgQueue* queue_;
     std::atomic<bool> running_{true};
-    bool changed_ = false;             // guarded by mutex_
+    bool changed_ = false;               // guarded by mutex_
     unsigned long long generation_ = 0;  // guarded by mutex_; counts Lock calls
     int holds_ = 0;                      // guarded by mutex_; Lock calls not yet unlocked
     brask::Mutex* mutex_;
@@ -106,9 +106,9 @@ private:
     void DeliverLocalAnswers();
 
     FILE* statsFile_ = nullptr;
-    EndpointTable::iterator cursor_;  // guarded by mutex_
-    bool looping_ = false;            // guarded by mutex_; Run has placed cursor_
-    bool direct_ = false;             // guarded by mutex_; SendDirect is sending
+    EndpointTable::iterator cursor_;      // guarded by mutex_
+    bool looping_ = false;                // guarded by mutex_; Run has placed cursor_
+    bool direct_ = false;                 // guarded by mutex_; SendDirect is sending
     std::vector<Message*> localAnswers_;  // guarded by mutex_
 };
 

@@ -103,8 +103,7 @@ bool CUdpDataQueue::AddItem(UdpDataItem item) {
     const size_t maxItems = maxItems_.load();
     const size_t maxBytes = maxBytes_.load();
     bool dropped = false;
-    if ((maxItems != 0 && items_ >= maxItems) ||
-        (maxBytes != 0 && itemBytes_ + bytes > maxBytes)) {
+    if ((maxItems != 0 && items_ >= maxItems) || (maxBytes != 0 && itemBytes_ + bytes > maxBytes)) {
         auto own = sources_.find(address);
         const size_t ownItems = own == sources_.end() ? 0 : own->second.items.size();
         auto largest = sources_.find(largest_);
