@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <set>
 
 #include "value_text.h"
 
@@ -222,8 +223,22 @@ bool LoadModules() {
     // whatever of it is there.
     const std::vector<std::string> asked =
         Split(!modsText.empty() && modsText[0] == '+' ? modsText.substr(1) : modsText, ':');
+    // libsmi looks for a module under some ten file names in every
+    // directory; asking it only for the default modules that have a file
+    // saves a one-shot command about a thousand failed look-ups.
+    std::set<std::string> present;
+    for (const std::string& d : dirs) {
+        for (const std::string& f : FilesIn(d)) {
+            const std::string name = f.substr(f.rfind('/') + 1);
+            present.insert(name.substr(0, name.find('.')));
+        }
+    }
     int loaded = 0;
     for (const std::string& m : modules) {
+        const bool named = std::find(asked.begin(), asked.end(), m) != asked.end();
+        if (m != "ALL" && !named && present.count(m) == 0) {
+            continue;
+        }
         if (m == "ALL") {
             for (const std::string& d : dirs) {
                 for (const std::string& f : FilesIn(d)) {
@@ -232,7 +247,7 @@ bool LoadModules() {
             }
         } else if (smiLoadModule(m.c_str()) != nullptr) {
             ++loaded;
-        } else if (std::find(asked.begin(), asked.end(), m) != asked.end()) {
+        } else if (named) {
             std::cerr << "zksnmp: MIB module '" << m << "' not found in "
                       << (path.empty() ? "(no directory)" : path) << std::endl;
         }
