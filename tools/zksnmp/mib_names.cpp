@@ -156,21 +156,6 @@ std::string TicksCell(unsigned int t) {
     return buf;
 }
 
-bool Printable(const snmp::OctetString& s) {
-    for (unsigned i = 0; i < s.Size(); ++i) {
-        const unsigned char c = s[static_cast<int>(i)];
-        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r') {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string Raw(const snmp::OctetString& s) {
-    return s.Empty() ? std::string()
-                     : std::string(reinterpret_cast<const char*>(s.Data()), s.Size());
-}
-
 // Upper-case hex, a blank after each byte and a new line after sixteen, as
 // the usual tools print bytes that are not text.
 std::string HexLines(const snmp::OctetString& s) {
@@ -614,7 +599,8 @@ std::string CellText(const snmp::ObjectId& column, const snmp::AsnValue& value) 
 #endif
     switch (value.Type()) {
         case 0x04:
-            return Printable(value.String()) ? Raw(value.String()) : HexText(value.String(), true);
+            return IsPrintable(value.String()) ? Bytes(value.String())
+                                               : HexText(value.String(), true);
         case 0x06:
             return OidName(value.Objid(), OidStyle::Module);
         case 0x43:

@@ -28,22 +28,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// Text that a terminal shows as it is: printable ASCII and common white space.
-bool IsPrintable(const snmp::OctetString& s) {
-    for (unsigned i = 0; i < s.Size(); ++i) {
-        const unsigned char c = s[static_cast<int>(i)];
-        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r') {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string Bytes(const snmp::OctetString& s) {
-    return s.Empty() ? std::string()
-                     : std::string(reinterpret_cast<const char*>(s.Data()), s.Size());
-}
-
 std::string TicksText(unsigned int ticks) {
     const unsigned days = ticks / 8640000U;
     const unsigned hours = ticks / 360000U % 24U;
@@ -87,6 +71,21 @@ std::string Unquote(const std::string& text) {
 }
 
 }  // namespace
+
+bool IsPrintable(const snmp::OctetString& s) {
+    for (unsigned i = 0; i < s.Size(); ++i) {
+        const unsigned char c = s[static_cast<int>(i)];
+        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Bytes(const snmp::OctetString& s) {
+    return s.Empty() ? std::string()
+                     : std::string(reinterpret_cast<const char*>(s.Data()), s.Size());
+}
 
 std::string OidText(const snmp::ObjectId& oid) {
     std::string out;

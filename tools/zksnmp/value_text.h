@@ -37,6 +37,11 @@ std::string JsonBinding(const snmp::VarBind& vb, const std::string& name = "");
 // as \u00XX).
 std::string JsonString(const std::string& text);
 
+// Text that a terminal shows as it is: printable ASCII and common white space.
+bool IsPrintable(const snmp::OctetString& s);
+// The bytes of `s` as they are.
+std::string Bytes(const snmp::OctetString& s);
+
 // Lower-case hex, optionally with a blank between bytes.
 std::string HexText(const snmp::OctetString& bytes, bool spaced);
 // Hex digits in pairs, optionally led by "0x" and with blanks or colons
