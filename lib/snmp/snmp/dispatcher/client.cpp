@@ -10,7 +10,8 @@
 
 namespace snmp {
 
-Client::Client(Dispatcher* dispatcher) : RoutingQueue(dispatcher) {}
+Client::Client(Dispatcher* dispatcher)
+    : RoutingQueue(dispatcher), imp_(dynamic_cast<const DispatcherImp*>(dispatcher)) {}
 
 Client::~Client() = default;
 
@@ -35,8 +36,7 @@ bool Client::NextToSend(Message** out) {
 }
 
 size_t Client::OutstandingRequests() {
-    const auto* imp = dynamic_cast<const DispatcherImp*>(dispatcher_);
-    return imp != nullptr ? imp->OutstandingHint() : SIZE_MAX;
+    return imp_ != nullptr ? imp_->OutstandingHint() : SIZE_MAX;
 }
 
 }  // namespace snmp

@@ -8,6 +8,8 @@
 
 namespace snmp {
 
+class DispatcherImp;
+
 class Client : public RoutingQueue {
 public:
     // `dispatcher` owns this object and is not owned by it.
@@ -20,6 +22,11 @@ public:
     bool Receive(Message* msg) override;
     bool NextToSend(Message** out) override;
     size_t OutstandingRequests() override;
+
+private:
+    // The dispatcher's own implementation, which counts outstanding
+    // requests; null for any other dispatcher. Cast once, not per datagram.
+    const DispatcherImp* const imp_;
 };
 
 }  // namespace snmp
