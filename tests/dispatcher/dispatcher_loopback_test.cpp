@@ -375,7 +375,7 @@ TEST_F(DispatcherLoopbackTest, AnswersLeaveInRequestIdOrder) {
     // Answered in reverse order while the server's sender is held.
     server_->LockSockets();
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-        Agent::Answer(server_.get(), agent_.TakeHeld(*it));
+        agent_.Answer(server_.get(), agent_.TakeHeld(*it));
     }
     server_->UnlockSockets();
     ASSERT_TRUE(collector.WaitFor(5));
@@ -405,7 +405,7 @@ TEST_F(DispatcherLoopbackTest, ServerStopWaitsUntilEveryRecordIsAnsweredOrCancel
         delete agent_.TakeHeld(dropped);
         for (int step = 0; step < 2; ++step) {
             if ((step == 0) == cancelLast) {
-                Agent::Answer(server.get(), toAnswer);
+                agent_.Answer(server.get(), toAnswer);
             } else {
                 EXPECT_EQ(server->Cancel(dropped, true), nullptr);
             }

@@ -1,5 +1,5 @@
 // Helpers of the dispatcher and session tests: message builders, an SNMPv3 user table, a
-// counted message, a response collector and an agent that answers, holds or records.
+// counted message, a response collector and an agent that answers, holds, delays or records.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 
@@ -22,6 +22,7 @@
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
 #include "snmp/usm_attributes.h"
+#include "test_util.h"
 
 namespace snmp {
 namespace dispatcher_test {
@@ -43,11 +44,7 @@ inline bool Eventually(const std::function<bool()>& done) {
     return true;
 }
 
-inline ObjectId Oid(const std::string& text) {
-    ObjectId oid;
-    EXPECT_TRUE(oid.Set(text)) << text;
-    return oid;
-}
+using zktest::Oid;
 
 inline std::string Text(const ObjectId& oid) {
     std::string s;
@@ -210,14 +207,19 @@ private:
 };
 
 // Records notifications (traps, responses, reports) and cancels their
-// records; answers requests from inside OnRequest, or holds them while
-// `hold` is set, for the test to answer later with Answer.
+// records. Answers requests from inside OnRequest; or `delayMs` later from a
+// thread of its own; or never while `silent` is set (their records are
+// cancelled); or holds them while `hold` is set, for the test to answer
+// later with Answer. Fill gives the answer's bindings.
 class Agent : public ServerRequestor {
 public:
-    // Extra bytes in every Get answer given from inside OnRequest.
+    // Extra bytes in every Get answer.
     std::atomic<size_t> padding{0};
+    std::atomic<bool> silent{false};
+    std::atomic<int> delayMs{0};
 
-    ~Agent() {
+    virtual ~Agent() {
+        JoinLate();
         for (auto& entry : held_) delete entry.second;
         for (Message* m : notifications_) delete m;
     }
@@ -230,44 +232,37 @@ public:
             notifications_.push_back(msg);
             guard.unlock();
             delete dispatcher->Cancel(msg->RequestId(), true);
+            return;
+        }
+        maxInFlight_ = std::max(maxInFlight_, ++inFlight_);
+        if (silent.load()) {
+            --inFlight_;
+            guard.unlock();
+            delete dispatcher->Cancel(msg->RequestId(), true);
+            delete msg;
         } else if (hold_) {
             held_[msg->RequestId()] = msg;
+        } else if (delayMs.load() > 0) {
+            late_.emplace_back([this, dispatcher, msg] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+                Answer(dispatcher, msg);
+            });
         } else {
             guard.unlock();
-            Answer(dispatcher, msg, padding.load());
+            Answer(dispatcher, msg);
         }
     }
 
-    // Answers `request` (and deletes it): Get gives "value of <name>" plus
-    // `padding` bytes, GetNext <name>.1 = 1, GetBulk <name>.i = i for each
-    // repetition, Set and Inform echo their bindings.
-    static void Answer(Dispatcher* dispatcher, Message* request, size_t padding = 0) {
+    // Answers `request` (and deletes it).
+    void Answer(Dispatcher* dispatcher, Message* request) {
         auto* answer = new Message(*request);
         answer->SwapAddrs();
         answer->SetType(PduResponse);
         answer->SetReportable(false);
         answer->ClearVarBinds();
-        const unsigned int type = request->Type();
-        for (const VarBind& vb : request->VarBinds()) {
-            const std::string name = Text(vb.Objid());
-            if (type == PduGetRequest) {
-                AsnValue value(0x04);
-                value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
-                answer->AddVarBind(VarBind(vb.Objid(), value));
-            } else if (type == PduGetNextRequest || type == PduGetBulkRequest) {
-                for (int i = 1; i <= (type == PduGetBulkRequest ? request->MaxReps() : 1); ++i) {
-                    AsnValue value(0x02);
-                    value.SetInteger(i);
-                    answer->AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
-                }
-            } else {
-                answer->AddVarBind(vb);
-            }
-        }
-        if (!dispatcher->HandleResponse(answer)) {
-            ADD_FAILURE() << "no record for request " << request->RequestId();
-            delete answer;
-        }
+        Fill(*request, *answer);
+        Locked(mutex_, [&] { return --inFlight_; });
+        if (!dispatcher->HandleResponse(answer)) delete answer;
         delete request;
     }
 
@@ -278,19 +273,60 @@ public:
     size_t HeldCount() {
         return Locked(mutex_, [&] { return held_.size(); });
     }
-    // Gives a held request back to the caller.
+    // Gives a held request back to the caller: the one with `id`, or with -1
+    // the lowest (nullptr when none is held).
     Message* TakeHeld(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
-        Message* m = held_.at(id);
-        held_.erase(id);
+        if (id == -1 && held_.empty()) return nullptr;
+        const auto it = id == -1 ? held_.begin() : held_.find(id);
+        Message* m = it->second;
+        held_.erase(it);
         return m;
     }
     // The agent keeps owning the messages.
     std::vector<Message*> Notifications() {
         return Locked(mutex_, [&] { return notifications_; });
     }
+    // How often request `id` came in, or with -1 all requests together.
     int Seen(int id) {
-        return Locked(mutex_, [&] { return seen_.count(id) != 0 ? seen_.at(id) : 0; });
+        std::lock_guard<std::mutex> guard(mutex_);
+        int n = 0;
+        for (const auto& entry : seen_) n += id == -1 || entry.first == id ? entry.second : 0;
+        return n;
+    }
+    // The most requests held or being answered at one time.
+    int MaxInFlight() {
+        return Locked(mutex_, [&] { return maxInFlight_; });
+    }
+
+protected:
+    // Get gives "value of <name>" plus `padding` bytes, GetNext <name>.1 = 1,
+    // GetBulk <name>.i = i for each repetition; Set and Inform echo their
+    // bindings.
+    virtual void Fill(const Message& request, Message& answer) {
+        const unsigned int type = request.Type();
+        for (const VarBind& vb : request.VarBinds()) {
+            const std::string name = Text(vb.Objid());
+            if (type == PduGetRequest) {
+                AsnValue value(0x04);
+                value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
+                answer.AddVarBind(VarBind(vb.Objid(), value));
+            } else if (type == PduGetNextRequest || type == PduGetBulkRequest) {
+                for (int i = 1; i <= (type == PduGetBulkRequest ? request.MaxReps() : 1); ++i) {
+                    AsnValue value(0x02);
+                    value.SetInteger(i);
+                    answer.AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
+                }
+            } else {
+                answer.AddVarBind(vb);
+            }
+        }
+    }
+    // Waits for the delayed answers; a subclass whose Fill they call does
+    // this first in its destructor.
+    void JoinLate() {
+        for (std::thread& t : late_) t.join();
+        late_.clear();
     }
 
 private:
@@ -299,6 +335,9 @@ private:
     std::map<int, Message*> held_;
     std::vector<Message*> notifications_;
     std::map<int, int> seen_;
+    int inFlight_ = 0;
+    int maxInFlight_ = 0;
+    std::vector<std::thread> late_;
 };
 
 }  // namespace dispatcher_test

@@ -19,7 +19,6 @@ namespace snmp {
 namespace {
 
 using dispatcher_test::Eventually;
-using dispatcher_test::Locked;
 using dispatcher_test::Oid;
 using dispatcher_test::Text;
 
@@ -32,17 +31,16 @@ AsnValue Int(int v) {
 const char* const kUser = "tester";
 const char* const kPass = "tester-password";
 
-// Answers from a sorted MIB. Faults: `silent` drops every request, `delayMs`
-// answers each request id once, that long after it came; `maxBindings`
-// answers tooBig when more bindings would go back; `loop` makes GetNext give
-// back the name it was asked for.
-class Agent final : public ServerRequestor {
+// Answers from a sorted MIB on a dispatcher of its own. Faults besides the
+// base's silence, delay and hold: `maxBindings` answers tooBig when more
+// bindings would go back; `loop` makes GetNext give back the name it was
+// asked for.
+class Agent final : public dispatcher_test::Agent {
 public:
-    std::atomic<bool> silent{false};
     std::atomic<bool> loop{false};
-    std::atomic<int> delayMs{0};
     std::atomic<size_t> maxBindings{0};
     std::map<ObjectId, AsnValue> mib;
+    dispatcher_test::Users lookup{TypeServer};  // one MD5 user
 
     Agent() {
         dispatcher_ = Dispatcher::Create(TypeServer, 0, 0, Dispatcher::SockTypeUdp);
@@ -54,112 +52,55 @@ public:
         port_ = local.Port();
         dispatcher_->Start();
     }
-    ~Agent() {
-        for (std::thread& t : late_) t.join();
+    ~Agent() override {
+        JoinLate();
         dispatcher_->Stop();
         delete dispatcher_;
     }
     unsigned short Port() const { return port_; }
 
-    void OnRequest(Dispatcher* dispatcher, Message* msg) override {
-        std::unique_lock<std::mutex> guard(mu_);
-        ++seen_;
-        maxHeld_ = std::max(maxHeld_, ++held_);
-        if (silent.load()) {
-            --held_;
-            delete dispatcher->Cancel(msg->RequestId(), true);
-            delete msg;
-        } else if (hold_.load()) {
-            waiting_.push_back(msg);
-        } else if (delayMs.load() > 0) {
-            late_.emplace_back([this, dispatcher, msg] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-                Answer(dispatcher, msg);
-            });
-        } else {
-            guard.unlock();
-            Answer(dispatcher, msg);
-        }
-    }
-
-    // Holds the requests instead of answering until ReleaseOne.
-    void Hold(bool hold) { hold_ = hold; }
-    size_t Waiting() {
-        return Locked(mu_, [&] { return waiting_.size(); });
-    }
+    // Answers the held request of the lowest id; false when none is held.
     bool ReleaseOne() {
-        Message* m = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(mu_);
-            if (waiting_.empty()) return false;
-            m = waiting_.front();
-            waiting_.erase(waiting_.begin());
-        }
-        Answer(dispatcher_, m);
-        return true;
+        Message* m = TakeHeld(-1);
+        if (m != nullptr) Answer(dispatcher_, m);
+        return m != nullptr;
     }
-    int Seen() {
-        return Locked(mu_, [&] { return seen_; });
-    }
-    int MaxHeld() {
-        return Locked(mu_, [&] { return maxHeld_; });
-    }
-
-    dispatcher_test::Users lookup{TypeServer};  // one MD5 user
 
 private:
-    void Answer(Dispatcher* dispatcher, Message* request) {
-        std::unique_ptr<Message> req(request);
-        auto* answer = new Message(*request);
-        answer->SwapAddrs();
-        answer->SetType(PduResponse);
-        answer->SetReportable(false);
-        answer->ClearVarBinds();
-        const unsigned int type = request->Type();
+    void Fill(const Message& request, Message& answer) override {
+        const unsigned int type = request.Type();
         const int reps = type == PduSetRequest       ? 0
-                         : type == PduGetBulkRequest ? request->MaxReps()
+                         : type == PduGetBulkRequest ? request.MaxReps()
                                                      : 1;
-        if (type == PduSetRequest) answer->VarBinds() = request->VarBinds();
+        if (type == PduSetRequest) answer.VarBinds() = request.VarBinds();
         std::vector<ObjectId> cursors;
-        for (const VarBind& vb : request->VarBinds()) cursors.push_back(vb.Objid());
-        for (int r = 0; r < reps && answer->ErrStat() == 0; ++r) {
-            for (size_t i = 0; i < cursors.size() && answer->ErrStat() == 0; ++i) {
+        for (const VarBind& vb : request.VarBinds()) cursors.push_back(vb.Objid());
+        for (int r = 0; r < reps && answer.ErrStat() == 0; ++r) {
+            for (size_t i = 0; i < cursors.size() && answer.ErrStat() == 0; ++i) {
                 ObjectId& cursor = cursors[i];
                 const auto it = type == PduGetRequest ? mib.find(cursor)
                                 : loop.load()         ? mib.lower_bound(cursor)
                                                       : mib.upper_bound(cursor);
                 if (it != mib.end()) {
-                    answer->AddVarBind(VarBind(it->first, it->second));
+                    answer.AddVarBind(VarBind(it->first, it->second));
                     cursor = it->first;
-                } else if (type != PduGetRequest && request->Version() == SnmpVersionV1) {
-                    answer->SetError(2, static_cast<int>(i) + 1);
+                } else if (type != PduGetRequest && request.Version() == SnmpVersionV1) {
+                    answer.SetError(2, static_cast<int>(i) + 1);
                 } else {
                     const unsigned int exception = type == PduGetRequest ? 0x81 : 0x82;
-                    answer->AddVarBind(VarBind(cursor, AsnValue(exception)));
+                    answer.AddVarBind(VarBind(cursor, AsnValue(exception)));
                 }
             }
         }
         const size_t limit = maxBindings.load();
-        if (answer->ErrStat() != 0 || (limit != 0 && answer->VarBinds().size() > limit)) {
-            if (answer->ErrStat() == 0) answer->SetError(1, 0);
-            answer->VarBinds() = request->VarBinds();
+        if (answer.ErrStat() != 0 || (limit != 0 && answer.VarBinds().size() > limit)) {
+            if (answer.ErrStat() == 0) answer.SetError(1, 0);
+            answer.VarBinds() = request.VarBinds();
         }
-        {
-            std::lock_guard<std::mutex> guard(mu_);
-            --held_;
-        }
-        if (!dispatcher->HandleResponse(answer)) delete answer;
     }
 
     Dispatcher* dispatcher_;
     unsigned short port_ = 0;
-    std::atomic<bool> hold_{false};
-    std::mutex mu_;
-    int seen_ = 0;
-    int held_ = 0;
-    int maxHeld_ = 0;
-    std::vector<Message*> waiting_;
-    std::vector<std::thread> late_;
 };
 
 class SessionTest : public ::testing::Test {
@@ -211,7 +152,7 @@ TEST_F(SessionTest, SilentAgentTimesOutAfterEveryRetry) {
     const SessionResult r = session_->Get(id, {Oid("1.3.6.1.2.1.1.1.0")});
     EXPECT_EQ(r.status, SessionStatus::Timeout) << r.Describe();
     EXPECT_EQ(r.attempts, 3u);
-    EXPECT_EQ(agent_->Seen(), 3);
+    EXPECT_EQ(agent_->Seen(-1), 3);
 }
 
 TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
@@ -225,19 +166,19 @@ TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
     EXPECT_GE(r.attempts, 2u);
     ASSERT_EQ(r.vbs.size(), 1u);
     EXPECT_EQ(r.vbs.front().Value().Integer(), 3);
-    EXPECT_EQ(agent_->Seen(), 1);
+    EXPECT_EQ(agent_->Seen(-1), 1);
 }
 
 TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
     FillSystemGroup();
-    agent_->Hold(true);
+    agent_->SetHold(true);
     const auto id = AddTarget(SnmpVersionV2c, 30000, 0, 0, kUser, 2);
     std::vector<std::future<SessionResult>> results;
     for (int i = 0; i < 6; ++i)
         results.push_back(session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.1.0")}));
-    ASSERT_TRUE(Eventually([&] { return agent_->Waiting() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return agent_->HeldCount() == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(agent_->Waiting(), 2u);
+    EXPECT_EQ(agent_->HeldCount(), 2u);
     for (int answered = 0; answered < 6;) {
         if (agent_->ReleaseOne())
             ++answered;
@@ -245,7 +186,7 @@ TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (auto& f : results) EXPECT_TRUE(f.get().Ok());
-    EXPECT_EQ(agent_->MaxHeld(), 2);
+    EXPECT_EQ(agent_->MaxInFlight(), 2);
 }
 
 TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {

@@ -22,9 +22,9 @@
 namespace snmp {
 namespace {
 
-using testing_support::Encoded;
 using testing_support::MakeRequest;
 using testing_support::Recorder;
+using zktest::EncodeToBytes;
 using Log = std::vector<std::string>;
 
 class SockProcessorTest : public ::testing::Test {
@@ -71,13 +71,13 @@ protected:
 TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTurn) {
     Use(TypeClient, 0);
     MsgSender sender(&table, 0, rec.get());
-    rec->Push(MakeRequest(peer.Port(), 0xA0, 1));
+    rec->Push(MakeRequest(peer.Port(), 1));
     sender.Start();
     ASSERT_TRUE(rec->WaitOutgoingEmpty());
     sender.Lock();  // the dispatcher's way to change the table: waits until the sender sleeps
     const auto ports = Open(3);
     sender.Unlock();
-    for (int id = 2; id <= 5; ++id) rec->Push(MakeRequest(peer.Port(), 0xA0, id));
+    for (int id = 2; id <= 5; ++id) rec->Push(MakeRequest(peer.Port(), id));
     sender.Wake();
     const std::vector<unsigned short> expectedFrom = {ports[0], ports[1], ports[2], ports[0]};
     for (int id = 2; id <= 5; ++id) {
@@ -88,7 +88,7 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     // A change of the table starts the turn again at the first endpoint.
     sender.Lock();
     sender.Unlock();
-    rec->Push(MakeRequest(peer.Port(), 0xA0, 6));
+    rec->Push(MakeRequest(peer.Port(), 6));
     sender.Wake();
     unsigned short from = 0;
     EXPECT_TRUE(NextAtPeer(&from) == 6 && from == ports[0]);
@@ -108,7 +108,7 @@ TEST_F(SockProcessorTest, SenderTurnsOnlyOverSocketsOfTheDestinationsFamily) {
     ASSERT_GE(table[six], 0);
     testing_support::Peer peer6("::1");
     const auto request = [&](bool v6, int id) {
-        Message* m = MakeRequest(v6 ? peer6.Port() : peer.Port(), 0xA0, id);
+        Message* m = MakeRequest(v6 ? peer6.Port() : peer.Port(), id);
         if (v6) m->SetDstAddr(brask::IpAddr("::1"));
         return m;
     };
@@ -151,8 +151,8 @@ TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     const unsigned short local = Use(TypeClient, 1)[0];
     MsgReceiver receiver(&table, 0, rec.get());
     receiver.Start();
-    std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 42));
-    const auto bytes = Encoded(*request);
+    std::unique_ptr<Message> request(MakeRequest(local, 42));
+    const auto bytes = EncodeToBytes(*request);
     ASSERT_TRUE(peer.SendTo(local, bytes));
     ASSERT_TRUE(rec->WaitOffered(1));
     rec->SetAccept(false);  // refused messages are the receiver's to delete
@@ -199,8 +199,8 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     StackInterface::Instance()->Init();
     const unsigned short local = Use(TypeServer, 1)[0];
     MsgReceiver receiver(&table, 0, rec.get());
-    std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 77));
-    const auto good = Encoded(*request);
+    std::unique_ptr<Message> request(MakeRequest(local, 77));
+    const auto good = EncodeToBytes(*request);
     auto badVersion = good, trailing = good, notSequence = good, badValue = good;
     ASSERT_EQ(badVersion[4], 0x01);  // 30 len 02 01 <version>
     badVersion[4] = 0x02;
@@ -220,7 +220,7 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
         {"trailing byte", trailing, "except 5", "cancel 0 1"},
         {"not a sequence", notSequence, "except 1", "cancel 0 1"},
         {"unknown value type", badValue, "except 7", "cancel 77 1"},
-        {"empty community", Encoded(*request), "except 9", "cancel 0 1"},
+        {"empty community", EncodeToBytes(*request), "except 9", "cancel 0 1"},
         {"reportable v3 USM failure", V3Probe(7, 0x04), "except 200", "report 7 200"},
         {"unreportable v3 USM failure", V3Probe(8, 0x00), "except 200", "cancel 8 1"},
     };
@@ -272,8 +272,8 @@ TEST_F(SockProcessorTest, HostFilterDropsOtherSourcesAndChangesSafelyWhileDatagr
     Filter loopback(brask::IpAddr("127.0.0.1"));
     si->AddHost(elsewhere);
     receiver.Start();
-    std::unique_ptr<Message> request(MakeRequest(local, 0xA0, 5));
-    auto bytes = Encoded(*request);
+    std::unique_ptr<Message> request(MakeRequest(local, 5));
+    auto bytes = EncodeToBytes(*request);
     ASSERT_TRUE(peer.SendTo(local, bytes));  // filtered out silently
     bytes[0] = 0x31;
     ASSERT_TRUE(peer.SendTo(local, bytes));  // not a sequence: exempt, reaches the decoder
@@ -350,13 +350,13 @@ TEST_F(SockProcessorTest, ReceiveOneQueuesWholeDatagramsUpToTheBoundAndCountsThe
 TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
     Use(TypeClient, 1);
     MsgSender sender(&table, 60, rec.get());
-    Message* m = MakeRequest(peer.Port(), 0xA0, 9, SnmpVersionV2c, 5);
+    Message* m = MakeRequest(peer.Port(), 9, 5);
     m->SetSrcPort(1234);
     rec->Push(m);
     sender.Start();
     ASSERT_TRUE(rec->WaitOffered(1));
     rec->SetAccept(false);  // refused by the dispatcher: the sender deletes it
-    rec->Push(MakeRequest(peer.Port(), 0xA0, 10, SnmpVersionV2c, 5));
+    rec->Push(MakeRequest(peer.Port(), 10, 5));
     sender.Wake();
     ASSERT_TRUE(rec->WaitOffered(2));
     sender.Stop();
@@ -373,8 +373,8 @@ TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
 TEST_F(SockProcessorTest, OnlyTheFirst64SocketsAreWatched) {
     const auto ports = Use(TypeClient, 66);
     MsgReceiver receiver(&table, 0, rec.get());
-    std::unique_ptr<Message> request(MakeRequest(0, 0xA0, 1));
-    const auto bytes = Encoded(*request);
+    std::unique_ptr<Message> request(MakeRequest(0, 1));
+    const auto bytes = EncodeToBytes(*request);
     ASSERT_TRUE(peer.SendTo(ports[65], bytes));  // 66th in table order
     ASSERT_TRUE(peer.SendTo(ports[63], bytes));  // 64th
     receiver.Start();
@@ -400,8 +400,8 @@ TEST_F(SockProcessorTest, ReceiverWokenByATableChangeWatchesOnlyTheNewTable) {
     receiver.Lock();
     table.erase(removed);
     receiver.Unlock();
-    std::unique_ptr<Message> request(MakeRequest(0, 0xA0, 1));
-    const auto bytes = Encoded(*request);
+    std::unique_ptr<Message> request(MakeRequest(0, 1));
+    const auto bytes = EncodeToBytes(*request);
     ASSERT_TRUE(peer.SendTo(ports[0], bytes));
     ASSERT_TRUE(peer.SendTo(ports[1], bytes));
     ASSERT_TRUE(rec->WaitOffered(1));

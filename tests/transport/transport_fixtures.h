@@ -1,5 +1,5 @@
 // Test doubles of the transport tests: a recording stand-in for everything the socket tasks
-// talk to, a debug-level guard and loopback socket helpers.
+// talk to, a debug-level guard, loopback socket helpers and a request builder.
 #ifndef TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 #define TESTS_TRANSPORT_TRANSPORT_FIXTURES_H
 
@@ -18,12 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "dispatcher/dispatcher_test_support.h"
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/dispatcher/msg_queue.h"
 #include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/transport/udp_transporter.h"
 #include "snmp/watch.h"
+#include "test_util.h"
 #include "velport/debug_level.h"
 
 namespace snmp {
@@ -32,12 +34,7 @@ namespace testing_support {
 // Generous: only a broken implementation ever waits this long.
 constexpr int kWaitMs = 10000;
 
-// The result of `f`, run holding `m`.
-template <typename F>
-auto Locked(std::mutex& m, F f) {
-    std::lock_guard<std::mutex> guard(m);
-    return f();
-}
+using dispatcher_test::Locked;
 
 // Sets the process debug level for one scope.
 class DebugLevel {
@@ -198,32 +195,11 @@ private:
     int fd_;
 };
 
-// An SNMPv2c (or v1) request to 127.0.0.1:`port` with `extra` long bindings
-// after the first.
-inline Message* MakeRequest(unsigned short port, unsigned int type, int requestId,
-                            SnmpVersion version = SnmpVersionV2c, int extra = 0) {
-    auto* m = new Message();
-    m->SetVersion(version);
-    m->SetCommunity("public");
-    m->SetType(type);
-    m->SetRequestId(requestId);
-    m->SetDstAddr(brask::IpAddr("127.0.0.1"));
-    m->SetDstPort(port);
-    ObjectId sysDescr, longName;
-    sysDescr.Set("1.3.6.1.2.1.1.1.0");
-    longName.Set("1.3.6.1.4.1.99999.1.2.3.4.5.6");
-    m->AddVarBind(VarBind(sysDescr, AsnValue(0x05)));
-    for (int i = 0; i < extra; ++i) m->AddVarBind(VarBind(longName, AsnValue(0x05)));
-    return m;
-}
-
-// The wire form of a message.
-inline std::vector<unsigned char> Encoded(const Message& m) {
-    std::vector<unsigned char> buf(Message::MaxMessageSize());
-    unsigned int size = static_cast<unsigned int>(buf.size());
-    m.Encode(buf.data(), size, false);
-    buf.resize(size);
-    return buf;
+// A Get of sysDescr.0 to 127.0.0.1:`port` with `extra` long bindings after it.
+inline Message* MakeRequest(unsigned short port, int requestId, int extra = 0) {
+    std::vector<std::string> names(1 + static_cast<size_t>(extra), "1.3.6.1.4.1.99999.1.2.3.4.5.6");
+    names[0] = "1.3.6.1.2.1.1.1.0";
+    return dispatcher_test::NewRequest(SnmpVersionV2c, PduGetRequest, port, names, requestId);
 }
 
 }  // namespace testing_support
