@@ -1,6 +1,7 @@
-// Helpers shared by the codec, message, security and robustness tests: hex, BER elements built
-// by hand, encoding and decoding into byte vectors with the exception type as the result, and
-// the `key value` cases files of recorded peer datagrams (tests/message/golden/README.md).
+// Helpers shared by the codec, message, security, transport and robustness tests: hex, BER
+// elements and messages built by hand, encoding and decoding into byte vectors with the exception
+// type as the result, and the `key value` cases files of recorded peer datagrams
+// (tests/message/golden/README.md).
 #ifndef TESTS_TEST_UTIL_H
 #define TESTS_TEST_UTIL_H
 
@@ -93,6 +94,23 @@ inline Bytes Int(long long v) {
 
 inline Bytes Str(const std::string& s, unsigned int tag = 0x04) {
     return Tlv(tag, Bytes(s.begin(), s.end()));
+}
+
+// A GetRequest PDU for sysDescr.0 with request id `id`.
+inline Bytes GetPdu(int id) {
+    const Bytes binding = Tlv(0x30, FromHex("06082b06010201010100 0500"));
+    return Tlv(0xA0, Cat({Int(id), Int(0), Int(0), Tlv(0x30, binding)}));
+}
+
+// An SNMPv3 message with msgID `msgId` and msgFlags `flags`: USM parameters for `engineId`
+// (boots 1, time 0), `user` and `digest`, without privacy; `pdu` in that engine's default context.
+inline Bytes V3Message(int msgId, unsigned char flags, const std::string& engineId,
+                       const std::string& user, const Bytes& digest, const Bytes& pdu) {
+    const Bytes usm =
+        Tlv(0x30, Cat({Str(engineId), Int(1), Int(0), Str(user), Tlv(0x04, digest), Str("")}));
+    const Bytes global = Tlv(0x30, Cat({Int(msgId), Int(1400), Tlv(0x04, {flags}), Int(3)}));
+    return Tlv(
+        0x30, Cat({Int(3), global, Tlv(0x04, usm), Tlv(0x30, Cat({Str(engineId), Str(""), pdu}))}));
 }
 
 inline snmp::ObjectId Oid(const std::string& text) {

@@ -265,16 +265,10 @@ TEST_F(DispatcherEngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     EXPECT_EQ(d->KeptV3RequestCount() + d->OutstandingCount(), 0u);
 }
 
-class NoTargets : public TargetLookup {
-public:
-    NoTargets() : TargetLookup(TypeServer) {}
-    Target* FindTarget(const Message&) override { return nullptr; }
-};
-
 TEST_F(DispatcherEngineTest, SendReportBuildsTheReportOfEachFailure) {
     auto d = Started(TypeServer);
     Server server(d.get());
-    NoTargets lookup;
+    zktest::OneTargetLookup lookup(TypeServer, false);  // knows nobody
     d->SetTargetLookup(&lookup);
     Message request;
     request.SetVersion(SnmpVersionV3);

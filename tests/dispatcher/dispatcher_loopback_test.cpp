@@ -1,9 +1,6 @@
 // A client-mode and a server-mode dispatcher talking over 127.0.0.1 and ::1: every version,
 // notifications, discovery, Reports, tooBig, answer order, the draining stop and load.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +24,7 @@
 #include "snmp/stack_interface.h"
 #include "snmp/target.h"
 #include "snmp/target_lookup.h"
+#include "snmp/transport/udp_transporter.h"
 #include "snmp/usm_attributes.h"
 #include "snmp/watch.h"
 
@@ -39,14 +37,10 @@ const char kSysDescr[] = "1.3.6.1.2.1.1.1.0";
 
 // True when a fresh socket can bind 127.0.0.1:`port`, i.e. nobody holds it.
 bool PortIsFree(unsigned short port) {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    ::close(s);
-    return bound;
+    brask::IpEndpoint local(brask::IpAddr("127.0.0.1"), port);
+    const int s = UDPTransporter().Open(local, false);
+    if (s >= 0) ::close(s);
+    return s >= 0;
 }
 
 class DispatcherLoopbackTest : public ::testing::Test {

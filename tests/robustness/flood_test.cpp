@@ -93,25 +93,8 @@ zksnmp::ClientOptions Client(unsigned short port, unsigned int local, snmp::Snmp
     return o;
 }
 
-// A Get of sysDescr.0 with request id `id`.
-Bytes GetPdu(int id) {
-    const Bytes binding = Tlv(0x30, FromHex("06082b06010201010100 0500"));
-    return Tlv(0xA0, Cat({Int(id), Int(0), Int(0), Tlv(0x30, binding)}));
-}
-
 Bytes CommunityMessage(long long version, const std::string& community, const Bytes& pdu) {
     return Tlv(0x30, Cat({Int(version), Str(community), pdu}));
-}
-
-// An SNMPv3 reportable message for the agent's engine (boots 1, time 0),
-// flags `flags`, with `digest` as authentication parameters.
-Bytes UserMessage(const std::string& user, unsigned char flags, const Bytes& digest,
-                  const Bytes& pdu) {
-    const Bytes usm =
-        Tlv(0x30, Cat({Str(kEngineId), Int(1), Int(0), Str(user), Tlv(0x04, digest), Str("")}));
-    const Bytes global = Tlv(0x30, Cat({Int(4242), Int(1400), Tlv(0x04, {flags}), Int(3)}));
-    return Tlv(0x30, Cat({Int(3), global, Tlv(0x04, usm),
-                          Tlv(0x30, Cat({Str(kEngineId), Str(""), pdu}))}));
 }
 
 // The kinds of bad datagram, each sent from a socket of its own so that the
@@ -157,12 +140,14 @@ std::vector<Bytes> MakeDatagrams(Kind kind, std::mt19937& rng) {
                 b = CommunityMessage(i % 2, "not-a-community", GetPdu(id));
                 break;
             case kUnknownUser:
-                b = UserMessage("mallory" + std::to_string(i % 8), 0x04, Bytes(), GetPdu(id));
+                b = V3Message(4242, 0x04, kEngineId, "mallory" + std::to_string(i % 8), {},
+                              GetPdu(id));
                 break;
             case kWrongDigest: {
                 Bytes digest(12);
                 for (auto& d : digest) d = static_cast<unsigned char>(below(256));
-                b = UserMessage(i % 2 == 0 ? "shaauth" : "md5des", 0x05, digest, GetPdu(id));
+                b = V3Message(4242, 0x05, kEngineId, i % 2 == 0 ? "shaauth" : "md5des", digest,
+                              GetPdu(id));
                 break;
             }
             case kKindCount:

@@ -25,6 +25,8 @@ namespace {
 using testing_support::MakeRequest;
 using testing_support::Recorder;
 using zktest::EncodeToBytes;
+using zktest::GetPdu;
+using zktest::V3Message;
 using Log = std::vector<std::string>;
 
 class SockProcessorTest : public ::testing::Test {
@@ -179,22 +181,6 @@ TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     EXPECT_EQ(SnmpStats::Instance()->InGets(), 2u);
 }
 
-// An SNMPv3 GetRequest with msgID `id`, the given msgFlags and an empty
-// authoritative engine id: the discovery probe every USM peer answers with an
-// unknown-engine-id Report.
-std::vector<unsigned char> V3Probe(unsigned char id, unsigned char flags) {
-    return {0x30, 0x37,                                             // message
-            0x02, 0x01, 0x03,                                       // msgVersion 3
-            0x30, 0x0D, 0x02,  0x01, id,                            // msgID
-            0x02, 0x02, 0x05,  0xDC,                                // msgMaxSize 1500
-            0x04, 0x01, flags,                                      // msgFlags
-            0x02, 0x01, 0x03,                                       // USM
-            0x04, 0x10, 0x30,  0x0E, 0x04, 0x00, 0x02, 0x01, 0x00,  // engine id, boots
-            0x02, 0x01, 0x00,  0x04, 0x00, 0x04, 0x00, 0x04, 0x00,  // time, user, auth, priv
-            0x30, 0x11, 0x04,  0x00, 0x04, 0x00,                    // scoped PDU, context
-            0xA0, 0x0B, 0x02,  0x01, id,   0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x00};
-}
-
 TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAReport) {
     StackInterface::Instance()->Init();
     const unsigned short local = Use(TypeServer, 1)[0];
@@ -221,8 +207,11 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
         {"not a sequence", notSequence, "except 1", "cancel 0 1"},
         {"unknown value type", badValue, "except 7", "cancel 77 1"},
         {"empty community", EncodeToBytes(*request), "except 9", "cancel 0 1"},
-        {"reportable v3 USM failure", V3Probe(7, 0x04), "except 200", "report 7 200"},
-        {"unreportable v3 USM failure", V3Probe(8, 0x00), "except 200", "cancel 8 1"},
+        // Discovery probes (no engine id), which every USM peer answers with a Report.
+        {"reportable v3 USM failure", V3Message(7, 0x04, "", "", {}, GetPdu(7)), "except 200",
+         "report 7 200"},
+        {"unreportable v3 USM failure", V3Message(8, 0x00, "", "", {}, GetPdu(8)), "except 200",
+         "cancel 8 1"},
     };
     receiver.Start();
     for (const auto& c : cases) ASSERT_TRUE(peer.SendTo(local, c.bytes));
