@@ -32,6 +32,7 @@ namespace snmp {
 namespace {
 
 using namespace dispatcher_test;
+using zktest::StringBind;
 
 const char kSysDescr[] = "1.3.6.1.2.1.1.1.0";
 
@@ -125,11 +126,8 @@ TEST_F(DispatcherLoopbackTest, CommunityRequestsAreAnswered) {
         SCOPED_TRACE(std::to_string(c.version) + "/" + std::to_string(c.type));
         Message* m = NewRequest(c.version, c.type, serverPort_, {"1.3.6.1.2.1.1.5.0"});
         if (c.type == PduGetBulkRequest) m->SetMaxReps(2);
-        if (c.type == PduSetRequest) {
-            AsnValue value(0x04);
-            value.SetString(OctetString("new name"));
-            m->VarBinds().front().SetAsnValue(value);
-        }
+        if (c.type == PduSetRequest)
+            m->VarBinds().front() = StringBind("1.3.6.1.2.1.1.5.0", "new name");
         Collector collector;
         int id = 0;
         ASSERT_TRUE(client_->SendRequest(m, id, false, &collector));
@@ -169,9 +167,7 @@ TEST_F(DispatcherLoopbackTest, DeletingOneDispatcherNoLongerSilencesTheOthersWat
 
 TEST_F(DispatcherLoopbackTest, TrapsArriveAndInformsAreAnswered) {
     VarBindList vbs;
-    AsnValue text(0x04);
-    text.SetString(OctetString("link down"));
-    vbs.push_back(VarBind(Oid("1.3.6.1.2.1.2.2.1.1.3"), text));
+    vbs.push_back(StringBind("1.3.6.1.2.1.2.2.1.1.3", "link down"));
     const std::string v2Bindings =
         ".1.3.6.1.2.1.1.3.0=type 67 .1.3.6.1.6.3.1.1.4.1.0=.1.3.6.1.6.3.1.1.5.3 "
         ".1.3.6.1.2.1.2.2.1.1.3=link down";
@@ -331,9 +327,7 @@ TEST_F(DispatcherLoopbackTest, TooBigRequestsAndAnswersComeBackAsTooBig) {
     // thread sends.
     for (size_t round = 0; round < 2; ++round) {
         Message* big = NewRequest(SnmpVersionV2c, PduSetRequest, serverPort_, {kSysDescr});
-        AsnValue value(0x04);
-        value.SetString(OctetString(std::string(300, 'x')));
-        big->VarBinds().front().SetAsnValue(value);
+        big->VarBinds().front() = StringBind(kSysDescr, std::string(300, 'x'));
         ASSERT_TRUE(smallClient->SendRequest(big, id, false, &local));
         ASSERT_TRUE(local.WaitFor(round + 1));
         EXPECT_NE(local.thread.load(), std::this_thread::get_id());

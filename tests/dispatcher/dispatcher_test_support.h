@@ -308,9 +308,8 @@ protected:
         for (const VarBind& vb : request.VarBinds()) {
             const std::string name = Text(vb.Objid());
             if (type == PduGetRequest) {
-                AsnValue value(0x04);
-                value.SetString(OctetString("value of " + name + std::string(padding, 'x')));
-                answer.AddVarBind(VarBind(vb.Objid(), value));
+                answer.AddVarBind(
+                    zktest::StringBind(name, "value of " + name + std::string(padding, 'x')));
             } else if (type == PduGetNextRequest || type == PduGetBulkRequest) {
                 for (int i = 1; i <= (type == PduGetBulkRequest ? request.MaxReps() : 1); ++i) {
                     AsnValue value(0x02);
