@@ -58,11 +58,11 @@ protected:
         for (const auto& e : table) ports.push_back(e.first.Port());
         return ports;
     }
-    // The request id of the next datagram the peer gets, and where it came from.
-    int NextAtPeer(unsigned short* from) {
+    // The request id of the next datagram `at` gets, and where it came from.
+    static int NextAt(testing_support::Peer& at, unsigned short* from) {
         std::vector<unsigned char> got;
         Message m;
-        if (!peer.Recv(got, from)) return -1;
+        if (!at.Recv(got, from)) return -1;
         return m.Decode(got.data(), static_cast<unsigned int>(got.size())) ? m.RequestId() : -2;
     }
     EndpointTable table;
@@ -84,7 +84,7 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     const std::vector<unsigned short> expectedFrom = {ports[0], ports[1], ports[2], ports[0]};
     for (int id = 2; id <= 5; ++id) {
         unsigned short from = 0;
-        EXPECT_EQ(NextAtPeer(&from), id);
+        EXPECT_EQ(NextAt(peer, &from), id);
         EXPECT_EQ(from, expectedFrom[id - 2]);
     }
     // A change of the table starts the turn again at the first endpoint.
@@ -93,7 +93,7 @@ TEST_F(SockProcessorTest, SenderGivesMessagesUpWithoutEndpointsThenUsesThemInTur
     rec->Push(MakeRequest(peer.Port(), 6));
     sender.Wake();
     unsigned short from = 0;
-    EXPECT_TRUE(NextAtPeer(&from) == 6 && from == ports[0]);
+    EXPECT_TRUE(NextAt(peer, &from) == 6 && from == ports[0]);
     sender.Stop();
     sender.Join();
     sender.Start();  // a stopped task does not start again
@@ -120,12 +120,8 @@ TEST_F(SockProcessorTest, SenderTurnsOnlyOverSocketsOfTheDestinationsFamily) {
     sender.Start();
     for (int id = 1; id <= 6; ++id) {
         SCOPED_TRACE(id);
-        std::vector<unsigned char> got;
         unsigned short from = 0;
-        Message m;
-        ASSERT_TRUE((families[id - 1] ? peer6 : peer).Recv(got, &from));
-        ASSERT_TRUE(m.Decode(got.data(), static_cast<unsigned int>(got.size())));
-        EXPECT_EQ(m.RequestId(), id);
+        EXPECT_EQ(NextAt(families[id - 1] ? peer6 : peer, &from), id);
         if (families[id - 1]) {
             EXPECT_EQ(from, six.Port());
         } else {
@@ -142,7 +138,7 @@ TEST_F(SockProcessorTest, SenderTurnsOnlyOverSocketsOfTheDestinationsFamily) {
     rec->Push(request(false, 8));
     sender.Wake();
     unsigned short from = 0;
-    EXPECT_EQ(NextAtPeer(&from), 8);
+    EXPECT_EQ(NextAt(peer, &from), 8);
     sender.Stop();
     sender.Join();
     EXPECT_EQ(rec->Log(), Log(7, "send"));
