@@ -320,13 +320,8 @@ STATUS = r"::(hrSWRunStatus|mib-2\.25\.4\.2\.1\.6)\."
 
 
 def netsnmp_names(op, sec):
-    """`zksnmp walk` and `snmpwalk` in their default (named) output, both with
-    -M the tool's shipped modules and -m NAMED_MODULES, over one tree of
-    snmpd: every binding the same line. Traffic counters and hrSWRunStatus
-    move between the two walks, so their values are left out (their names
-    and types are not), and of clocks only the printed form counts; rows of
-    processes that came or went between the walks are left out of
-    hrSWRunTable, but snmpd's own row must be there."""
+    """zksnmp walk and snmpwalk in named output over one tree of snmpd (README.md);
+    of clocks only the printed form counts, and snmpd's own hrSWRun row must be there."""
     mibs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zksnmp", "mibs")
     tree = NAMED_TREES[op]
     with NetSnmpAgent(extra=["view zkview included %s" % t for t in NAMED_TREES.values()]) as agent:
