@@ -11,7 +11,6 @@ import contextlib
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -199,11 +198,8 @@ class ZkServer:
 @contextlib.contextmanager
 def client_env():
     """A scratch directory and net-snmp's environment for the tools run from it."""
-    workdir = tempfile.mkdtemp(prefix="zk-client-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="zk-client-", ignore_cleanup_errors=True) as workdir:
         yield workdir, peers.isolated_env(workdir)
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
 
 
 # ---- zksnmp against net-snmp's snmpd -------------------------------------------------------------

@@ -227,12 +227,8 @@ def case_block(name, tool, user, cmdline, data):
              "auth " + auth, "auth-pass " + (apass or "-"), "priv " + priv,
              "priv-pass " + (ppass or "-"), "engine-id " + ENGINE_ID, "boots %d" % BOOTS,
              "time %d" % TIME]
-    for key in ("msg-id", "msg-max-size", "msg-flags", "sec-engine-id", "sec-boots", "sec-time",
-                "sec-user", "auth-params", "priv-params", "auth-key", "priv-key", "plaintext",
-                "context-engine-id", "context-name", "pdu", "request-id", "error-status",
-                "error-index", "non-repeaters", "max-repetitions"):
-        if key in f:
-            lines.append("%s %s" % (key, f[key]))
+    # The fields in the order analyse() found them.
+    lines += ["%s %s" % (key, value) for key, value in f.items() if key != "vbs"]
     return "\n".join(lines + ["vb " + vb for vb in f["vbs"]] + ["hex " + data.hex()]) + "\n"
 
 
