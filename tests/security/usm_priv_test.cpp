@@ -6,22 +6,17 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "security_test_support.h"
-#include "snmp/crypto_setup.h"
-#include "snmp/exception.h"
 #include "snmp/message.h"
 #include "snmp/security/crypto_cache.h"
 #include "snmp/security/usm.h"
-#include "snmp/security/usm_auth.h"
 
 namespace {
 
