@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-"""Captures SNMPv3 datagrams sent by net-snmp's command-line tools and writes
-cases.txt and sha2_aes_cases.txt (README.md): each tool is pointed at a UDP socket
-of ours, and every datagram is checked independently (HMAC over keys localised
-here with hashlib, decryption with pycryptodome) before it is written.
-Run: /usr/bin/python3 capture.py [old|new]  (needs snmp, python3-pysnmp4,
-python3-pycryptodome); no argument writes both.
+"""Writes cases.txt and sha2_aes_cases.txt from datagrams of net-snmp's tools,
+each checked independently first (README.md). Run: /usr/bin/python3 capture.py
+[old|new] (needs snmp, python3-pysnmp4, python3-pycryptodome); no argument writes both.
 """
 
 import hashlib
