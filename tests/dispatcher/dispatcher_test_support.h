@@ -278,9 +278,9 @@ public:
     Message* TakeHeld(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
         if (id == -1 && held_.empty()) return nullptr;
-        const auto it = id == -1 ? held_.begin() : held_.find(id);
-        Message* m = it->second;
-        held_.erase(it);
+        const int key = id == -1 ? held_.begin()->first : id;
+        Message* m = held_.at(key);  // throws for an id not held
+        held_.erase(key);
         return m;
     }
     // The agent keeps owning the messages.
