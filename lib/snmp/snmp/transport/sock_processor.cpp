@@ -35,6 +35,11 @@ constexpr size_t kMaxWatchedSockets = 64;
 // What the system charges a socket's buffer per datagram beyond its payload,
 // rounded up.
 constexpr size_t kDatagramOverhead = 1024;
+// A burst read takes at most this many datagrams, and at most kBurstBytes of
+// slots: a poller's answers arrive many at a time, and one read for them all
+// saves a poll and a read per datagram.
+constexpr size_t kMaxBurst = 32;
+constexpr size_t kBurstBytes = 256 * 1024;
 constexpr int kSelectTimeoutMs = 250;
 constexpr unsigned int kIdleWaitMs = 50;
 
@@ -66,15 +71,11 @@ SockProcessor::SockProcessor(EndpointTable* endpoints, unsigned int bufferSize, 
       queue_(queue),
       mutex_(brask::Mutex::Create(true)),
       semaphore_(brask::Semaphore::Create()),
-      buffer_(nullptr),
       bufferSize_(EffectiveSize(bufferSize)),
-      encodeBuffer_(Message::AllocEnc()) {
-    buffer_ = new unsigned char[bufferSize_];
-}
+      encodeBuffer_(Message::AllocEnc()) {}
 
 SockProcessor::~SockProcessor() {
     delete thread_;
-    delete[] buffer_;
     Message::FreeEnc(encodeBuffer_);
     delete semaphore_;
     delete mutex_;
@@ -121,7 +122,7 @@ void SockProcessor::Unlock() {
 // ---- MsgSender -----------------------------------------------------------------------------
 
 MsgSender::MsgSender(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
-    : SockProcessor(endpoints, bufferSize, queue) {
+    : SockProcessor(endpoints, bufferSize, queue), buffer_(bufferSize_) {
     const char* path = std::getenv("POLLER_REPORT_SNMP_STATS");
     if (path != nullptr) statsFile_ = std::fopen(path, "w");
 }
@@ -233,9 +234,9 @@ bool MsgSender::SendOne(int socket, Message* message) {
     if (!message->DstAddr().IsValid()) return true;
     Transporter* transporter = queue_->GetTransporter();
     try {
-        if (message->Encode(buffer_, length, false)) {
+        if (message->Encode(buffer_.data(), length, false)) {
             watches_.OnSend(*message);
-            transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
+            transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_.data()),
                               static_cast<int>(length));
         }
     } catch (const Exception& e) {
@@ -264,9 +265,9 @@ bool MsgSender::SendOne(int socket, Message* message) {
             message->ClearVarBinds();
         }
         try {
-            if (message->Encode(buffer_, length, false)) {
+            if (message->Encode(buffer_.data(), length, false)) {
                 watches_.OnSend(*message);
-                transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
+                transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_.data()),
                                   static_cast<int>(length));
             }
         } catch (const Exception&) {
@@ -283,7 +284,15 @@ bool MsgSender::SendOne(int socket, Message* message) {
 MsgReceiver::MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
     : SockProcessor(endpoints, bufferSize, queue),
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      dataQueue_("SNMP Message Receiver") {}
+      dataQueue_("SNMP Message Receiver") {
+    const size_t burst = std::max<size_t>(1, std::min(kMaxBurst, kBurstBytes / bufferSize_));
+    slotBytes_.resize(burst * bufferSize_);
+    slots_.resize(burst);
+    for (size_t i = 0; i < burst; ++i) {
+        slots_[i].data = slotBytes_.data() + i * bufferSize_;
+        slots_[i].capacity = static_cast<int>(bufferSize_);
+    }
+}
 
 MsgReceiver::~MsgReceiver() {
     Stop();
@@ -340,7 +349,7 @@ void MsgReceiver::Run() {
             const auto it = std::find_if(fds.begin() + 1, fds.end(),
                                          [s](const pollfd& p) { return p.fd == s; });
             if (it != fds.end() && (it->revents & (POLLIN | POLLERR)) != 0) {
-                ReceiveOne(s, entry.first.Port(), &direct);
+                ReceiveBurst(s, entry.first.Port(), &direct);
             }
         }
         if (direct.empty()) continue;
@@ -356,7 +365,8 @@ void MsgReceiver::Run() {
     dataQueue_.Stop();
 }
 
-bool MsgReceiver::TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct) {
+bool MsgReceiver::TakeDirect(int socket, int length, bool more,
+                             const std::vector<UdpDataItem>& direct) {
     // Only this thread adds records, so an idle queue stays idle until the
     // direct ones are processed, and arrival order holds.
     if (!direct.empty()) return true;
@@ -371,8 +381,9 @@ bool MsgReceiver::TakeDirect(int socket, int length, const std::vector<UdpDataIt
     const size_t outstanding = queue_->OutstandingRequests();
     const size_t each = static_cast<size_t>(length) + kDatagramOverhead;
     if (outstanding <= ReceiveBufferBytes(socket) / 2 / each) return true;
-    // More datagrams already waiting means a burst, which the queue's thread
-    // absorbs while this one keeps reading.
+    // More datagrams already read or waiting mean a burst, which the queue's
+    // thread absorbs while this one keeps reading.
+    if (more) return false;
     int waiting = 0;
     return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting == 0;
 }
@@ -404,27 +415,32 @@ void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
     items.clear();
 }
 
-bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort,
-                             std::vector<UdpDataItem>* direct) {
-    brask::SockAddr from;
-    std::memset(&from, 0, sizeof(from));
-    const int n = queue_->GetTransporter()->Receive(
-        socket, localPort, reinterpret_cast<char*>(buffer_), static_cast<int>(bufferSize_), &from);
-    if (n < 0) return false;
-    UdpDataItem item;
-    item.data = new unsigned char[static_cast<size_t>(n)];
-    std::memcpy(item.data, buffer_, static_cast<size_t>(n));
-    item.length = n;
-    item.from = from;
-    item.localPort = localPort;
-    item.consumer = this;
-    if (direct != nullptr && TakeDirect(socket, n, *direct)) {
-        direct->push_back(item);
-        return true;
+size_t MsgReceiver::ReceiveBurst(int socket, unsigned short localPort,
+                                 std::vector<UdpDataItem>* direct) {
+    for (Datagram& slot : slots_) std::memset(&slot.from, 0, sizeof(slot.from));
+    const int read =
+        queue_->GetTransporter()->Receive(socket, slots_.data(), static_cast<int>(slots_.size()));
+    size_t kept = 0;
+    for (int i = 0; i < read; ++i) {
+        const Datagram& slot = slots_[static_cast<size_t>(i)];
+        if (slot.length < 0) continue;
+        UdpDataItem item;
+        item.data = new unsigned char[static_cast<size_t>(slot.length)];
+        std::memcpy(item.data, slot.data, static_cast<size_t>(slot.length));
+        item.length = slot.length;
+        item.from = slot.from;
+        item.localPort = localPort;
+        item.consumer = this;
+        if (direct != nullptr && TakeDirect(socket, slot.length, i + 1 < read, *direct)) {
+            direct->push_back(item);
+            ++kept;
+        } else if (dataQueue_.AddItem(item)) {
+            ++kept;
+        } else {
+            SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
+        }
     }
-    if (dataQueue_.AddItem(item)) return true;
-    SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
-    return false;
+    return kept;
 }
 
 void MsgReceiver::AddHost(const Filter& filter) {

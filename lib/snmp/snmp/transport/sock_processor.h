@@ -1,7 +1,7 @@
 // The dispatcher's two socket tasks: MsgSender encodes queued messages and
 // sends them over the endpoints of the destination's family in turn;
-// MsgReceiver waits on all endpoints, queues every datagram and, on the
-// queue's thread, decodes and delivers it.
+// MsgReceiver waits on all endpoints, reads what waits on them in bursts,
+// queues every datagram and, on the queue's thread, decodes and delivers it.
 #ifndef SNMP_TRANSPORT_SOCK_PROCESSOR_H
 #define SNMP_TRANSPORT_SOCK_PROCESSOR_H
 
@@ -16,6 +16,7 @@
 #include "brask/sync.h"
 #include "brask/thread.h"
 #include "snmp/transport/udp_data_queue.h"
+#include "snmp/transport/udp_transporter.h"
 #include "snmp/watch.h"
 
 namespace snmp {
@@ -74,7 +75,6 @@ protected:
     brask::Mutex* mutex_;
     brask::Semaphore* semaphore_;
     brask::Thread* thread_ = nullptr;
-    unsigned char* buffer_;
     unsigned int bufferSize_;
     MsgEncBuf* encodeBuffer_;
 };
@@ -105,6 +105,7 @@ private:
     // tooBig answers that SendDirect made to the dispatcher.
     void DeliverLocalAnswers();
 
+    std::vector<unsigned char> buffer_;  // the encoded datagram, bufferSize_ bytes
     FILE* statsFile_ = nullptr;
     EndpointTable::iterator cursor_;      // guarded by mutex_
     bool looping_ = false;                // guarded by mutex_; Run has placed cursor_
@@ -118,15 +119,15 @@ public:
     ~MsgReceiver() override;
 
     void Run() override;
-    // Reads one datagram from `socket` and queues a copy. With `direct`, on a
-    // client, a copy that would be the only record of an idle queue goes to
-    // `direct` instead, for the caller to process on its own thread without
-    // the hand-off, when nothing more waits on the socket or all the answers
-    // still due fit easily in the socket's buffer. False when
-    // nothing could be read (or the datagram was longer than the buffer) or
-    // the queue was full.
-    bool ReceiveOne(int socket, unsigned short localPort,
-                    std::vector<UdpDataItem>* direct = nullptr);
+    // Reads the datagrams waiting on `socket`, up to one burst, and queues a
+    // copy of each. With `direct`, on a client, copies that would start an
+    // idle queue go to `direct` instead, for the caller to process on its own
+    // thread without the hand-off, when nothing more waits on the socket or
+    // all the answers still due fit easily in the socket's buffer. Returns
+    // the datagrams queued or kept; a datagram longer than the buffer is
+    // never counted, nor one the full queue dropped.
+    size_t ReceiveBurst(int socket, unsigned short localPort,
+                        std::vector<UdpDataItem>* direct = nullptr);
     // Filters, decodes and delivers one queued datagram (queue thread).
     void OnUdpData(UdpDataItem& item) override;
 
@@ -158,8 +159,9 @@ protected:
 
 private:
     // Whether the datagram of `length` bytes just read from `socket` is
-    // processed on this thread rather than queued.
-    bool TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct);
+    // processed on this thread rather than queued; `more` when the same read
+    // brought others after it.
+    bool TakeDirect(int socket, int length, bool more, const std::vector<UdpDataItem>& direct);
     // The receive buffer of `socket` as the system reports it, read once per
     // endpoint table.
     size_t ReceiveBufferBytes(int socket);
@@ -176,6 +178,9 @@ private:
     bool lastAccepted_ = true;
     bool filtersChanged_ = false;
     CUdpDataQueue dataQueue_;
+    // The slots of one burst read, each of the buffer's size, and their storage.
+    std::vector<Datagram> slots_;
+    std::vector<char> slotBytes_;
     // Guarded by mutex_: (socket, bytes) of ReceiveBufferBytes, for the table
     // of `bufferGeneration_`.
     std::vector<std::pair<int, size_t>> receiveBuffers_;
