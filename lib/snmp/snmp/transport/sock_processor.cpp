@@ -35,9 +35,10 @@ constexpr size_t kMaxWatchedSockets = 64;
 // What the system charges a socket's buffer per datagram beyond its payload,
 // rounded up.
 constexpr size_t kDatagramOverhead = 1024;
-// A burst read takes at most this many datagrams, and at most kBurstBytes of
-// slots: a poller's answers arrive many at a time, and one read for them all
-// saves a poll and a read per datagram.
+// A burst read or a batched send takes at most this many datagrams, and at
+// most kBurstBytes of slots: a poller's requests and answers go many at a
+// time, and one system call for them all saves a poll, a read and a send per
+// datagram.
 constexpr size_t kMaxBurst = 32;
 constexpr size_t kBurstBytes = 256 * 1024;
 constexpr int kSelectTimeoutMs = 250;
@@ -46,6 +47,10 @@ constexpr unsigned int kIdleWaitMs = 50;
 unsigned int EffectiveSize(unsigned int size) {
     const unsigned int max = Message::MaxMessageSize();
     return (size == 0 || size > max) ? max : size;
+}
+
+size_t BurstOf(unsigned int bufferSize) {
+    return std::max<size_t>(1, std::min(kMaxBurst, kBurstBytes / bufferSize));
 }
 
 // The next entry after `from` (wrapping), or `from` itself, whose endpoint
@@ -122,7 +127,8 @@ void SockProcessor::Unlock() {
 // ---- MsgSender -----------------------------------------------------------------------------
 
 MsgSender::MsgSender(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
-    : SockProcessor(endpoints, bufferSize, queue), buffer_(bufferSize_) {
+    : SockProcessor(endpoints, bufferSize, queue), slots_(BurstOf(bufferSize_) * bufferSize_) {
+    batch_.reserve(BurstOf(bufferSize_));
     const char* path = std::getenv("POLLER_REPORT_SNMP_STATS");
     if (path != nullptr) statsFile_ = std::fopen(path, "w");
 }
@@ -142,6 +148,15 @@ namespace {
 // a second, nested pass over the same buffers.
 thread_local const MsgSender* sendingFor = nullptr;
 
+// While a receiver thread delivers a burst of datagrams itself, the sends its
+// callbacks ask of the same dispatcher's sender wait here, to go in one batch
+// after the burst.
+struct HeldSends {
+    const MsgQueue* queue;
+    MsgSender* sender;
+};
+thread_local HeldSends* held = nullptr;
+
 }  // namespace
 
 void MsgSender::Run() {
@@ -154,6 +169,7 @@ void MsgSender::Run() {
         Message* message = nullptr;
         queue_->NextToSend(&message);
         if (message == nullptr) {
+            Flush();
             mutex_->Unlock();
             semaphore_->Wait();
             mutex_->Lock();
@@ -162,12 +178,17 @@ void MsgSender::Run() {
         }
         if (message != nullptr) SendNext(message);
     }
+    Flush();
     looping_ = false;
     mutex_->Unlock();
     sendingFor = nullptr;
 }
 
 bool MsgSender::SendDirect() {
+    if (held != nullptr && held->queue == queue_) {
+        held->sender = this;
+        return true;
+    }
     if (sendingFor == this || !running_.load()) return false;
     // The sender thread holds the mutex except while it sleeps on the
     // semaphore, so getting it without a wait means the thread is idle.
@@ -186,6 +207,7 @@ bool MsgSender::SendDirect() {
         if (message == nullptr) break;
         SendNext(message);
     }
+    Flush();
     direct_ = false;
     sendingFor = nullptr;
     const bool answers = !localAnswers_.empty();
@@ -226,19 +248,13 @@ void MsgSender::SendNext(Message* message) {
         return;
     }
     cursor_ = chosen;
-    if (SendOne(cursor_->second, message)) delete message;
+    if (Stage(cursor_->second, message)) delete message;
 }
 
-bool MsgSender::SendOne(int socket, Message* message) {
-    unsigned int length = bufferSize_;
+bool MsgSender::Stage(int socket, Message* message) {
     if (!message->DstAddr().IsValid()) return true;
-    Transporter* transporter = queue_->GetTransporter();
     try {
-        if (message->Encode(buffer_.data(), length, false)) {
-            watches_.OnSend(*message);
-            transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_.data()),
-                              static_cast<int>(length));
-        }
+        AddToBatch(socket, *message);
     } catch (const Exception& e) {
         watches_.OnExcept(*message, e);
         if (e.Type() != kTooBig) return true;
@@ -258,18 +274,13 @@ bool MsgSender::SendOne(int socket, Message* message) {
             }
             return !queue_->Receive(message);
         }
-        length = bufferSize_;
         if (message->Version() == SnmpVersionV1) {
             message->ClearValues();
         } else {
             message->ClearVarBinds();
         }
         try {
-            if (message->Encode(buffer_.data(), length, false)) {
-                watches_.OnSend(*message);
-                transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_.data()),
-                                  static_cast<int>(length));
-            }
+            AddToBatch(socket, *message);
         } catch (const Exception&) {
             // The stripped answer does not fit either; it is given up.
         }
@@ -279,13 +290,34 @@ bool MsgSender::SendOne(int socket, Message* message) {
     return true;
 }
 
+void MsgSender::AddToBatch(int socket, Message& message) {
+    if (socket != batchSocket_ || (batch_.size() + 1) * bufferSize_ > slots_.size()) Flush();
+    unsigned char* slot = slots_.data() + batch_.size() * bufferSize_;
+    unsigned int length = bufferSize_;
+    if (!message.Encode(slot, length, false)) return;
+    watches_.OnSend(message);
+    Outgoing datagram;
+    datagram.data = reinterpret_cast<const char*>(slot);
+    datagram.length = static_cast<int>(length);
+    datagram.toLength =
+        brask::ToSockAddr(brask::IpEndpoint(message.DstAddr(), message.DstPort()), datagram.to);
+    batch_.push_back(datagram);
+    batchSocket_ = socket;
+}
+
+void MsgSender::Flush() {
+    if (batch_.empty()) return;
+    queue_->GetTransporter()->Send(batchSocket_, batch_.data(), static_cast<int>(batch_.size()));
+    batch_.clear();
+}
+
 // ---- MsgReceiver ---------------------------------------------------------------------------
 
 MsgReceiver::MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
     : SockProcessor(endpoints, bufferSize, queue),
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       dataQueue_("SNMP Message Receiver") {
-    const size_t burst = std::max<size_t>(1, std::min(kMaxBurst, kBurstBytes / bufferSize_));
+    const size_t burst = BurstOf(bufferSize_);
     slotBytes_.resize(burst * bufferSize_);
     slots_.resize(burst);
     for (size_t i = 0; i < burst; ++i) {
@@ -404,6 +436,8 @@ size_t MsgReceiver::ReceiveBufferBytes(int socket) {
 }
 
 void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
+    HeldSends sends{queue_, nullptr};
+    held = &sends;
     for (UdpDataItem& item : items) {
         try {
             OnUdpData(item);
@@ -412,7 +446,11 @@ void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
         }
         delete[] item.data;
     }
+    held = nullptr;
     items.clear();
+    // The dispatcher cannot end while its receiver thread is here, so its
+    // sender is still there.
+    if (sends.sender != nullptr && !sends.sender->SendDirect()) sends.sender->Wake();
 }
 
 size_t MsgReceiver::ReceiveBurst(int socket, unsigned short localPort,

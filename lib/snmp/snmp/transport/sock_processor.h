@@ -86,9 +86,6 @@ public:
     ~MsgSender() override;
 
     void Run() override;
-    // Encodes and sends one message on `socket`. Returns true when the caller
-    // is to delete the message, false when it went back to the dispatcher.
-    bool SendOne(int socket, Message* message);
     // While the sender thread sleeps, sends everything the queue holds on the
     // calling thread, as the sender thread would have (same sockets in turn,
     // same watches), and returns true. Returns false without sending when the
@@ -96,16 +93,35 @@ public:
     // already sending for this task: the caller must Wake it then. The
     // calling thread must not hold the dispatcher's lock. A client's local
     // tooBig answer is delivered from the sender thread, never from here.
+    // Called by the same dispatcher's receiver thread while it delivers a
+    // burst itself, it sends nothing yet and returns true: the receiver sends
+    // for it once the burst is delivered, all in one batch.
     bool SendDirect();
 
 private:
-    // With mutex_ held: sends `message` on the next socket in turn.
+    // With mutex_ held: adds `message` to the batch of the next socket in
+    // turn, and deletes it unless it went back to the dispatcher.
     void SendNext(Message* message);
+    // Encodes `message` into the batch for `socket`. Returns true when the
+    // caller is to delete the message, false when it went back to the
+    // dispatcher.
+    bool Stage(int socket, Message* message);
+    // Encodes `message` into the next slot of the batch for `socket`, which
+    // is sent first when it is full or for another socket. Raises what
+    // Message::Encode raises.
+    void AddToBatch(int socket, Message& message);
+    // With mutex_ held: sends the batch. Called before every release of the
+    // mutex, so that the batch's socket is still open when it goes.
+    void Flush();
     // With mutex_ held, on the sender thread: hands the client's local
     // tooBig answers that SendDirect made to the dispatcher.
     void DeliverLocalAnswers();
 
-    std::vector<unsigned char> buffer_;  // the encoded datagram, bufferSize_ bytes
+    // Encoded datagrams not yet sent, in slots of bufferSize_ bytes, all for
+    // batchSocket_; guarded by mutex_ and empty whenever it is free.
+    std::vector<unsigned char> slots_;
+    std::vector<Outgoing> batch_;
+    int batchSocket_ = -1;
     FILE* statsFile_ = nullptr;
     EndpointTable::iterator cursor_;      // guarded by mutex_
     bool looping_ = false;                // guarded by mutex_; Run has placed cursor_
@@ -165,7 +181,8 @@ private:
     // The receive buffer of `socket` as the system reports it, read once per
     // endpoint table.
     size_t ReceiveBufferBytes(int socket);
-    // Processes and frees records that ReceiveOne kept for this thread.
+    // Processes and frees records that ReceiveBurst kept for this thread,
+    // then sends in one batch what their callbacks asked to send.
     void ProcessDirect(std::vector<UdpDataItem>& items);
 
     // An eventfd polled beside the sockets, so that Stop and changes to the

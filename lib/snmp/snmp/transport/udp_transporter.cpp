@@ -16,6 +16,8 @@ namespace snmp {
 namespace {
 
 constexpr int kWantedBufferSize = 512000;
+// The most datagrams one system call reads or sends.
+constexpr int kMaxSlots = 64;
 constexpr int kSmallestHalvedSize = 8192;
 
 void LogLine(const std::string& line) {
@@ -116,9 +118,37 @@ int UDPTransporter::Send(int socket, const Message& msg, const char* data, int l
         ::sendto(socket, data, static_cast<size_t>(length), 0, &addr.any, addrLength));
 }
 
+int UDPTransporter::Send(int socket, const Outgoing* datagrams, int count) {
+    mmsghdr headers[kMaxSlots];
+    iovec iovs[kMaxSlots];
+    int sent = 0;
+    for (int at = 0; at < count;) {
+        const int n = count - at < kMaxSlots ? count - at : kMaxSlots;
+        std::memset(headers, 0, sizeof(mmsghdr) * static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            const Outgoing& d = datagrams[at + i];
+            iovs[i].iov_base = const_cast<char*>(d.data);
+            iovs[i].iov_len = static_cast<size_t>(d.length);
+            headers[i].msg_hdr.msg_name = const_cast<sockaddr*>(&d.to.any);
+            headers[i].msg_hdr.msg_namelen = d.toLength;
+            headers[i].msg_hdr.msg_iov = &iovs[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int r = ::sendmmsg(socket, headers, static_cast<unsigned int>(n), 0);
+        // The system stops at the first datagram it refuses and reports it
+        // alone; as with one sendto per datagram, the others still go.
+        if (r > 0) {
+            sent += r;
+            at += r;
+        } else {
+            ++at;
+        }
+    }
+    return sent;
+}
+
 int UDPTransporter::Receive(int socket, Datagram* slots, int count) {
     // One system call for a burst: a poller's answers arrive many at a time.
-    constexpr int kMaxSlots = 64;
     mmsghdr headers[kMaxSlots];
     iovec iovs[kMaxSlots];
     const int n = count < kMaxSlots ? count : kMaxSlots;

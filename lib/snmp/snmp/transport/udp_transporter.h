@@ -20,6 +20,14 @@ struct Datagram {
     brask::SockAddr from{};
 };
 
+// One datagram of a batched send: its bytes and where it goes.
+struct Outgoing {
+    const char* data = nullptr;
+    int length = 0;
+    brask::SockAddr to{};
+    socklen_t toLength = 0;
+};
+
 // Opens sockets for local endpoints, sends one datagram, receives one. Holds
 // no state; the sockets it returns belong to the dispatcher's endpoint table.
 class Transporter {
@@ -31,6 +39,10 @@ public:
     // Sends `length` bytes to the message's destination address and port.
     // Returns the bytes sent, or -1.
     virtual int Send(int socket, const Message& msg, const char* data, int length) = 0;
+    // Sends `count` datagrams on `socket`, in order, with as few system calls
+    // as the system allows. A datagram the system refuses is skipped and the
+    // rest still go. Returns the number sent.
+    virtual int Send(int socket, const Outgoing* datagrams, int count) = 0;
     // Reads the datagrams waiting on `socket`, at most `count`, without
     // blocking: each into the next slot's buffer, with its length and its
     // sender's address of either family. A datagram longer than its slot's
@@ -57,6 +69,7 @@ public:
     // takes IPv6 only, so that an IPv4 endpoint may share its port.
     int Open(brask::IpEndpoint& local, bool reuseAddress) override;
     int Send(int socket, const Message& msg, const char* data, int length) override;
+    int Send(int socket, const Outgoing* datagrams, int count) override;
     int Receive(int socket, Datagram* slots, int count) override;
     virtual ~UDPTransporter() = default;
 
