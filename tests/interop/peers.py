@@ -122,17 +122,23 @@ def access_line(keyword, name, *rest):
     return " ".join((keyword, name, word) + rest)
 
 
+def v3_args(name, auth, apass, priv, ppass, level=None):
+    """Options of net-snmp's tools for an SNMPv3 user at `level`, by default the
+    highest its protocols allow."""
+    level = level or ("noAuthNoPriv" if auth is None else "authNoPriv" if priv is None else "authPriv")
+    args = ["-v", "3", "-u", name, "-l", level]
+    if level != "noAuthNoPriv":
+        args += ["-a", auth, "-A", apass]
+    if level == "authPriv":
+        args += ["-x", priv, "-X", ppass]
+    return args
+
+
 def netsnmp_security_args(name, version="3", community=COMMUNITY_RO):
     """Command-line options of net-snmp's tools for a version and user."""
     if version in ("1", "2c"):
         return ["-v", version, "-c", community]
-    auth, apass, priv, ppass = USERS[name]
-    args = ["-v", "3", "-u", name, "-l", user_level(name)]
-    if auth:
-        args += ["-a", auth, "-A", apass]
-    if priv:
-        args += ["-x", priv, "-X", ppass]
-    return args
+    return v3_args(name, *USERS[name])
 
 
 def create_user_line(name, engine_id=None):

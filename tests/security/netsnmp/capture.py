@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-"""Captures SNMPv3 datagrams sent by net-snmp's command-line tools and writes
-cases.txt and sha2_aes_cases.txt (README.md): each tool is pointed at a UDP socket
-of ours, and every datagram is checked independently (HMAC over keys localised
-here with hashlib, decryption with pycryptodome) before it is written.
-Run: /usr/bin/python3 capture.py [old|new]  (needs snmp, python3-pysnmp4,
-python3-pycryptodome); no argument writes both.
+"""Writes cases.txt and sha2_aes_cases.txt from datagrams of net-snmp's tools,
+each checked independently first (README.md). Run: /usr/bin/python3 capture.py
+[old|new] (needs snmp, python3-pysnmp4, python3-pycryptodome); no argument writes both.
 """
 
 import hashlib
@@ -227,12 +224,8 @@ def case_block(name, tool, user, cmdline, data):
              "auth " + auth, "auth-pass " + (apass or "-"), "priv " + priv,
              "priv-pass " + (ppass or "-"), "engine-id " + ENGINE_ID, "boots %d" % BOOTS,
              "time %d" % TIME]
-    for key in ("msg-id", "msg-max-size", "msg-flags", "sec-engine-id", "sec-boots", "sec-time",
-                "sec-user", "auth-params", "priv-params", "auth-key", "priv-key", "plaintext",
-                "context-engine-id", "context-name", "pdu", "request-id", "error-status",
-                "error-index", "non-repeaters", "max-repetitions"):
-        if key in f:
-            lines.append("%s %s" % (key, f[key]))
+    # The fields in the order analyse() found them.
+    lines += ["%s %s" % (key, value) for key, value in f.items() if key != "vbs"]
     return "\n".join(lines + ["vb " + vb for vb in f["vbs"]] + ["hex " + data.hex()]) + "\n"
 
 
