@@ -67,7 +67,8 @@ inline std::string ToHex(const snmp::OctetString& s) {
 inline Bytes Tlv(unsigned int tag, const Bytes& content) {
     Bytes out{static_cast<unsigned char>(tag)};
     const size_t n = content.size();
-    if (n >= 256) out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8)});
+    if (n >= 256) out.push_back(0x82);
+    if (n >= 256) out.push_back(static_cast<unsigned char>(n >> 8));
     if (n >= 128 && n < 256) out.push_back(0x81);
     out.push_back(static_cast<unsigned char>(n));
     out.insert(out.end(), content.begin(), content.end());

@@ -150,8 +150,8 @@ TEST(UsmTest, TimeWindowOfClientsFollowsTheAuthoritativeEngineAndOfServersTheirC
 // msgSecurityParameters built field by field.
 struct Fields {
     Bytes engineId = FromHex("80001f8880aabbccdd0011223344");
-    Bytes boots = {0x05};
-    Bytes user = {'u', 's', 'e', 'r'};
+    Bytes boots = FromHex("05");
+    Bytes user = FromHex("75736572");  // "user"
     Bytes auth, priv, trailing;
     unsigned char engineIdTag = 0x04, bootsTag = 0x02, authTag = 0x04, outerTag = 0x30;
     int lengthSkew = 0;

@@ -180,13 +180,13 @@ public:
     // Waits for one datagram; false when none came in time.
     bool Recv(std::vector<unsigned char>& out, unsigned short* fromPort = nullptr) {
         out.resize(65535);
-        brask::SockAddr from{};
-        const int n = Readable(fd_) ? transport_.Receive(
-                                          fd_, 0, reinterpret_cast<char*>(out.data()), 65535, &from)
-                                    : -1;
-        out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-        if (fromPort != nullptr) *fromPort = brask::FromSockAddr(from).Port();
-        return n >= 0;
+        Datagram slot;
+        slot.data = reinterpret_cast<char*>(out.data());
+        slot.capacity = 65535;
+        const int n = Readable(fd_) ? transport_.Receive(fd_, &slot, 1) : -1;
+        out.resize(n == 1 && slot.length >= 0 ? static_cast<size_t>(slot.length) : 0);
+        if (fromPort != nullptr) *fromPort = brask::FromSockAddr(slot.from).Port();
+        return n == 1 && slot.length >= 0;
     }
 
 private:

@@ -1,5 +1,5 @@
-// The UDP transport: binding, port write-back, address reuse, IPv6 beside IPv4 and the
-// socket-buffer sizing with its log lines (sending and reading go through the socket tasks).
+// The UDP transport: binding, port write-back, address reuse, IPv6 beside IPv4, batched
+// sends and burst reads, and the socket-buffer sizing with its log lines.
 #include "snmp/transport/udp_transporter.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +63,36 @@ TEST(UdpTransporter, IPv6EndpointsTakeOnlyIPv6SoAnIPv4EndpointCanShareTheirPort)
     EXPECT_GE(s4, 0);
     ::close(s4);
     ::close(s6);
+}
+
+TEST(UdpTransporter, BatchedSendSkipsARefusedDatagramAndOneReadTakesTheRestInOrder) {
+    UDPTransporter t;
+    brask::IpEndpoint from(brask::IpAddr("127.0.0.1"), 0), to(brask::IpAddr("127.0.0.1"), 0);
+    const int out = t.Open(from, false), in = t.Open(to, false);
+    ASSERT_TRUE(out >= 0 && in >= 0);
+    const std::string texts[] = {"one", "refused", "two", "three"};
+    std::vector<Outgoing> batch(4);
+    for (size_t i = 0; i < batch.size(); ++i) {
+        batch[i].data = texts[i].data();
+        batch[i].length = static_cast<int>(texts[i].size());
+        // Port 0 is no destination: the system refuses that datagram alone.
+        const brask::IpEndpoint dst(to.Addr(), i == 1 ? 0 : to.Port());
+        batch[i].toLength = brask::ToSockAddr(dst, batch[i].to);
+    }
+    EXPECT_EQ(t.Send(out, batch.data(), 4), 3);
+    char bytes[3][8];
+    Datagram slots[3];
+    for (int i = 0; i < 3; ++i) slots[i] = Datagram{bytes[i], i == 2 ? 4 : 8};
+    ASSERT_TRUE(testing_support::Readable(in));
+    ASSERT_EQ(t.Receive(in, slots, 3), 3);
+    EXPECT_EQ(std::string(slots[0].data, static_cast<size_t>(slots[0].length)), "one");
+    EXPECT_EQ(std::string(slots[1].data, static_cast<size_t>(slots[1].length)), "two");
+    // Longer than its slot: discarded, never handed on cut short.
+    EXPECT_EQ(slots[2].length, -1);
+    EXPECT_EQ(brask::FromSockAddr(slots[0].from), from);
+    EXPECT_EQ(t.Receive(in, slots, 3), -1);
+    ::close(out);
+    ::close(in);
 }
 
 // Socket options kept in a table, refusing sizes above `limit`.

@@ -35,12 +35,22 @@ constexpr size_t kMaxWatchedSockets = 64;
 // What the system charges a socket's buffer per datagram beyond its payload,
 // rounded up.
 constexpr size_t kDatagramOverhead = 1024;
+// A burst read or a batched send takes at most this many datagrams, and at
+// most kBurstBytes of slots: a poller's requests and answers go many at a
+// time, and one system call for them all saves a poll, a read and a send per
+// datagram.
+constexpr size_t kMaxBurst = 32;
+constexpr size_t kBurstBytes = 256 * 1024;
 constexpr int kSelectTimeoutMs = 250;
 constexpr unsigned int kIdleWaitMs = 50;
 
 unsigned int EffectiveSize(unsigned int size) {
     const unsigned int max = Message::MaxMessageSize();
     return (size == 0 || size > max) ? max : size;
+}
+
+size_t BurstOf(unsigned int bufferSize) {
+    return std::max<size_t>(1, std::min(kMaxBurst, kBurstBytes / bufferSize));
 }
 
 // The next entry after `from` (wrapping), or `from` itself, whose endpoint
@@ -66,15 +76,11 @@ SockProcessor::SockProcessor(EndpointTable* endpoints, unsigned int bufferSize, 
       queue_(queue),
       mutex_(brask::Mutex::Create(true)),
       semaphore_(brask::Semaphore::Create()),
-      buffer_(nullptr),
       bufferSize_(EffectiveSize(bufferSize)),
-      encodeBuffer_(Message::AllocEnc()) {
-    buffer_ = new unsigned char[bufferSize_];
-}
+      encodeBuffer_(Message::AllocEnc()) {}
 
 SockProcessor::~SockProcessor() {
     delete thread_;
-    delete[] buffer_;
     Message::FreeEnc(encodeBuffer_);
     delete semaphore_;
     delete mutex_;
@@ -121,7 +127,8 @@ void SockProcessor::Unlock() {
 // ---- MsgSender -----------------------------------------------------------------------------
 
 MsgSender::MsgSender(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
-    : SockProcessor(endpoints, bufferSize, queue) {
+    : SockProcessor(endpoints, bufferSize, queue), slots_(BurstOf(bufferSize_) * bufferSize_) {
+    batch_.reserve(BurstOf(bufferSize_));
     const char* path = std::getenv("POLLER_REPORT_SNMP_STATS");
     if (path != nullptr) statsFile_ = std::fopen(path, "w");
 }
@@ -141,6 +148,15 @@ namespace {
 // a second, nested pass over the same buffers.
 thread_local const MsgSender* sendingFor = nullptr;
 
+// While a receiver thread delivers a burst of datagrams itself, the sends its
+// callbacks ask of the same dispatcher's sender wait here, to go in one batch
+// after the burst.
+struct HeldSends {
+    const MsgQueue* queue;
+    MsgSender* sender;
+};
+thread_local HeldSends* held = nullptr;
+
 }  // namespace
 
 void MsgSender::Run() {
@@ -153,6 +169,7 @@ void MsgSender::Run() {
         Message* message = nullptr;
         queue_->NextToSend(&message);
         if (message == nullptr) {
+            Flush();
             mutex_->Unlock();
             semaphore_->Wait();
             mutex_->Lock();
@@ -161,12 +178,17 @@ void MsgSender::Run() {
         }
         if (message != nullptr) SendNext(message);
     }
+    Flush();
     looping_ = false;
     mutex_->Unlock();
     sendingFor = nullptr;
 }
 
 bool MsgSender::SendDirect() {
+    if (held != nullptr && held->queue == queue_) {
+        held->sender = this;
+        return true;
+    }
     if (sendingFor == this || !running_.load()) return false;
     // The sender thread holds the mutex except while it sleeps on the
     // semaphore, so getting it without a wait means the thread is idle.
@@ -185,6 +207,7 @@ bool MsgSender::SendDirect() {
         if (message == nullptr) break;
         SendNext(message);
     }
+    Flush();
     direct_ = false;
     sendingFor = nullptr;
     const bool answers = !localAnswers_.empty();
@@ -225,19 +248,13 @@ void MsgSender::SendNext(Message* message) {
         return;
     }
     cursor_ = chosen;
-    if (SendOne(cursor_->second, message)) delete message;
+    if (Stage(cursor_->second, message)) delete message;
 }
 
-bool MsgSender::SendOne(int socket, Message* message) {
-    unsigned int length = bufferSize_;
+bool MsgSender::Stage(int socket, Message* message) {
     if (!message->DstAddr().IsValid()) return true;
-    Transporter* transporter = queue_->GetTransporter();
     try {
-        if (message->Encode(buffer_, length, false)) {
-            watches_.OnSend(*message);
-            transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
-                              static_cast<int>(length));
-        }
+        AddToBatch(socket, *message);
     } catch (const Exception& e) {
         watches_.OnExcept(*message, e);
         if (e.Type() != kTooBig) return true;
@@ -257,18 +274,13 @@ bool MsgSender::SendOne(int socket, Message* message) {
             }
             return !queue_->Receive(message);
         }
-        length = bufferSize_;
         if (message->Version() == SnmpVersionV1) {
             message->ClearValues();
         } else {
             message->ClearVarBinds();
         }
         try {
-            if (message->Encode(buffer_, length, false)) {
-                watches_.OnSend(*message);
-                transporter->Send(socket, *message, reinterpret_cast<const char*>(buffer_),
-                                  static_cast<int>(length));
-            }
+            AddToBatch(socket, *message);
         } catch (const Exception&) {
             // The stripped answer does not fit either; it is given up.
         }
@@ -278,12 +290,41 @@ bool MsgSender::SendOne(int socket, Message* message) {
     return true;
 }
 
+void MsgSender::AddToBatch(int socket, Message& message) {
+    if (socket != batchSocket_ || (batch_.size() + 1) * bufferSize_ > slots_.size()) Flush();
+    unsigned char* slot = slots_.data() + batch_.size() * bufferSize_;
+    unsigned int length = bufferSize_;
+    if (!message.Encode(slot, length, false)) return;
+    watches_.OnSend(message);
+    Outgoing datagram;
+    datagram.data = reinterpret_cast<const char*>(slot);
+    datagram.length = static_cast<int>(length);
+    datagram.toLength =
+        brask::ToSockAddr(brask::IpEndpoint(message.DstAddr(), message.DstPort()), datagram.to);
+    batch_.push_back(datagram);
+    batchSocket_ = socket;
+}
+
+void MsgSender::Flush() {
+    if (batch_.empty()) return;
+    queue_->GetTransporter()->Send(batchSocket_, batch_.data(), static_cast<int>(batch_.size()));
+    batch_.clear();
+}
+
 // ---- MsgReceiver ---------------------------------------------------------------------------
 
 MsgReceiver::MsgReceiver(EndpointTable* endpoints, unsigned int bufferSize, MsgQueue* queue)
     : SockProcessor(endpoints, bufferSize, queue),
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      dataQueue_("SNMP Message Receiver") {}
+      dataQueue_("SNMP Message Receiver") {
+    const size_t burst = BurstOf(bufferSize_);
+    slotBytes_.resize(burst * bufferSize_);
+    slots_.resize(burst);
+    for (size_t i = 0; i < burst; ++i) {
+        slots_[i].data = slotBytes_.data() + i * bufferSize_;
+        slots_[i].capacity = static_cast<int>(bufferSize_);
+    }
+}
 
 MsgReceiver::~MsgReceiver() {
     Stop();
@@ -340,7 +381,7 @@ void MsgReceiver::Run() {
             const auto it = std::find_if(fds.begin() + 1, fds.end(),
                                          [s](const pollfd& p) { return p.fd == s; });
             if (it != fds.end() && (it->revents & (POLLIN | POLLERR)) != 0) {
-                ReceiveOne(s, entry.first.Port(), &direct);
+                ReceiveBurst(s, entry.first.Port(), &direct);
             }
         }
         if (direct.empty()) continue;
@@ -356,7 +397,8 @@ void MsgReceiver::Run() {
     dataQueue_.Stop();
 }
 
-bool MsgReceiver::TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct) {
+bool MsgReceiver::TakeDirect(int socket, int length, bool more,
+                             const std::vector<UdpDataItem>& direct) {
     // Only this thread adds records, so an idle queue stays idle until the
     // direct ones are processed, and arrival order holds.
     if (!direct.empty()) return true;
@@ -371,8 +413,9 @@ bool MsgReceiver::TakeDirect(int socket, int length, const std::vector<UdpDataIt
     const size_t outstanding = queue_->OutstandingRequests();
     const size_t each = static_cast<size_t>(length) + kDatagramOverhead;
     if (outstanding <= ReceiveBufferBytes(socket) / 2 / each) return true;
-    // More datagrams already waiting means a burst, which the queue's thread
-    // absorbs while this one keeps reading.
+    // More datagrams already read or waiting mean a burst, which the queue's
+    // thread absorbs while this one keeps reading.
+    if (more) return false;
     int waiting = 0;
     return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting == 0;
 }
@@ -393,6 +436,8 @@ size_t MsgReceiver::ReceiveBufferBytes(int socket) {
 }
 
 void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
+    HeldSends sends{queue_, nullptr};
+    held = &sends;
     for (UdpDataItem& item : items) {
         try {
             OnUdpData(item);
@@ -401,30 +446,39 @@ void MsgReceiver::ProcessDirect(std::vector<UdpDataItem>& items) {
         }
         delete[] item.data;
     }
+    held = nullptr;
     items.clear();
+    // The dispatcher cannot end while its receiver thread is here, so its
+    // sender is still there.
+    if (sends.sender != nullptr && !sends.sender->SendDirect()) sends.sender->Wake();
 }
 
-bool MsgReceiver::ReceiveOne(int socket, unsigned short localPort,
-                             std::vector<UdpDataItem>* direct) {
-    brask::SockAddr from;
-    std::memset(&from, 0, sizeof(from));
-    const int n = queue_->GetTransporter()->Receive(
-        socket, localPort, reinterpret_cast<char*>(buffer_), static_cast<int>(bufferSize_), &from);
-    if (n < 0) return false;
-    UdpDataItem item;
-    item.data = new unsigned char[static_cast<size_t>(n)];
-    std::memcpy(item.data, buffer_, static_cast<size_t>(n));
-    item.length = n;
-    item.from = from;
-    item.localPort = localPort;
-    item.consumer = this;
-    if (direct != nullptr && TakeDirect(socket, n, *direct)) {
-        direct->push_back(item);
-        return true;
+size_t MsgReceiver::ReceiveBurst(int socket, unsigned short localPort,
+                                 std::vector<UdpDataItem>* direct) {
+    for (Datagram& slot : slots_) std::memset(&slot.from, 0, sizeof(slot.from));
+    const int read =
+        queue_->GetTransporter()->Receive(socket, slots_.data(), static_cast<int>(slots_.size()));
+    size_t kept = 0;
+    for (int i = 0; i < read; ++i) {
+        const Datagram& slot = slots_[static_cast<size_t>(i)];
+        if (slot.length < 0) continue;
+        UdpDataItem item;
+        item.data = new unsigned char[static_cast<size_t>(slot.length)];
+        std::memcpy(item.data, slot.data, static_cast<size_t>(slot.length));
+        item.length = slot.length;
+        item.from = slot.from;
+        item.localPort = localPort;
+        item.consumer = this;
+        if (direct != nullptr && TakeDirect(socket, slot.length, i + 1 < read, *direct)) {
+            direct->push_back(item);
+            ++kept;
+        } else if (dataQueue_.AddItem(item)) {
+            ++kept;
+        } else {
+            SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
+        }
     }
-    if (dataQueue_.AddItem(item)) return true;
-    SnmpStats::Instance()->Add(SnmpStats::kReceiveQueueDrops);
-    return false;
+    return kept;
 }
 
 void MsgReceiver::AddHost(const Filter& filter) {

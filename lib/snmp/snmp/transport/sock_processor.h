@@ -1,7 +1,7 @@
 // The dispatcher's two socket tasks: MsgSender encodes queued messages and
 // sends them over the endpoints of the destination's family in turn;
-// MsgReceiver waits on all endpoints, queues every datagram and, on the
-// queue's thread, decodes and delivers it.
+// MsgReceiver waits on all endpoints, reads what waits on them in bursts,
+// queues every datagram and, on the queue's thread, decodes and delivers it.
 #ifndef SNMP_TRANSPORT_SOCK_PROCESSOR_H
 #define SNMP_TRANSPORT_SOCK_PROCESSOR_H
 
@@ -16,6 +16,7 @@
 #include "brask/sync.h"
 #include "brask/thread.h"
 #include "snmp/transport/udp_data_queue.h"
+#include "snmp/transport/udp_transporter.h"
 #include "snmp/watch.h"
 
 namespace snmp {
@@ -74,7 +75,6 @@ protected:
     brask::Mutex* mutex_;
     brask::Semaphore* semaphore_;
     brask::Thread* thread_ = nullptr;
-    unsigned char* buffer_;
     unsigned int bufferSize_;
     MsgEncBuf* encodeBuffer_;
 };
@@ -86,9 +86,6 @@ public:
     ~MsgSender() override;
 
     void Run() override;
-    // Encodes and sends one message on `socket`. Returns true when the caller
-    // is to delete the message, false when it went back to the dispatcher.
-    bool SendOne(int socket, Message* message);
     // While the sender thread sleeps, sends everything the queue holds on the
     // calling thread, as the sender thread would have (same sockets in turn,
     // same watches), and returns true. Returns false without sending when the
@@ -96,15 +93,35 @@ public:
     // already sending for this task: the caller must Wake it then. The
     // calling thread must not hold the dispatcher's lock. A client's local
     // tooBig answer is delivered from the sender thread, never from here.
+    // Called by the same dispatcher's receiver thread while it delivers a
+    // burst itself, it sends nothing yet and returns true: the receiver sends
+    // for it once the burst is delivered, all in one batch.
     bool SendDirect();
 
 private:
-    // With mutex_ held: sends `message` on the next socket in turn.
+    // With mutex_ held: adds `message` to the batch of the next socket in
+    // turn, and deletes it unless it went back to the dispatcher.
     void SendNext(Message* message);
+    // Encodes `message` into the batch for `socket`. Returns true when the
+    // caller is to delete the message, false when it went back to the
+    // dispatcher.
+    bool Stage(int socket, Message* message);
+    // Encodes `message` into the next slot of the batch for `socket`, which
+    // is sent first when it is full or for another socket. Raises what
+    // Message::Encode raises.
+    void AddToBatch(int socket, Message& message);
+    // With mutex_ held: sends the batch. Called before every release of the
+    // mutex, so that the batch's socket is still open when it goes.
+    void Flush();
     // With mutex_ held, on the sender thread: hands the client's local
     // tooBig answers that SendDirect made to the dispatcher.
     void DeliverLocalAnswers();
 
+    // Encoded datagrams not yet sent, in slots of bufferSize_ bytes, all for
+    // batchSocket_; guarded by mutex_ and empty whenever it is free.
+    std::vector<unsigned char> slots_;
+    std::vector<Outgoing> batch_;
+    int batchSocket_ = -1;
     FILE* statsFile_ = nullptr;
     EndpointTable::iterator cursor_;      // guarded by mutex_
     bool looping_ = false;                // guarded by mutex_; Run has placed cursor_
@@ -118,15 +135,15 @@ public:
     ~MsgReceiver() override;
 
     void Run() override;
-    // Reads one datagram from `socket` and queues a copy. With `direct`, on a
-    // client, a copy that would be the only record of an idle queue goes to
-    // `direct` instead, for the caller to process on its own thread without
-    // the hand-off, when nothing more waits on the socket or all the answers
-    // still due fit easily in the socket's buffer. False when
-    // nothing could be read (or the datagram was longer than the buffer) or
-    // the queue was full.
-    bool ReceiveOne(int socket, unsigned short localPort,
-                    std::vector<UdpDataItem>* direct = nullptr);
+    // Reads the datagrams waiting on `socket`, up to one burst, and queues a
+    // copy of each. With `direct`, on a client, copies that would start an
+    // idle queue go to `direct` instead, for the caller to process on its own
+    // thread without the hand-off, when nothing more waits on the socket or
+    // all the answers still due fit easily in the socket's buffer. Returns
+    // the datagrams queued or kept; a datagram longer than the buffer is
+    // never counted, nor one the full queue dropped.
+    size_t ReceiveBurst(int socket, unsigned short localPort,
+                        std::vector<UdpDataItem>* direct = nullptr);
     // Filters, decodes and delivers one queued datagram (queue thread).
     void OnUdpData(UdpDataItem& item) override;
 
@@ -158,12 +175,14 @@ protected:
 
 private:
     // Whether the datagram of `length` bytes just read from `socket` is
-    // processed on this thread rather than queued.
-    bool TakeDirect(int socket, int length, const std::vector<UdpDataItem>& direct);
+    // processed on this thread rather than queued; `more` when the same read
+    // brought others after it.
+    bool TakeDirect(int socket, int length, bool more, const std::vector<UdpDataItem>& direct);
     // The receive buffer of `socket` as the system reports it, read once per
     // endpoint table.
     size_t ReceiveBufferBytes(int socket);
-    // Processes and frees records that ReceiveOne kept for this thread.
+    // Processes and frees records that ReceiveBurst kept for this thread,
+    // then sends in one batch what their callbacks asked to send.
     void ProcessDirect(std::vector<UdpDataItem>& items);
 
     // An eventfd polled beside the sockets, so that Stop and changes to the
@@ -176,6 +195,9 @@ private:
     bool lastAccepted_ = true;
     bool filtersChanged_ = false;
     CUdpDataQueue dataQueue_;
+    // The slots of one burst read, each of the buffer's size, and their storage.
+    std::vector<Datagram> slots_;
+    std::vector<char> slotBytes_;
     // Guarded by mutex_: (socket, bytes) of ReceiveBufferBytes, for the table
     // of `bufferGeneration_`.
     std::vector<std::pair<int, size_t>> receiveBuffers_;

@@ -16,6 +16,8 @@ namespace snmp {
 namespace {
 
 constexpr int kWantedBufferSize = 512000;
+// The most datagrams one system call reads or sends.
+constexpr int kMaxSlots = 64;
 constexpr int kSmallestHalvedSize = 8192;
 
 void LogLine(const std::string& line) {
@@ -116,26 +118,62 @@ int UDPTransporter::Send(int socket, const Message& msg, const char* data, int l
         ::sendto(socket, data, static_cast<size_t>(length), 0, &addr.any, addrLength));
 }
 
-int UDPTransporter::Receive(int socket, unsigned short /*localPort*/, char* buffer, int length,
-                            brask::SockAddr* from) {
-    if (length < 0) return -1;
-    iovec iov;
-    iov.iov_base = buffer;
-    iov.iov_len = static_cast<size_t>(length);
-    msghdr hdr;
-    std::memset(&hdr, 0, sizeof(hdr));
-    hdr.msg_name = from;
-    hdr.msg_namelen = from != nullptr ? sizeof(brask::SockAddr) : 0;
-    hdr.msg_iov = &iov;
-    hdr.msg_iovlen = 1;
+int UDPTransporter::Send(int socket, const Outgoing* datagrams, int count) {
+    mmsghdr headers[kMaxSlots];
+    iovec iovs[kMaxSlots];
+    int sent = 0;
+    for (int at = 0; at < count;) {
+        const int n = count - at < kMaxSlots ? count - at : kMaxSlots;
+        std::memset(headers, 0, sizeof(mmsghdr) * static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            const Outgoing& d = datagrams[at + i];
+            iovs[i].iov_base = const_cast<char*>(d.data);
+            iovs[i].iov_len = static_cast<size_t>(d.length);
+            headers[i].msg_hdr.msg_name = const_cast<sockaddr*>(&d.to.any);
+            headers[i].msg_hdr.msg_namelen = d.toLength;
+            headers[i].msg_hdr.msg_iov = &iovs[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int r = ::sendmmsg(socket, headers, static_cast<unsigned int>(n), 0);
+        // The system stops at the first datagram it refuses and reports it
+        // alone; as with one sendto per datagram, the others still go.
+        if (r > 0) {
+            sent += r;
+            at += r;
+        } else {
+            ++at;
+        }
+    }
+    return sent;
+}
+
+int UDPTransporter::Receive(int socket, Datagram* slots, int count) {
+    // One system call for a burst: a poller's answers arrive many at a time.
+    mmsghdr headers[kMaxSlots];
+    iovec iovs[kMaxSlots];
+    const int n = count < kMaxSlots ? count : kMaxSlots;
+    if (n <= 0) return -1;
+    std::memset(headers, 0, sizeof(mmsghdr) * static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        iovs[i].iov_base = slots[i].data;
+        iovs[i].iov_len = slots[i].capacity < 0 ? 0 : static_cast<size_t>(slots[i].capacity);
+        headers[i].msg_hdr.msg_name = &slots[i].from;
+        headers[i].msg_hdr.msg_namelen = sizeof(brask::SockAddr);
+        headers[i].msg_hdr.msg_iov = &iovs[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
     // Non-blocking: a readiness report can be stale when the table changed
     // while the receiver waited, and a blocked receiver would never stop.
-    const ssize_t n = ::recvmsg(socket, &hdr, MSG_DONTWAIT);
-    if (n < 0) return -1;
-    // The system cuts an oversized datagram to the buffer; a cut datagram
-    // must never be decoded, so it is dropped like a failed read.
-    if ((hdr.msg_flags & MSG_TRUNC) != 0) return -1;
-    return static_cast<int>(n);
+    const int read =
+        ::recvmmsg(socket, headers, static_cast<unsigned int>(n), MSG_DONTWAIT, nullptr);
+    if (read <= 0) return -1;
+    for (int i = 0; i < read; ++i) {
+        // The system cuts an oversized datagram to the buffer; a cut datagram
+        // must never be decoded, so it is dropped like a failed read.
+        const bool cut = (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        slots[i].length = cut ? -1 : static_cast<int>(headers[i].msg_len);
+    }
+    return read;
 }
 
 }  // namespace snmp

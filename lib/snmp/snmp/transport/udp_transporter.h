@@ -12,6 +12,22 @@ namespace snmp {
 
 class Message;
 
+// One slot of a read: the caller's buffer, and what the read put in it.
+struct Datagram {
+    char* data = nullptr;
+    int capacity = 0;
+    int length = -1;
+    brask::SockAddr from{};
+};
+
+// One datagram of a batched send: its bytes and where it goes.
+struct Outgoing {
+    const char* data = nullptr;
+    int length = 0;
+    brask::SockAddr to{};
+    socklen_t toLength = 0;
+};
+
 // Opens sockets for local endpoints, sends one datagram, receives one. Holds
 // no state; the sockets it returns belong to the dispatcher's endpoint table.
 class Transporter {
@@ -23,11 +39,16 @@ public:
     // Sends `length` bytes to the message's destination address and port.
     // Returns the bytes sent, or -1.
     virtual int Send(int socket, const Message& msg, const char* data, int length) = 0;
-    // Reads one datagram into `buffer` without blocking and stores the
-    // sender's address, of either family, in `from`. Returns its length, or -1 when nothing could
-    // be read or the datagram was longer than `length` (it is then discarded).
-    virtual int Receive(int socket, unsigned short localPort, char* buffer, int length,
-                        brask::SockAddr* from) = 0;
+    // Sends `count` datagrams on `socket`, in order, with as few system calls
+    // as the system allows. A datagram the system refuses is skipped and the
+    // rest still go. Returns the number sent.
+    virtual int Send(int socket, const Outgoing* datagrams, int count) = 0;
+    // Reads the datagrams waiting on `socket`, at most `count`, without
+    // blocking: each into the next slot's buffer, with its length and its
+    // sender's address of either family. A datagram longer than its slot's
+    // capacity is discarded and leaves the slot's length at -1. Returns the
+    // number of slots used, or -1 when nothing could be read.
+    virtual int Receive(int socket, Datagram* slots, int count) = 0;
 
 protected:
     Transporter() = default;
@@ -48,8 +69,8 @@ public:
     // takes IPv6 only, so that an IPv4 endpoint may share its port.
     int Open(brask::IpEndpoint& local, bool reuseAddress) override;
     int Send(int socket, const Message& msg, const char* data, int length) override;
-    int Receive(int socket, unsigned short localPort, char* buffer, int length,
-                brask::SockAddr* from) override;
+    int Send(int socket, const Outgoing* datagrams, int count) override;
+    int Receive(int socket, Datagram* slots, int count) override;
     virtual ~UDPTransporter() = default;
 
     // Logs the buffer's size, raises it to 512000 bytes when below, and logs
