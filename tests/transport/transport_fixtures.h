@@ -171,11 +171,11 @@ public:
 
     unsigned short Port() const { return local_.Port(); }
     bool SendTo(unsigned short port, const std::vector<unsigned char>& bytes) {
-        Message to;
-        to.SetDstAddr(local_.Addr());
-        to.SetDstPort(port);
-        const int n = static_cast<int>(bytes.size());
-        return transport_.Send(fd_, to, reinterpret_cast<const char*>(bytes.data()), n) == n;
+        Outgoing datagram;
+        datagram.data = reinterpret_cast<const char*>(bytes.data());
+        datagram.length = static_cast<int>(bytes.size());
+        datagram.toLength = brask::ToSockAddr(brask::IpEndpoint(local_.Addr(), port), datagram.to);
+        return transport_.Send(fd_, &datagram, 1) == 1;
     }
     // Waits for one datagram; false when none came in time.
     bool Recv(std::vector<unsigned char>& out, unsigned short* fromPort = nullptr) {

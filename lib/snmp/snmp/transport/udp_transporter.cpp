@@ -8,7 +8,6 @@
 #include <iostream>
 #include <string>
 
-#include "snmp/message.h"
 #include "velport/debug_level.h"
 
 namespace snmp {
@@ -108,14 +107,6 @@ int UDPTransporter::Open(brask::IpEndpoint& local, bool reuseAddress) {
         }
     }
     return s;
-}
-
-int UDPTransporter::Send(int socket, const Message& msg, const char* data, int length) {
-    brask::SockAddr addr;
-    const socklen_t addrLength =
-        brask::ToSockAddr(brask::IpEndpoint(msg.DstAddr(), msg.DstPort()), addr);
-    return static_cast<int>(
-        ::sendto(socket, data, static_cast<size_t>(length), 0, &addr.any, addrLength));
 }
 
 int UDPTransporter::Send(int socket, const Outgoing* datagrams, int count) {

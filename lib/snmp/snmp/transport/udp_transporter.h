@@ -10,8 +10,6 @@
 
 namespace snmp {
 
-class Message;
-
 // One slot of a read: the caller's buffer, and what the read put in it.
 struct Datagram {
     char* data = nullptr;
@@ -28,7 +26,7 @@ struct Outgoing {
     socklen_t toLength = 0;
 };
 
-// Opens sockets for local endpoints, sends one datagram, receives one. Holds
+// Opens sockets for local endpoints, sends and reads datagrams in batches. Holds
 // no state; the sockets it returns belong to the dispatcher's endpoint table.
 class Transporter {
 public:
@@ -36,9 +34,6 @@ public:
     // the system choose and the chosen port is written back into `local`.
     // Returns the socket or -1.
     virtual int Open(brask::IpEndpoint& local, bool reuseAddress) = 0;
-    // Sends `length` bytes to the message's destination address and port.
-    // Returns the bytes sent, or -1.
-    virtual int Send(int socket, const Message& msg, const char* data, int length) = 0;
     // Sends `count` datagrams on `socket`, in order, with as few system calls
     // as the system allows. A datagram the system refuses is skipped and the
     // rest still go. Returns the number sent.
@@ -68,7 +63,6 @@ public:
     // debug level 1); a refusal there does not fail Open. An IPv6 socket
     // takes IPv6 only, so that an IPv4 endpoint may share its port.
     int Open(brask::IpEndpoint& local, bool reuseAddress) override;
-    int Send(int socket, const Message& msg, const char* data, int length) override;
     int Send(int socket, const Outgoing* datagrams, int count) override;
     int Receive(int socket, Datagram* slots, int count) override;
     virtual ~UDPTransporter() = default;
