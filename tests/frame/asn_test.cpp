@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -13,10 +12,13 @@
 #include <vector>
 
 #include "snmp/asn.h"
+#include "test_util.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using zktest::Bytes;
+using zktest::FromHex;
+using zktest::Tlv;
 using Encoder = std::function<void(unsigned char*&, unsigned int&)>;
 using Decoder = std::function<void(const unsigned char*&, unsigned int&)>;
 
@@ -31,16 +33,6 @@ const std::string kInteger32 = "[AsnDecode] Integer32 is larger than 32 bits";
 const std::string kCounter64 = "[AsnDecode] Counter64 is larger than 64 bits";
 const std::string kNullLength = "[AsnDecode] Unexpected: non-zero length for ASN_NULL";
 const std::string kArcTooLarge = "[AsnDecode] object identifier arc is larger than 32 bits";
-
-// "02 01 7F" -> {0x02, 0x01, 0x7F}
-Bytes Hex(const std::string& text) {
-    Bytes out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (std::isxdigit(static_cast<unsigned char>(text[i])) == 0) continue;
-        out.push_back(static_cast<unsigned char>(std::stoul(text.substr(i++, 2), nullptr, 16)));
-    }
-    return out;
-}
 
 std::string Show(const Bytes& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -132,14 +124,6 @@ Bytes LengthOctets(std::size_t n) {
     if (n < 0x80) return {static_cast<unsigned char>(n)};
     if (n < 0x100) return {0x81, static_cast<unsigned char>(n)};
     return {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-}
-
-Bytes Tlv(unsigned char tag, const Bytes& content) {
-    Bytes out{tag};
-    const Bytes length = LengthOctets(content.size());
-    out.insert(out.end(), length.begin(), length.end());
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
 }
 
 // 2^k - 1, 2^k and 2^k + 1 for every k up to 63, and the largest value.
@@ -276,8 +260,9 @@ TEST(AsnDecoders, DecodeEveryFormRejectTheUnsupportedAndEveryTruncation) {
         const std::string input = c.input;
         SCOPED_TRACE("decoder " + std::to_string(static_cast<int>(c.kind)) + ": " + input);
         const size_t bar = input.find(" | ");
-        const Bytes element = Hex(input.substr(0, bar));
-        Bytes whole = Hex(input);
+        const Bytes element = FromHex(input.substr(0, bar));
+        const Bytes rest = FromHex(bar == std::string::npos ? "" : input.substr(bar + 3));
+        const Bytes whole = zktest::Cat({element, rest});
         Bytes consumed;
         EXPECT_EQ(DecodeAs(c, whole, &consumed), c.want);
         if (c.want.rfind("[Asn", 0) == 0) continue;

@@ -11,6 +11,7 @@ import contextlib
 import json
 import os
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -60,10 +61,22 @@ def run_zksnmp(args, timeout=60):
     return p.returncode, p.stdout, p.stderr
 
 
-def zk_json(args):
-    rc, out, err = run_zksnmp(args + ["--json"])
+def zk_ok(args):
+    """The output of a zksnmp run that must succeed."""
+    rc, out, err = run_zksnmp(args)
     check(rc == 0, "zksnmp %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
-    return [normalise_json(b) for b in json.loads(out)]
+    return out
+
+
+def netsnmp_ok(tool, args, env):
+    """The output of a net-snmp tool's run that must succeed."""
+    rc, out, err = run_netsnmp(tool, args, env)
+    check(rc == 0, "%s failed (%d): %s %s" % (tool, rc, out, err.strip()))
+    return out
+
+
+def zk_json(args):
+    return [normalise_json(b) for b in json.loads(zk_ok(args + ["--json"]))]
 
 
 # ---- Normal form of bindings: (oid, tag, value text) ---------------------------------------------
@@ -85,10 +98,7 @@ def parse_netsnmp(out):
     for line in out.splitlines():
         if line.startswith("."):
             entries.append(line)
-        elif line.strip() == "End of MIB":
-            # SNMPv1 walks end with this line of their own.
-            continue
-        elif entries and line.strip():
+        elif entries and line.strip() not in ("", "End of MIB"):  # SNMPv1 walks end with the latter
             entries[-1] += " " + line.strip()
     result = []
     for e in entries:
@@ -117,20 +127,15 @@ def parse_netsnmp(out):
 
 
 def netsnmp_json_like(tool, args, env):
-    rc, out, err = run_netsnmp(tool, ["-On", "-Ox"] + args, env)
-    check(rc == 0, "%s failed (%d): %s" % (tool, rc, err.strip()))
-    return parse_netsnmp(out)
+    return parse_netsnmp(netsnmp_ok(tool, ["-On", "-Ox"] + args, env))
 
 
 def compare(ours, theirs, what, ignore=lambda b: False):
     check(len(ours) > 0, "%s: no bindings" % what)
-    a = [b if not ignore(b) else b[:2] for b in ours]
-    b = [x if not ignore(x) else x[:2] for x in theirs]
-    if a != b:
-        for i, (x, y) in enumerate(zip(a, b)):
-            if x != y:
-                raise Failure("%s: binding %d differs: zksnmp %s, net-snmp %s" % (what, i, x, y))
-        raise Failure("%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
+    a, b = ([x[:2] if ignore(x) else x for x in side] for side in (ours, theirs))
+    for i, (x, y) in enumerate(zip(a, b)):
+        check(x == y, "%s: binding %d differs: zksnmp %s, net-snmp %s" % (what, i, x, y))
+    check(len(a) == len(b), "%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
 
 
 def compare_walks(sec, addr, env, root, tool="snmpwalk", zk_options=(), ignore=lambda b: False):
@@ -184,7 +189,6 @@ class ZkServer:
 
     def read_json_line(self, timeout=10):
         """The next JSON line the listener prints."""
-        import select
         deadline = time.time() + timeout
         while time.time() < deadline:
             ready, _, _ = select.select([self.proc.stdout], [], [], 0.2)
@@ -214,8 +218,7 @@ AGENT_READS = {
 
 def netsnmp_agent(op, sec):
     with NetSnmpAgent(ipv6=IPV6) as agent:
-        env = agent.env
-        addr = agent.address
+        env, addr = agent.env, agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
         if op in AGENT_READS:
             tool, options, oids = AGENT_READS[op]
@@ -225,8 +228,7 @@ def netsnmp_agent(op, sec):
                   "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
         elif op == "set":
             text = "room %s" % sec
-            rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
-            check(rc == 0, "set failed (%d): %s" % (rc, err.strip()))
+            zk_ok(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
             got = netsnmp_json_like("snmpget", sec_args(sec) + [addr, "1.3.6.1.2.1.1.6.0"], env)
             check(got == [(".1.3.6.1.2.1.1.6.0", 4, text.encode().hex())], "sysLocation reads %s" % got)
             rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.1.0", "s", "x"])
@@ -246,10 +248,8 @@ TABLE_VIEW = ["view zkview included .1.3.6.1.2.1.2.2", "view zkview included .1.
 
 def zk_table(args):
     """Rows of `zksnmp table`: {index: {column: value text}}."""
-    rc, out, err = run_zksnmp(["table"] + args)
-    check(rc == 0, "zksnmp table %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
     rows = {}
-    for line in out.splitlines():
+    for line in zk_ok(["table"] + args).splitlines():
         index, *cells = line.split(" ", 1)
         rows[index] = dict(re.findall(r"(\d+)=(\S+)", cells[0] if cells else ""))
     return rows
@@ -303,8 +303,7 @@ def session_keychange(op, sec):
         check(poll(user("kcnewauth1", "kcnewpriv1")), "the new passwords do not work")
         check(not poll(user("shaauthpass", "shadespass")), "the old passwords still work")
         check(not poll(user("kcnewauth1", "shadespass")), "the old privacy password still works")
-        rc, out, err = run_netsnmp("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
-        check(rc == 0, "net-snmp cannot poll with the new passwords: %s" % err)
+        netsnmp_ok("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
 
 
 # ---- Named output: zksnmp walk and snmpwalk, line for line, with the same modules ----------------
@@ -396,9 +395,8 @@ def netsnmp_manager(op, sec):
                     len(table), TABLE_ROWS * columns))
             elif op == "set":
                 w = sec_args(sec, write=True)
-                rc, out, err = run_netsnmp("snmpset", ["-On"] + w + [addr, "1.3.6.1.2.1.1.4.0", "s", "ops@" + sec,
-                                                                     "1.3.6.1.2.1.1.6.0", "s", "rack 7"], env)
-                check(rc == 0, "snmpset failed: %s %s" % (out, err))
+                netsnmp_ok("snmpset", ["-On"] + w + [addr, "1.3.6.1.2.1.1.4.0", "s", "ops@" + sec,
+                                                     "1.3.6.1.2.1.1.6.0", "s", "rack 7"], env)
                 got = netsnmp_json_like("snmpget", sec_args(sec) + [addr, "1.3.6.1.2.1.1.4.0", "1.3.6.1.2.1.1.6.0"], env)
                 check(got == [(".1.3.6.1.2.1.1.4.0", 4, ("ops@" + sec).encode().hex()),
                               (".1.3.6.1.2.1.1.6.0", 4, b"rack 7".hex())], "read back %s" % got)
@@ -442,9 +440,8 @@ def netsnmp_manager(op, sec):
                 with NetSnmpAgent() as snmpd:
                     # The file is the plain walk output a user would record;
                     # the hex form is what the replay is compared with.
-                    rc, recording, err = run_netsnmp("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO,
-                                                                  snmpd.address, ".1"], snmpd.env)
-                    check(rc == 0, "recording walk failed: %s" % err)
+                    recording = netsnmp_ok("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO, snmpd.address, ".1"],
+                                           snmpd.env)
                     recorded = netsnmp_json_like("snmpwalk", ["-v2c", "-c", COMMUNITY_RO, snmpd.address, ".1"],
                                                  snmpd.env)
                 dump = os.path.join(workdir, "recorded.txt")
@@ -477,27 +474,23 @@ def netsnmp_listen(op, sec):
             addr = listener.address
             marker = "%s-%s" % (op, sec)
             if sec == "v1":
-                rc, out, err = run_netsnmp("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
-                check(rc == 0, "snmptrap failed: %s" % err)
+                netsnmp_ok("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
                 n = listener.read_json_line()
                 check(n["pdu"] == "SNMPv1-Trap" and n["version"] == "1", "got %s" % n)
                 check(n["enterprise"] == ".1.3.6.1.4.1.99999" and n["generic"] == 6 and n["specific"] == 17
                       and n["timestamp"] == 4321 and n["agent-addr"] == "127.0.0.1", "trap fields %s" % n)
             else:
                 tool = "snmptrap" if op == "trap" else "snmpinform"
-                rc, out, err = run_netsnmp(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
+                netsnmp_ok(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
                     sec, addr, marker) + ["1.3.6.1.2.1.2.2.1.1.3", "i", "3"], env)
-                check(rc == 0, "%s failed (the inform unanswered?): %s %s" % (tool, out, err))
                 n = listener.read_json_line()
                 check(n["pdu"] == ("SNMPv2-Trap" if op == "trap" else "Inform"), "got %s" % n)
                 for oid, value in ((".1.3.6.1.2.1.1.3.0", 4321), (".1.3.6.1.6.3.1.1.4.1.0", ".1.3.6.1.6.3.1.1.5.3"),
                                    (".1.3.6.1.2.1.2.2.1.1.3", 3)):
                     check(binding(n, oid)["value"] == value, "%s in %s" % (oid, n))
-                version, user = SECURITIES[sec]
-                if user:
-                    check(n["user"] == user and n["level"] == peers.user_level(user), "security of %s" % n)
-                else:
-                    check(n["community"] == COMMUNITY_RO, "community of %s" % n)
+                user = SECURITIES[sec][1]
+                check((n["user"], n["level"]) == (user, peers.user_level(user)) if user else
+                      n["community"] == COMMUNITY_RO, "security of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
             check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
 
@@ -509,8 +502,7 @@ def netsnmp_trapd(op, sec):
         version, user = SECURITIES[sec]
         extra = ["-e", SENDER_ENGINE_ID] if op == "trap" and user else []
         options = [] if sec == "v1" else extra + ["-t", "3", "-r", "1"]
-        rc, out, err = run_zksnmp([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
-        check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
+        zk_ok([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
         check(("UDP/IPv6: [::1]" in line) == IPV6, "sender address in %s" % line)
@@ -520,11 +512,8 @@ def netsnmp_trapd(op, sec):
         else:
             check(".1.3.6.1.2.1.1.3.0 = Timeticks: (4321)" in line, "sysUpTime.0 in %s" % line)
             check(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.3" in line, "snmpTrapOID.0 in %s" % line)
-            kind = "TRAP2" if op == "trap" else "INFORM"
-            if user:
-                check("%s, SNMP v3, user %s" % (kind, user) in line, "security in %s" % line)
-            else:
-                check("%s, SNMP v2c, community %s" % (kind, COMMUNITY_RO) in line, "security in %s" % line)
+            security = "SNMP v3, user %s" % user if user else "SNMP v2c, community %s" % COMMUNITY_RO
+            check("%s, %s" % ("TRAP2" if op == "trap" else "INFORM", security) in line, "security in %s" % line)
 
 
 # ---- pysnmp against zksnmp agent -----------------------------------------------------------------
@@ -544,13 +533,11 @@ def pysnmp_manager(op, sec):
                          "SHA-256": "HMAC192SHA256", "SHA-384": "HMAC256SHA384", "SHA-512": "HMAC384SHA512"}
             priv_name = {None: "NoPriv", "DES": "DESPriv", "AES": "AesCfb128", "AES-192": "AesBlumenthalCfb192",
                          "AES-256": "AesBlumenthalCfb256", "AES-192-C": "AesCfb192", "AES-256-C": "AesCfb256"}
-            auth_data = hlapi.UsmUserData(user, apass, ppass,
-                                          authProtocol=getattr(hlapi, "usm%sAuthProtocol" % auth_name[auth]),
-                                          privProtocol=getattr(hlapi, "usm%sProtocol" % priv_name[priv]))
-            write_data = auth_data
+            auth_data = write_data = hlapi.UsmUserData(
+                user, apass, ppass, authProtocol=getattr(hlapi, "usm%sAuthProtocol" % auth_name[auth]),
+                privProtocol=getattr(hlapi, "usm%sProtocol" % priv_name[priv]))
         else:
-            auth_data = hlapi.CommunityData(COMMUNITY_RO)
-            write_data = hlapi.CommunityData(COMMUNITY_RW)
+            auth_data, write_data = hlapi.CommunityData(COMMUNITY_RO), hlapi.CommunityData(COMMUNITY_RW)
         engine = hlapi.SnmpEngine()
         target = hlapi.UdpTransportTarget(("127.0.0.1", agent.port), timeout=3, retries=1)
 

@@ -18,6 +18,7 @@ import time
 COMMUNITY_RO = "public"
 COMMUNITY_RW = "private"
 AGENT_ENGINE_ID = "80001f8880aabbccdd00445566"
+TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
 
 # name -> (auth protocol, auth password, priv protocol, priv password); the
 # same users serve both directions of the tests.
@@ -84,11 +85,6 @@ def require_ipv6_loopback():
         free_udp_port(ipv6=True)
     except OSError as e:
         raise PeerMissing("IPv6 is not available on loopback (::1): %s" % e)
-
-
-def net_address(host, port):
-    """A peer address as net-snmp writes it: udp6:[::1]:PORT for IPv6."""
-    return "udp6:[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
 
 
 def stop_process(proc):
@@ -158,8 +154,6 @@ class _Peer:
         self.env = isolated_env(self.workdir)
         self.port = free_udp_port(ipv6)
         self.proc = None
-        self.pidfile = os.path.join(self.workdir, "pid")
-        self.logfile = os.path.join(self.workdir, "log")
 
     def _start_with(self, lines, extra_args=()):
         """Writes `lines` as the configuration file and starts the program on it
@@ -167,19 +161,16 @@ class _Peer:
         conf = os.path.join(self.workdir, self.program + ".conf")
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
-        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile] + list(extra_args),
-                    "NET-SNMP version")
-
-    def _start(self, args, ready_text):
-        exe = find_program(self.program)
+        args = ["-f", "-C", "-c", conf, "-Lf", os.path.join(self.workdir, "log"),
+                "-p", os.path.join(self.workdir, "pid")] + list(extra_args)
         with open(os.path.join(self.workdir, "stdout"), "w") as out:
-            self.proc = subprocess.Popen([exe] + args, stdout=out, stderr=subprocess.STDOUT,
-                                         env=self.env, cwd=self.workdir)
+            self.proc = subprocess.Popen([find_program(self.program)] + args, stdout=out,
+                                         stderr=subprocess.STDOUT, env=self.env, cwd=self.workdir)
         deadline = time.time() + 20
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise RuntimeError("%s exited at start-up: %s" % (self.program, self.output()))
-            if ready_text in self.output():
+            if "NET-SNMP version" in self.output():
                 return
             time.sleep(0.05)
         raise RuntimeError("%s did not start: %s" % (self.program, self.output()))
@@ -193,25 +184,18 @@ class _Peer:
                     text += f.read()
         return text
 
-    def stop(self):
-        stop_process(self.proc)
-        shutil.rmtree(self.workdir, ignore_errors=True)
-
     def __enter__(self):
         self.start()
         return self
 
     def __exit__(self, *exc):
-        self.stop()
+        stop_process(self.proc)
+        shutil.rmtree(self.workdir, ignore_errors=True)
 
     @property
     def address(self):
-        return net_address(self.host, self.port)
-
-    @property
-    def transport_address(self):
-        """The address as net-snmp's configuration takes it."""
-        return ("udp6:[%s]:%d" if ":" in self.host else "udp:%s:%d") % (self.host, self.port)
+        """The address as net-snmp's tools and configuration take it: udp6:[::1]:PORT for IPv6."""
+        return ("udp6:[%s]:%d" if ":" in self.host else "%s:%d") % (self.host, self.port)
 
 
 class NetSnmpAgent(_Peer):
@@ -227,7 +211,7 @@ class NetSnmpAgent(_Peer):
 
     def start(self):
         six = "6" if ":" in self.host else ""
-        lines = ["agentAddress %s" % self.transport_address,
+        lines = ["agentAddress %s" % self.address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
         if self.access is not None:
             self._start_with(lines + self.access)
@@ -251,7 +235,7 @@ class NetSnmpTrapReceiver(_Peer):
         self.sender_engine_id = sender_engine_id
 
     def start(self):
-        lines = ["snmpTrapdAddr %s" % self.transport_address,
+        lines = ["snmpTrapdAddr %s" % self.address,
                  "authCommunity log %s" % COMMUNITY_RO,
                  "oldEngineID 0x%s" % TRAPD_ENGINE_ID]
         for name in USERS:
@@ -268,9 +252,6 @@ class NetSnmpTrapReceiver(_Peer):
                 return True
             time.sleep(0.1)
         return False
-
-
-TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
 
 
 def run_netsnmp(tool, args, env, timeout=60):

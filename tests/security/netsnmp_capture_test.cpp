@@ -46,19 +46,10 @@ snmp::USMPrivProtocol PrivOf(const Case& c) {
 // The receiving side's target for the case's user, its clock set to the
 // message's engine data so that the message is in time.
 Target ReceiverTarget(const Case& c) {
-    Target t(brask::IpAddr("127.0.0.1"), 161);
-    t.SetVersion(snmp::SnmpVersionV3);
-    auto* attributes = new snmp::USMAttributes(AuthOf(c), PrivOf(c));
-    attributes->SetUserName(c.Get("sec-user"));
-    attributes->SetAuthPass(c.Get("auth-pass"));
-    attributes->SetPrivPass(c.Get("priv-pass"));
-    t.SetSecAttributes(attributes);
-    t.SetEngineId(Octets(c.Get("sec-engine-id")));
-    t.SetEngineBoots(static_cast<unsigned int>(c.Int("sec-boots")));
-    t.SetEngineTime(static_cast<unsigned int>(c.Int("sec-time")));
-    t.SetLastEngineTime(static_cast<unsigned int>(c.Int("sec-time")));
-    if (AuthOf(c) != snmp::USMAuthNone) t.CalculateKeys();
-    return t;
+    return MakeTarget(c.Get("sec-user"), AuthOf(c), PrivOf(c), Octets(c.Value("sec-engine-id")),
+                      static_cast<unsigned int>(c.Int("sec-boots")),
+                      static_cast<unsigned int>(c.Int("sec-time")), c.Get("auth-pass"),
+                      c.Get("priv-pass"));
 }
 
 // Decodes the case's datagram with `lookup`; returns the exception type or -1.

@@ -4,21 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
 #include "value_text.h"
 
 namespace zksnmp {
 namespace {
 
-snmp::ObjectId Oid(const char* text) {
-    snmp::ObjectId oid;
-    oid.Set(text);
-    return oid;
-}
-
-snmp::OctetString Bytes(std::initializer_list<unsigned char> b) {
-    const std::vector<unsigned char> v(b);
-    return snmp::OctetString(v.data(), static_cast<unsigned int>(v.size()));
-}
+using zktest::Octets;
+using zktest::Oid;
 
 TEST(MibNamesTest, OctetHintsShowBytesAsTheTextualConventionSays) {
     struct Case {
@@ -28,16 +21,16 @@ TEST(MibNamesTest, OctetHintsShowBytesAsTheTextualConventionSays) {
         const char* text;
     };
     const Case cases[] = {
-        {"1x:", Bytes({0x02, 0xfc, 0x00, 0x00, 0x00, 0x01}), true, "2:fc:0:0:0:1"},
+        {"1x:", Octets("02fc00000001"), true, "2:fc:0:0:0:1"},
         {"255a", snmp::OctetString("eth0"), true, "eth0"},
-        {"1d.1d.1d.1d", Bytes({192, 0, 2, 1}), true, "192.0.2.1"},
-        {"2d-1d-1d,1d:1d:1d.1d,1a1d:1d", Bytes({0x07, 0xea, 12, 7, 8, 5, 3, 0, '+', 1, 0}), true,
+        {"1d.1d.1d.1d", Octets("c0000201"), true, "192.0.2.1"},
+        {"2d-1d-1d,1d:1d:1d.1d,1a1d:1d", Octets("07ea0c07080503002b0100"), true,
          "2026-12-7,8:5:3.0,+1:0"},
         // A repeat count, the terminator after the group, the last spec again.
-        {"*1d./", Bytes({2, 10, 20, 1, 30}), true, "10.20/30"},
+        {"*1d./", Octets("020a14011e"), true, "10.20/30"},
         {"1x:", snmp::OctetString(), true, ""},
-        {"x", Bytes({1}), false, ""},
-        {"1q", Bytes({1}), false, ""},
+        {"x", Octets("01"), false, ""},
+        {"1q", Octets("01"), false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.hint);
@@ -123,7 +116,7 @@ TEST_F(ShippedModulesTest, PrintsBindingsAsTheUsualToolsDo) {
     snmp::AsnValue up(0x02), odd(0x02), mac(0x04), descr(0x04), plain(0x04), empty(0x04), id(0x06);
     up.SetInteger(1);
     odd.SetInteger(9);
-    mac.SetString(Bytes({0x02, 0xfc, 0x00, 0x00, 0x00, 0x01}));
+    mac.SetString(Octets("02fc00000001"));
     descr.SetString(snmp::OctetString("lo"));
     plain.SetString(snmp::OctetString("x"));
     id.SetObjid(Oid("1.3.6.1.4.1.8072.3.2.10"));

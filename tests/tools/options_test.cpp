@@ -8,15 +8,12 @@
 
 #include "protocols.h"
 #include "server.h"
+#include "test_util.h"
 
 namespace zksnmp {
 namespace {
 
-snmp::ObjectId O(const char* text) {
-    snmp::ObjectId oid;
-    EXPECT_TRUE(oid.Set(text)) << text;
-    return oid;
-}
+using zktest::Oid;
 
 TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
     ClientOptions o;
@@ -181,12 +178,12 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     EXPECT_EQ(o.minLevels,
               (std::map<std::string, snmp::v3SecurityLevel>{{"rw", snmp::SecLevelAuthNoPriv}}));
     ASSERT_EQ(o.communityViews.count("pub"), 1U);
-    EXPECT_TRUE(o.communityViews["pub"].Contains(O("1.3.6.1.2.1.1.5.0")));
-    EXPECT_FALSE(o.communityViews["pub"].Contains(O("1.3.6.1.4.1")));
+    EXPECT_TRUE(o.communityViews["pub"].Contains(Oid("1.3.6.1.2.1.1.5.0")));
+    EXPECT_FALSE(o.communityViews["pub"].Contains(Oid("1.3.6.1.4.1")));
     ASSERT_EQ(o.userViews.count("rw"), 1U);
-    EXPECT_TRUE(o.userViews["rw"].Contains(O("1.3.6.1.4.1")) &&
-                o.userViews["rw"].Contains(O("1.3.6.1.6.3")));
-    EXPECT_FALSE(o.userViews["rw"].Contains(O("1.3.6.1.2.1.1.5.0")));
+    EXPECT_TRUE(o.userViews["rw"].Contains(Oid("1.3.6.1.4.1")) &&
+                o.userViews["rw"].Contains(Oid("1.3.6.1.6.3")));
+    EXPECT_FALSE(o.userViews["rw"].Contains(Oid("1.3.6.1.2.1.1.5.0")));
     EXPECT_EQ(o.userViews.count("ro"), 0U);
 
     const std::vector<std::vector<std::string>> refused = {
