@@ -104,12 +104,9 @@ def parse_netsnmp(out):
     for e in entries:
         oid, _, rest = e.partition(" = ")
         rest = rest.strip()
-        if rest.startswith("No more variables") or rest.startswith("No Such"):
+        if rest.startswith(("No more variables", "No Such")):
             continue
-        if rest == '""':
-            result.append((oid, 4, ""))
-            continue
-        word, _, value = rest.partition(": ")
+        word, _, value = ("STRING", "", '""') if rest == '""' else rest.partition(": ")
         check(word in TYPE_TAGS, "unexpected net-snmp output line: %s" % e)
         tag = TYPE_TAGS[word]
         value = value.strip()
@@ -120,8 +117,7 @@ def parse_netsnmp(out):
         elif tag == 67:
             value = re.match(r"\((\d+)\)", value).group(1)
         elif tag == 2:
-            m = re.search(r"\((-?\d+)\)", value)
-            value = m.group(1) if m else value
+            value = re.sub(r".*\((-?\d+)\)$", r"\1", value)  # up(1) -> 1
         result.append((oid, tag, value))
     return result
 
@@ -778,13 +774,11 @@ def main(argv):
     if len(argv) != 4 or argv[1] != "--zksnmp":
         print(__doc__, file=sys.stderr)
         return 2
-    ZKSNMP = argv[2]
-    cell = argv[3]
-    table = cells()
-    if cell not in table:
+    ZKSNMP, cell = argv[2], argv[3]
+    if cell not in cells():
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
-    func, op, sec = table[cell]
+    func, op, sec = cells()[cell]
     try:
         func(op, sec)
     except PeerMissing as e:

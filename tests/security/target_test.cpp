@@ -53,18 +53,12 @@ TEST(TargetTest, EqualityAndOrderingOfTargets) {
 TEST(TargetTest, CalculateKeysLocalisesBothKeysAndFailsWithoutTheirInputs) {
     // RFC 3414 A.3: "maplesyrup" localised to engine 00..02 with MD5.
     const char* const kLocalized = "526f5eed9fcce26f8964c2930787d82b";
-    Target t;
-    auto* attributes = new USMAttributes(USMAuthMD5, USMPrivDES);
-    attributes->SetAuthPass("maplesyrup");
-    attributes->SetPrivPass("maplesyrup");
-    t.SetSecAttributes(attributes);
-    t.SetEngineId(RfcEngineId());
-    ASSERT_TRUE(t.CalculateKeys());
-    EXPECT_EQ(ToHex(t.AuthKey()), kLocalized);
-    EXPECT_EQ(ToHex(t.PrivKey()), kLocalized);
+    Target t =
+        MakeTarget("u", USMAuthMD5, USMPrivDES, RfcEngineId(), 0, 0, "maplesyrup", "maplesyrup");
+    EXPECT_EQ(ToHex(t.AuthKey()) + ToHex(t.PrivKey()), std::string(kLocalized) + kLocalized);
     // An empty privacy password fails after the auth key is replaced.
-    attributes->SetAuthPass("another password");
-    attributes->SetPrivPass("");
+    t.SecAttributes()->SetAuthPass("another password");
+    t.SecAttributes()->SetPrivPass("");
     EXPECT_FALSE(t.CalculateKeys());
     EXPECT_NE(ToHex(t.AuthKey()), kLocalized);
     EXPECT_EQ(ToHex(t.PrivKey()), kLocalized);

@@ -357,39 +357,29 @@ TEST(AgentServerTest, AccessControlRefusesALowLevelAndAReadOnlyWrite) {
         ASSERT_TRUE(agent.Start(error)) << error;
         snmp::Session session;
         ASSERT_TRUE(session.Ready()) << session.Error();
-        const auto target = [&](const char* user, snmp::USMPrivProtocol priv,
-                                snmp::v3SecurityLevel level) {
+        // A target for one of the agent's users (0 rw, 1 ro), as the tool's clients make them.
+        const auto target = [&](size_t user, snmp::v3SecurityLevel level) {
             snmp::SessionTarget t;
             t.target = snmp::Target(brask::IpAddr("127.0.0.1"), agent.Port());
             t.target.SetVersion(snmp::SnmpVersionV3);
-            auto* a = new snmp::USMAttributes(snmp::USMAuthSHA1, priv);
-            a->SetUserName(user);
-            a->SetAuthPass("secret111");
-            if (priv != snmp::USMPrivNone) a->SetPrivPass("secret222");
-            t.target.SetSecAttributes(a);
+            t.target.SetSecAttributes(MakeAttributes(options.users[user]));
             t.target.SetSecLevel(level);
             t.retries = 1;
             return session.AddTarget(t);
         };
         snmp::VarBindList set;
         set.push_back(StringBind("1.3.6.1.2.1.1.4.0", "ops"));
+        const std::vector<snmp::ObjectId> get{Oid("1.3.6.1.2.1.1.5.0")};
         const struct {
             const char* what;
             snmp::SessionResult result;
             int errorStatus;
         } cases[] = {
-            {"rw at authPriv",
-             session.Set(target("rw", snmp::USMPrivAES128, snmp::SecLevelAuthPriv), set), 0},
-            {"rw below authPriv",
-             session.Get(target("rw", snmp::USMPrivAES128, snmp::SecLevelAuthNoPriv),
-                         {Oid("1.3.6.1.2.1.1.5.0")}),
+            {"rw at authPriv", session.Set(target(0, snmp::SecLevelAuthPriv), set), 0},
+            {"rw below authPriv", session.Get(target(0, snmp::SecLevelAuthNoPriv), get),
              kAuthorizationError},
-            {"ro get",
-             session.Get(target("ro", snmp::USMPrivNone, snmp::SecLevelAuthNoPriv),
-                         {Oid("1.3.6.1.2.1.1.5.0")}),
-             0},
-            {"ro set", session.Set(target("ro", snmp::USMPrivNone, snmp::SecLevelAuthNoPriv), set),
-             kNoAccess},
+            {"ro get", session.Get(target(1, snmp::SecLevelAuthNoPriv), get), 0},
+            {"ro set", session.Set(target(1, snmp::SecLevelAuthNoPriv), set), kNoAccess},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
