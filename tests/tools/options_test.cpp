@@ -15,7 +15,7 @@ namespace {
 
 using zktest::Oid;
 
-TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
+TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReasonsForBadOnes) {
     ClientOptions o;
     std::vector<std::string> operands;
     std::string error;
@@ -47,9 +47,8 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
                                 161, o, operands, error))
         << error;
     EXPECT_TRUE(o.user.auth == snmp::USMAuthSHA1 && o.user.priv == snmp::USMPrivNone);
-}
 
-TEST(OptionsTest, BadInputGivesOneLineReasons) {
+    // Bad input gives one-line reasons.
     const std::vector<std::vector<std::string>> bad = {
         {"-v", "2", "127.0.0.1"},
         {"-q", "127.0.0.1"},
@@ -68,9 +67,7 @@ TEST(OptionsTest, BadInputGivesOneLineReasons) {
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        ClientOptions o;
-        std::vector<std::string> operands;
-        std::string error;
+        error.clear();
         EXPECT_FALSE(ParseClientArgs(args, 161, o, operands, error));
         EXPECT_TRUE(!error.empty() && error.find('\n') == std::string::npos) << error;
     }
