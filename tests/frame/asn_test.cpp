@@ -50,27 +50,32 @@ struct Outcome {
     Bytes bytes;        // encoders: what was written; decoders: what was consumed
 };
 
-// Runs an encoder with `capacity` bytes free, followed by guard bytes that must stay untouched.
-Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
-    constexpr unsigned int kGuard = 16;
-    Bytes buf(capacity + kGuard, 0xA5);
-    unsigned char* p = buf.data();
-    unsigned int left = capacity;
+// Runs `code` on the cursor `start` with `size` octets left and checks the contract; `data`
+// holds what the cursor covers, of which `bytes` keeps the part it moved over.
+template <typename Cursor, typename Code>
+Outcome Run(Cursor start, unsigned int size, const Bytes& data, const Code& code) {
+    Cursor p = start;
+    unsigned int left = size;
     Outcome result;
     try {
-        encode(p, left);
+        code(p, left);
     } catch (const EAsnException& e) {
         result.error = e.Text();
     }
-    const auto written = static_cast<size_t>(p - buf.data());
-    EXPECT_EQ(written + left, capacity) << "cursor and left moved apart";
-    if (!result.error.empty()) {
-        EXPECT_EQ(written, 0u) << "cursor moved on failure";
-    }
+    const auto moved = static_cast<size_t>(p - start);
+    EXPECT_EQ(moved + left, size) << "cursor and left moved apart";
+    EXPECT_TRUE(result.error.empty() || moved == 0) << "cursor moved on failure";
+    result.bytes.assign(data.begin(),
+                        data.begin() + static_cast<std::ptrdiff_t>(std::min(moved, data.size())));
+    return result;
+}
+
+// Runs an encoder with `capacity` bytes free, followed by guard bytes that must stay untouched.
+Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
+    Bytes buf(capacity + 16, 0xA5);
+    Outcome result = Run(buf.data(), capacity, buf, encode);
     for (size_t i = capacity; i < buf.size(); ++i)
         EXPECT_EQ(buf[i], 0xA5) << "written past left at offset " << i;
-    result.bytes.assign(buf.begin(),
-                        buf.begin() + static_cast<std::ptrdiff_t>(std::min(written, buf.size())));
     return result;
 }
 
@@ -79,22 +84,8 @@ Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
 Outcome RunDecoder(const Bytes& input, const Decoder& decode) {
     std::unique_ptr<unsigned char[]> data(new unsigned char[input.size()]);
     std::copy(input.begin(), input.end(), data.get());
-    const unsigned char* p = data.get();
-    auto left = static_cast<unsigned int>(input.size());
-    Outcome result;
-    try {
-        decode(p, left);
-    } catch (const EAsnException& e) {
-        result.error = e.Text();
-    }
-    const auto consumed = static_cast<size_t>(p - data.get());
-    EXPECT_EQ(consumed + left, input.size()) << "cursor and left moved apart";
-    if (!result.error.empty()) {
-        EXPECT_EQ(consumed, 0u) << "cursor moved on failure";
-    }
-    result.bytes.assign(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(
-                                                           std::min(consumed, input.size())));
-    return result;
+    const unsigned char* start = data.get();
+    return Run(start, static_cast<unsigned int>(input.size()), input, decode);
 }
 
 // ---- Expected wire forms, stated independently of the codec -------------------------------------

@@ -73,13 +73,7 @@ TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirCl
     snmp::Message m = Msg("bob", sender, snmp::PduV2Trap);
     // msgSecurityParameters: engine id, boots 7, time 1234, user, auth, priv.
     m.SetSecurityParams(
-        Octets("302204098000"
-               "1f888011223344"
-               "020107"
-               "020204d2"
-               "0403626f62"
-               "0400"
-               "0400"));
+        Octets("3022 0409 80001f888011223344 020107 020204d2 0403626f62 0400 0400"));
     snmp::Target* t = lookup.FindTarget(m);
     ASSERT_NE(t, nullptr);
     EXPECT_TRUE(t->EngineId() == sender && t->EngineBoots() == 7U && t->EngineTime() == 1234U);
