@@ -243,11 +243,12 @@ TABLE_VIEW = ["view zkview included .1.3.6.1.2.1.2.2", "view zkview included .1.
 
 
 def zk_table(args):
-    """Rows of `zksnmp table`: {index: {column: value text}}."""
+    """Rows of `zksnmp table` over a table whose column 1 is its index: {index: {column: value text}}."""
     rows = {}
     for line in zk_ok(["table"] + args).splitlines():
         index, *cells = line.split(" ", 1)
         rows[index] = dict(re.findall(r"(\d+)=(\S+)", cells[0] if cells else ""))
+        check(rows[index].get("1") == index[1:], "row %s: %s" % (index, rows[index]))
     return rows
 
 
@@ -260,14 +261,11 @@ def session_tables(op, sec):
             rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2.1", "1", "3"])
             indexes = [b[0].rsplit(".", 1)[1] for b in theirs if b[0].startswith(".1.3.6.1.2.1.2.2.1.1.")]
             check(sorted(rows) == sorted("." + i for i in indexes), "ifTable rows %s, net-snmp %s" % (sorted(rows), indexes))
-            for index, cells in rows.items():
-                check(cells.get("1") == index[1:] and "3" in cells, "ifTable row %s: %s" % (index, cells))
+            check(all("3" in cells for cells in rows.values()), "ifTable rows without ifType: %s" % rows)
             # hrSWRunTable changes as processes come and go: every row is
             # consistent in itself and snmpd's own row is there.
             rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.25.4.2.1", "1", "2"])
             check(len(rows) > 1, "only %d hrSWRunTable rows" % len(rows))
-            for index, cells in rows.items():
-                check(cells.get("1") == index[1:], "hrSWRunTable row %s: %s" % (index, cells))
             check(any(c.get("2") == '"snmpd"' for c in rows.values()), "no snmpd row: %s" % rows)
 
 
@@ -324,14 +322,8 @@ def netsnmp_names(op, sec):
 
     def entries(text):
         # name -> (type, value); a value may go on over further lines.
-        lines = []
-        for line in text.splitlines():
-            if " = " in line or not lines:
-                lines.append(line)
-            else:
-                lines[-1] += "\n" + line
         result = {}
-        for line in lines:
+        for line in re.split(r"\n(?=.* = )", text.rstrip("\n")):
             name, _, rest = line.partition(" = ")
             word, _, value = rest.partition(": ")
             volatile = word in ("Counter32", "Counter64") or re.search(STATUS, name)

@@ -20,44 +20,31 @@ COMMUNITY_RW = "private"
 AGENT_ENGINE_ID = "80001f8880aabbccdd00445566"
 TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
 
-# name -> (auth protocol, auth password, priv protocol, priv password); the
-# same users serve both directions of the tests.
-USERS = {
-    "noauthuser": (None, None, None, None),
-    "md5user": ("MD5", "md5authpass", None, None),
-    "shauser": ("SHA", "shaauthpass", None, None),
-    "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
-    "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
-    # SHA-2 and AES, under net-snmp's names. The pairs include hashes shorter
-    # than the AES key (MD5, SHA, SHA-224 with AES-192/256), where both key
-    # extensions are at work, and longer ones, where none is.
-    "sha224user": ("SHA-224", "sha224authpass", None, None),
-    "sha256user": ("SHA-256", "sha256authpass", None, None),
-    "sha384user": ("SHA-384", "sha384authpass", None, None),
-    "sha512user": ("SHA-512", "sha512authpass", None, None),
-    "shaaes": ("SHA", "shaauthpass", "AES", "shaaespass"),
-    "sha256aes": ("SHA-256", "sha256authpass", "AES", "sha256aespass"),
-    "md5aes192": ("MD5", "md5authpass", "AES-192", "md5aes192pass"),
-    "shaaes256": ("SHA", "shaauthpass", "AES-256", "shaaes256pass"),
-    "sha256aes256": ("SHA-256", "sha256authpass", "AES-256", "sha256aes256pass"),
-    "sha512aes256": ("SHA-512", "sha512authpass", "AES-256", "sha512aes256pass"),
-    "md5aes192c": ("MD5", "md5authpass", "AES-192-C", "md5aes192cpass"),
-    "shaaes256c": ("SHA", "shaauthpass", "AES-256-C", "shaaes256cpass"),
-    "sha224aes256c": ("SHA-224", "sha224authpass", "AES-256-C", "sha224aes256cpass"),
-    "sha384aes192c": ("SHA-384", "sha384authpass", "AES-192-C", "sha384aes192cpass"),
-}
+
+def _user(auth, priv=None):
+    """A user of USERS: its protocols in lower case without dashes and its passwords
+    (md5user, shades, sha224aes256c; shaauthpass, shadespass)."""
+    a = auth.lower().replace("-", "")
+    name = a + (priv.lower().replace("-", "") if priv else "user")
+    return name, (auth, a + "authpass", priv, name + "pass" if priv else None)
+
+
+# name -> (auth protocol, auth password, priv protocol, priv password); the same users
+# serve both directions of the tests. SHA-2 and AES go under net-snmp's names; the pairs
+# include hashes shorter than the AES key (MD5, SHA, SHA-224 with AES-192/256), where both
+# key extensions are at work, and longer ones, where none is.
+USERS = dict([("noauthuser", (None, None, None, None))] + [_user(*p) for p in (
+    ("MD5",), ("SHA",), ("MD5", "DES"), ("SHA", "DES"), ("SHA-224",), ("SHA-256",), ("SHA-384",),
+    ("SHA-512",), ("SHA", "AES"), ("SHA-256", "AES"), ("MD5", "AES-192"), ("SHA", "AES-256"),
+    ("SHA-256", "AES-256"), ("SHA-512", "AES-256"), ("MD5", "AES-192-C"), ("SHA", "AES-256-C"),
+    ("SHA-224", "AES-256-C"), ("SHA-384", "AES-192-C"))])
 
 # The part of snmpd's tree that the walk comparisons use: objects whose
 # values do not change while two managers walk them one after the other
 # (no clocks, no traffic counters, no process or socket tables).
-STABLE_VIEW = [
-    ("included", ".1.3.6.1.2.1.1"),
-    ("excluded", ".1.3.6.1.2.1.1.3"),
-    ("included", ".1.3.6.1.6.3"),
-    ("excluded", ".1.3.6.1.6.3.10.2.1.3"),
-    ("excluded", ".1.3.6.1.6.3.15.1.1"),
-    ("excluded", ".1.3.6.1.6.3.11.2.1"),
-]
+STABLE_VIEW = [("included", ".1.3.6.1.2.1.1"), ("excluded", ".1.3.6.1.2.1.1.3"),
+               ("included", ".1.3.6.1.6.3"), ("excluded", ".1.3.6.1.6.3.10.2.1.3"),
+               ("excluded", ".1.3.6.1.6.3.15.1.1"), ("excluded", ".1.3.6.1.6.3.11.2.1")]
 
 
 class PeerMissing(Exception):
