@@ -62,23 +62,17 @@ int DecodeType(const Case& c, RecordingLookup& lookup, std::unique_ptr<Message>*
     return type;
 }
 
-class NetSnmpCaptureTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        zktest::LoadCaseBlocks("netsnmp/cases.txt", cases_);
-        const size_t old = cases_.size();
-        ASSERT_GE(old, 20U) << "netsnmp/cases.txt missing or short";
-        zktest::LoadCaseBlocks("netsnmp/sha2_aes_cases.txt", cases_);
-        ASSERT_GE(cases_.size() - old, 40U) << "netsnmp/sha2_aes_cases.txt missing or short";
-    }
-    std::vector<Case> cases_;
-};
-
-TEST_F(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFields) {
+TEST(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFields) {
+    std::vector<Case> cases;
+    zktest::LoadCaseBlocks("netsnmp/cases.txt", cases);
+    const size_t old = cases.size();
+    ASSERT_GE(old, 20U) << "netsnmp/cases.txt missing or short";
+    zktest::LoadCaseBlocks("netsnmp/sha2_aes_cases.txt", cases);
+    ASSERT_GE(cases.size() - old, 40U) << "netsnmp/sha2_aes_cases.txt missing or short";
     // Datagrams per protocol, so that the files are seen to cover them all.
     std::map<int, int> perAuth;
     std::map<int, int> perPriv;
-    for (const Case& c : cases_) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.Get("name"));
         RecordingLookup lookup(snmp::TypeServer);
         lookup.strict = true;

@@ -108,11 +108,8 @@ inline void ExpectLookupDiscipline(const RecordingLookup& lookup) {
     EXPECT_EQ(lookup.updatesLocked, 0);
 }
 
-// RFC 3414 appendix A.3's engine id and password.
-inline const snmp::OctetString& RfcEngineId() {
-    static const snmp::OctetString id = Octets("000000000000000000000002");
-    return id;
-}
+// RFC 3414 appendix A.3's engine id.
+inline const snmp::OctetString kRfcEngineId = Octets("000000000000000000000002");
 
 // An SNMPv3 target for `user` with the given protocols and passwords (by default made of the
 // user's name), engine id `engineId` (keys calculated when it is not empty), boots and time.

@@ -54,7 +54,7 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysAndFailsWithoutTheirInputs) {
     // RFC 3414 A.3: "maplesyrup" localised to engine 00..02 with MD5.
     const char* const kLocalized = "526f5eed9fcce26f8964c2930787d82b";
     Target t =
-        MakeTarget("u", USMAuthMD5, USMPrivDES, RfcEngineId(), 0, 0, "maplesyrup", "maplesyrup");
+        MakeTarget("u", USMAuthMD5, USMPrivDES, kRfcEngineId, 0, 0, "maplesyrup", "maplesyrup");
     EXPECT_EQ(ToHex(t.AuthKey()) + ToHex(t.PrivKey()), std::string(kLocalized) + kLocalized);
     // An empty privacy password fails after the auth key is replaced.
     t.SecAttributes()->SetAuthPass("another password");
@@ -65,7 +65,7 @@ TEST(TargetTest, CalculateKeysLocalisesBothKeysAndFailsWithoutTheirInputs) {
 
     Target noAuth;
     noAuth.SetSecAttributes(new USMAttributes(USMAuthNone, USMPrivDES));
-    noAuth.SetEngineId(RfcEngineId());
+    noAuth.SetEngineId(kRfcEngineId);
     noAuth.SetAuthKey(Octets("aa"));
     noAuth.SetPrivKey(Octets("bb"));
     EXPECT_FALSE(noAuth.CalculateKeys());
@@ -97,14 +97,14 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
             EXPECT_TRUE(t.CalculateKeys());
             return c.priv != USMPrivNone ? t.PrivKey() : t.AuthKey();
         };
-        t.SetEngineId(RfcEngineId());
+        t.SetEngineId(kRfcEngineId);
         const OctetString oldKey = keyOf("the old password");
         const OctetString expected = keyOf("the new password");
         const unsigned int len = oldKey.Size();
         const unsigned int hashLength = t.AuthKey().Size();
 
         OctetString keyChange;
-        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), keyChange));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", kRfcEngineId, keyChange));
         ASSERT_EQ(keyChange.Size(), 2 * len);
         // The new key never shows in the clear, not even past the hash length.
         if (len > hashLength) {
@@ -121,13 +121,13 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         EXPECT_FALSE(
             user.KeyChangeReceive(oldKey, OctetString(keyChange.Data(), 2 * len - 1), untouched));
         EXPECT_FALSE(user.KeyChangeReceive(OctetString(), keyChange, untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", kRfcEngineId, untouched));
         EXPECT_FALSE(user.KeyChangeRequest(oldKey, "p", OctetString(), untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", kRfcEngineId, untouched));
         EXPECT_EQ(ToHex(untouched), "55");
         // The random component is fresh for every request.
         OctetString second;
-        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), second));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", kRfcEngineId, second));
         EXPECT_NE(OctetString(second.Data(), len), OctetString(keyChange.Data(), len));
         ASSERT_TRUE(user.KeyChangeReceive(oldKey, second, untouched));
         EXPECT_EQ(untouched, expected);
@@ -135,7 +135,7 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     const USMAttributes noAuth(USMAuthNone, USMPrivNone);
     OctetString out;
     EXPECT_FALSE(noAuth.KeyChangeRequest(Octets("00112233445566778899aabbccddeeff"), "p",
-                                         RfcEngineId(), out));
+                                         kRfcEngineId, out));
     EXPECT_FALSE(noAuth.KeyChangeReceive(Octets("00112233"), Octets("0011223344556677"), out));
 }
 
