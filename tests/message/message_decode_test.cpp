@@ -186,12 +186,8 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
         }
     }
 
-    Message m;
-    EXPECT_EQ(DecodeType(m, {}), 0) << "empty datagram";
-    Bytes shortOuter = Wire().Build();
-    shortOuter[1] -= 1;
-    EXPECT_EQ(DecodeType(m, shortOuter), 5) << "outer length one too small";
     // A codec error carries the codec's text.
+    Message m;
     Wire bad;
     bad.fields = Cat({FromHex("020500ffffffff"), Int(0), Int(0)});
     std::string descr;

@@ -89,19 +89,15 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.auth) + "/" + std::to_string(c.priv));
         const USMAttributes user(c.auth, c.priv);
-        Target t;
-        t.SetSecAttributes(new USMAttributes(c.auth, c.priv));
-        const auto keyOf = [&t, &c](const std::string& password) {
-            t.SecAttributes()->SetAuthPass(password);
-            t.SecAttributes()->SetPrivPass(password);
-            EXPECT_TRUE(t.CalculateKeys());
+        const auto keyOf = [&c](const std::string& password) {
+            const Target t =
+                MakeTarget("u", c.auth, c.priv, kRfcEngineId, 0, 0, password, password);
             return c.priv != USMPrivNone ? t.PrivKey() : t.AuthKey();
         };
-        t.SetEngineId(kRfcEngineId);
         const OctetString oldKey = keyOf("the old password");
         const OctetString expected = keyOf("the new password");
         const unsigned int len = oldKey.Size();
-        const unsigned int hashLength = t.AuthKey().Size();
+        const unsigned int hashLength = AuthProtocolOf(c.auth).keyLength;
 
         OctetString keyChange;
         ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", kRfcEngineId, keyChange));
