@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "test_util.h"
+
 namespace {
 
 using snmp::AsnValue;
@@ -44,10 +46,8 @@ AsnValue Num(unsigned int type, long long n) {
 }
 
 AsnValue OidValue(const char* text) {
-    ObjectId oid;
-    EXPECT_TRUE(oid.Set(text));
     AsnValue v(0x06);
-    v.SetObjid(oid);
+    v.SetObjid(zktest::Oid(text));
     return v;
 }
 
