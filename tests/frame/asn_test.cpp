@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -13,10 +12,13 @@
 #include <vector>
 
 #include "snmp/asn.h"
+#include "test_util.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using zktest::Bytes;
+using zktest::FromHex;
+using zktest::Tlv;
 using Encoder = std::function<void(unsigned char*&, unsigned int&)>;
 using Decoder = std::function<void(const unsigned char*&, unsigned int&)>;
 
@@ -31,16 +33,6 @@ const std::string kInteger32 = "[AsnDecode] Integer32 is larger than 32 bits";
 const std::string kCounter64 = "[AsnDecode] Counter64 is larger than 64 bits";
 const std::string kNullLength = "[AsnDecode] Unexpected: non-zero length for ASN_NULL";
 const std::string kArcTooLarge = "[AsnDecode] object identifier arc is larger than 32 bits";
-
-// "02 01 7F" -> {0x02, 0x01, 0x7F}
-Bytes Hex(const std::string& text) {
-    Bytes out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (std::isxdigit(static_cast<unsigned char>(text[i])) == 0) continue;
-        out.push_back(static_cast<unsigned char>(std::stoul(text.substr(i++, 2), nullptr, 16)));
-    }
-    return out;
-}
 
 std::string Show(const Bytes& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -58,27 +50,32 @@ struct Outcome {
     Bytes bytes;        // encoders: what was written; decoders: what was consumed
 };
 
-// Runs an encoder with `capacity` bytes free, followed by guard bytes that must stay untouched.
-Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
-    constexpr unsigned int kGuard = 16;
-    Bytes buf(capacity + kGuard, 0xA5);
-    unsigned char* p = buf.data();
-    unsigned int left = capacity;
+// Runs `code` on the cursor `start` with `size` octets left and checks the contract; `data`
+// holds what the cursor covers, of which `bytes` keeps the part it moved over.
+template <typename Cursor, typename Code>
+Outcome Run(Cursor start, unsigned int size, const Bytes& data, const Code& code) {
+    Cursor p = start;
+    unsigned int left = size;
     Outcome result;
     try {
-        encode(p, left);
+        code(p, left);
     } catch (const EAsnException& e) {
         result.error = e.Text();
     }
-    const auto written = static_cast<size_t>(p - buf.data());
-    EXPECT_EQ(written + left, capacity) << "cursor and left moved apart";
-    if (!result.error.empty()) {
-        EXPECT_EQ(written, 0u) << "cursor moved on failure";
-    }
+    const auto moved = static_cast<size_t>(p - start);
+    EXPECT_EQ(moved + left, size) << "cursor and left moved apart";
+    EXPECT_TRUE(result.error.empty() || moved == 0) << "cursor moved on failure";
+    result.bytes.assign(data.begin(),
+                        data.begin() + static_cast<std::ptrdiff_t>(std::min(moved, data.size())));
+    return result;
+}
+
+// Runs an encoder with `capacity` bytes free, followed by guard bytes that must stay untouched.
+Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
+    Bytes buf(capacity + 16, 0xA5);
+    Outcome result = Run(buf.data(), capacity, buf, encode);
     for (size_t i = capacity; i < buf.size(); ++i)
         EXPECT_EQ(buf[i], 0xA5) << "written past left at offset " << i;
-    result.bytes.assign(buf.begin(),
-                        buf.begin() + static_cast<std::ptrdiff_t>(std::min(written, buf.size())));
     return result;
 }
 
@@ -87,22 +84,8 @@ Outcome RunEncoder(unsigned int capacity, const Encoder& encode) {
 Outcome RunDecoder(const Bytes& input, const Decoder& decode) {
     std::unique_ptr<unsigned char[]> data(new unsigned char[input.size()]);
     std::copy(input.begin(), input.end(), data.get());
-    const unsigned char* p = data.get();
-    auto left = static_cast<unsigned int>(input.size());
-    Outcome result;
-    try {
-        decode(p, left);
-    } catch (const EAsnException& e) {
-        result.error = e.Text();
-    }
-    const auto consumed = static_cast<size_t>(p - data.get());
-    EXPECT_EQ(consumed + left, input.size()) << "cursor and left moved apart";
-    if (!result.error.empty()) {
-        EXPECT_EQ(consumed, 0u) << "cursor moved on failure";
-    }
-    result.bytes.assign(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(
-                                                           std::min(consumed, input.size())));
-    return result;
+    const unsigned char* start = data.get();
+    return Run(start, static_cast<unsigned int>(input.size()), input, decode);
 }
 
 // ---- Expected wire forms, stated independently of the codec -------------------------------------
@@ -132,14 +115,6 @@ Bytes LengthOctets(std::size_t n) {
     if (n < 0x80) return {static_cast<unsigned char>(n)};
     if (n < 0x100) return {0x81, static_cast<unsigned char>(n)};
     return {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-}
-
-Bytes Tlv(unsigned char tag, const Bytes& content) {
-    Bytes out{tag};
-    const Bytes length = LengthOctets(content.size());
-    out.insert(out.end(), length.begin(), length.end());
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
 }
 
 // 2^k - 1, 2^k and 2^k + 1 for every k up to 63, and the largest value.
@@ -276,8 +251,9 @@ TEST(AsnDecoders, DecodeEveryFormRejectTheUnsupportedAndEveryTruncation) {
         const std::string input = c.input;
         SCOPED_TRACE("decoder " + std::to_string(static_cast<int>(c.kind)) + ": " + input);
         const size_t bar = input.find(" | ");
-        const Bytes element = Hex(input.substr(0, bar));
-        Bytes whole = Hex(input);
+        const Bytes element = FromHex(input.substr(0, bar));
+        const Bytes rest = FromHex(bar == std::string::npos ? "" : input.substr(bar + 3));
+        const Bytes whole = zktest::Cat({element, rest});
         Bytes consumed;
         EXPECT_EQ(DecodeAs(c, whole, &consumed), c.want);
         if (c.want.rfind("[Asn", 0) == 0) continue;

@@ -11,6 +11,7 @@ import contextlib
 import json
 import os
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -60,10 +61,22 @@ def run_zksnmp(args, timeout=60):
     return p.returncode, p.stdout, p.stderr
 
 
-def zk_json(args):
-    rc, out, err = run_zksnmp(args + ["--json"])
+def zk_ok(args):
+    """The output of a zksnmp run that must succeed."""
+    rc, out, err = run_zksnmp(args)
     check(rc == 0, "zksnmp %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
-    return [normalise_json(b) for b in json.loads(out)]
+    return out
+
+
+def netsnmp_ok(tool, args, env):
+    """The output of a net-snmp tool's run that must succeed."""
+    rc, out, err = run_netsnmp(tool, args, env)
+    check(rc == 0, "%s failed (%d): %s %s" % (tool, rc, out, err.strip()))
+    return out
+
+
+def zk_json(args):
+    return [normalise_json(b) for b in json.loads(zk_ok(args + ["--json"]))]
 
 
 # ---- Normal form of bindings: (oid, tag, value text) ---------------------------------------------
@@ -85,21 +98,15 @@ def parse_netsnmp(out):
     for line in out.splitlines():
         if line.startswith("."):
             entries.append(line)
-        elif line.strip() == "End of MIB":
-            # SNMPv1 walks end with this line of their own.
-            continue
-        elif entries and line.strip():
+        elif entries and line.strip() not in ("", "End of MIB"):  # SNMPv1 walks end with the latter
             entries[-1] += " " + line.strip()
     result = []
     for e in entries:
         oid, _, rest = e.partition(" = ")
         rest = rest.strip()
-        if rest.startswith("No more variables") or rest.startswith("No Such"):
+        if rest.startswith(("No more variables", "No Such")):
             continue
-        if rest == '""':
-            result.append((oid, 4, ""))
-            continue
-        word, _, value = rest.partition(": ")
+        word, _, value = ("STRING", "", '""') if rest == '""' else rest.partition(": ")
         check(word in TYPE_TAGS, "unexpected net-snmp output line: %s" % e)
         tag = TYPE_TAGS[word]
         value = value.strip()
@@ -110,27 +117,21 @@ def parse_netsnmp(out):
         elif tag == 67:
             value = re.match(r"\((\d+)\)", value).group(1)
         elif tag == 2:
-            m = re.search(r"\((-?\d+)\)", value)
-            value = m.group(1) if m else value
+            value = re.sub(r".*\((-?\d+)\)$", r"\1", value)  # up(1) -> 1
         result.append((oid, tag, value))
     return result
 
 
 def netsnmp_json_like(tool, args, env):
-    rc, out, err = run_netsnmp(tool, ["-On", "-Ox"] + args, env)
-    check(rc == 0, "%s failed (%d): %s" % (tool, rc, err.strip()))
-    return parse_netsnmp(out)
+    return parse_netsnmp(netsnmp_ok(tool, ["-On", "-Ox"] + args, env))
 
 
 def compare(ours, theirs, what, ignore=lambda b: False):
     check(len(ours) > 0, "%s: no bindings" % what)
-    a = [b if not ignore(b) else b[:2] for b in ours]
-    b = [x if not ignore(x) else x[:2] for x in theirs]
-    if a != b:
-        for i, (x, y) in enumerate(zip(a, b)):
-            if x != y:
-                raise Failure("%s: binding %d differs: zksnmp %s, net-snmp %s" % (what, i, x, y))
-        raise Failure("%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
+    a, b = ([x[:2] if ignore(x) else x for x in side] for side in (ours, theirs))
+    for i, (x, y) in enumerate(zip(a, b)):
+        check(x == y, "%s: binding %d differs: zksnmp %s, net-snmp %s" % (what, i, x, y))
+    check(len(a) == len(b), "%s: zksnmp gave %d bindings, net-snmp %d" % (what, len(a), len(b)))
 
 
 def compare_walks(sec, addr, env, root, tool="snmpwalk", zk_options=(), ignore=lambda b: False):
@@ -184,7 +185,6 @@ class ZkServer:
 
     def read_json_line(self, timeout=10):
         """The next JSON line the listener prints."""
-        import select
         deadline = time.time() + timeout
         while time.time() < deadline:
             ready, _, _ = select.select([self.proc.stdout], [], [], 0.2)
@@ -214,8 +214,7 @@ AGENT_READS = {
 
 def netsnmp_agent(op, sec):
     with NetSnmpAgent(ipv6=IPV6) as agent:
-        env = agent.env
-        addr = agent.address
+        env, addr = agent.env, agent.address
         ours_sec = sec_args(sec, write=(op == "set"))
         if op in AGENT_READS:
             tool, options, oids = AGENT_READS[op]
@@ -225,8 +224,7 @@ def netsnmp_agent(op, sec):
                   "snmpEngineID %s, expected %s" % (ours[1][2], AGENT_ENGINE_ID))
         elif op == "set":
             text = "room %s" % sec
-            rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
-            check(rc == 0, "set failed (%d): %s" % (rc, err.strip()))
+            zk_ok(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.6.0", "s", text])
             got = netsnmp_json_like("snmpget", sec_args(sec) + [addr, "1.3.6.1.2.1.1.6.0"], env)
             check(got == [(".1.3.6.1.2.1.1.6.0", 4, text.encode().hex())], "sysLocation reads %s" % got)
             rc, out, err = run_zksnmp(["set"] + ours_sec + [addr, "1.3.6.1.2.1.1.1.0", "s", "x"])
@@ -245,13 +243,12 @@ TABLE_VIEW = ["view zkview included .1.3.6.1.2.1.2.2", "view zkview included .1.
 
 
 def zk_table(args):
-    """Rows of `zksnmp table`: {index: {column: value text}}."""
-    rc, out, err = run_zksnmp(["table"] + args)
-    check(rc == 0, "zksnmp table %s failed (%d): %s" % (" ".join(args), rc, err.strip()))
+    """Rows of `zksnmp table` over a table whose column 1 is its index: {index: {column: value text}}."""
     rows = {}
-    for line in out.splitlines():
+    for line in zk_ok(["table"] + args).splitlines():
         index, *cells = line.split(" ", 1)
         rows[index] = dict(re.findall(r"(\d+)=(\S+)", cells[0] if cells else ""))
+        check(rows[index].get("1") == index[1:], "row %s: %s" % (index, rows[index]))
     return rows
 
 
@@ -264,14 +261,11 @@ def session_tables(op, sec):
             rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.2.2.1", "1", "3"])
             indexes = [b[0].rsplit(".", 1)[1] for b in theirs if b[0].startswith(".1.3.6.1.2.1.2.2.1.1.")]
             check(sorted(rows) == sorted("." + i for i in indexes), "ifTable rows %s, net-snmp %s" % (sorted(rows), indexes))
-            for index, cells in rows.items():
-                check(cells.get("1") == index[1:] and "3" in cells, "ifTable row %s: %s" % (index, cells))
+            check(all("3" in cells for cells in rows.values()), "ifTable rows without ifType: %s" % rows)
             # hrSWRunTable changes as processes come and go: every row is
             # consistent in itself and snmpd's own row is there.
             rows = zk_table(bulk + sec_args(sec) + [addr, "1.3.6.1.2.1.25.4.2.1", "1", "2"])
             check(len(rows) > 1, "only %d hrSWRunTable rows" % len(rows))
-            for index, cells in rows.items():
-                check(cells.get("1") == index[1:], "hrSWRunTable row %s: %s" % (index, cells))
             check(any(c.get("2") == '"snmpd"' for c in rows.values()), "no snmpd row: %s" % rows)
 
 
@@ -303,8 +297,7 @@ def session_keychange(op, sec):
         check(poll(user("kcnewauth1", "kcnewpriv1")), "the new passwords do not work")
         check(not poll(user("shaauthpass", "shadespass")), "the old passwords still work")
         check(not poll(user("kcnewauth1", "shadespass")), "the old privacy password still works")
-        rc, out, err = run_netsnmp("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
-        check(rc == 0, "net-snmp cannot poll with the new passwords: %s" % err)
+        netsnmp_ok("snmpget", user("kcnewauth1", "kcnewpriv1") + [addr, "1.3.6.1.2.1.1.5.0"], env)
 
 
 # ---- Named output: zksnmp walk and snmpwalk, line for line, with the same modules ----------------
@@ -329,14 +322,8 @@ def netsnmp_names(op, sec):
 
     def entries(text):
         # name -> (type, value); a value may go on over further lines.
-        lines = []
-        for line in text.splitlines():
-            if " = " in line or not lines:
-                lines.append(line)
-            else:
-                lines[-1] += "\n" + line
         result = {}
-        for line in lines:
+        for line in re.split(r"\n(?=.* = )", text.rstrip("\n")):
             name, _, rest = line.partition(" = ")
             word, _, value = rest.partition(": ")
             volatile = word in ("Counter32", "Counter64") or re.search(STATUS, name)
@@ -396,9 +383,8 @@ def netsnmp_manager(op, sec):
                     len(table), TABLE_ROWS * columns))
             elif op == "set":
                 w = sec_args(sec, write=True)
-                rc, out, err = run_netsnmp("snmpset", ["-On"] + w + [addr, "1.3.6.1.2.1.1.4.0", "s", "ops@" + sec,
-                                                                     "1.3.6.1.2.1.1.6.0", "s", "rack 7"], env)
-                check(rc == 0, "snmpset failed: %s %s" % (out, err))
+                netsnmp_ok("snmpset", ["-On"] + w + [addr, "1.3.6.1.2.1.1.4.0", "s", "ops@" + sec,
+                                                     "1.3.6.1.2.1.1.6.0", "s", "rack 7"], env)
                 got = netsnmp_json_like("snmpget", sec_args(sec) + [addr, "1.3.6.1.2.1.1.4.0", "1.3.6.1.2.1.1.6.0"], env)
                 check(got == [(".1.3.6.1.2.1.1.4.0", 4, ("ops@" + sec).encode().hex()),
                               (".1.3.6.1.2.1.1.6.0", 4, b"rack 7".hex())], "read back %s" % got)
@@ -442,9 +428,8 @@ def netsnmp_manager(op, sec):
                 with NetSnmpAgent() as snmpd:
                     # The file is the plain walk output a user would record;
                     # the hex form is what the replay is compared with.
-                    rc, recording, err = run_netsnmp("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO,
-                                                                  snmpd.address, ".1"], snmpd.env)
-                    check(rc == 0, "recording walk failed: %s" % err)
+                    recording = netsnmp_ok("snmpwalk", ["-On", "-v2c", "-c", COMMUNITY_RO, snmpd.address, ".1"],
+                                           snmpd.env)
                     recorded = netsnmp_json_like("snmpwalk", ["-v2c", "-c", COMMUNITY_RO, snmpd.address, ".1"],
                                                  snmpd.env)
                 dump = os.path.join(workdir, "recorded.txt")
@@ -477,27 +462,23 @@ def netsnmp_listen(op, sec):
             addr = listener.address
             marker = "%s-%s" % (op, sec)
             if sec == "v1":
-                rc, out, err = run_netsnmp("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
-                check(rc == 0, "snmptrap failed: %s" % err)
+                netsnmp_ok("snmptrap", sec_args(sec) + notification_operands(sec, addr, marker), env)
                 n = listener.read_json_line()
                 check(n["pdu"] == "SNMPv1-Trap" and n["version"] == "1", "got %s" % n)
                 check(n["enterprise"] == ".1.3.6.1.4.1.99999" and n["generic"] == 6 and n["specific"] == 17
                       and n["timestamp"] == 4321 and n["agent-addr"] == "127.0.0.1", "trap fields %s" % n)
             else:
                 tool = "snmptrap" if op == "trap" else "snmpinform"
-                rc, out, err = run_netsnmp(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
+                netsnmp_ok(tool, ["-r", "1", "-t", "3"] + sec_args(sec) + notification_operands(
                     sec, addr, marker) + ["1.3.6.1.2.1.2.2.1.1.3", "i", "3"], env)
-                check(rc == 0, "%s failed (the inform unanswered?): %s %s" % (tool, out, err))
                 n = listener.read_json_line()
                 check(n["pdu"] == ("SNMPv2-Trap" if op == "trap" else "Inform"), "got %s" % n)
                 for oid, value in ((".1.3.6.1.2.1.1.3.0", 4321), (".1.3.6.1.6.3.1.1.4.1.0", ".1.3.6.1.6.3.1.1.5.3"),
                                    (".1.3.6.1.2.1.2.2.1.1.3", 3)):
                     check(binding(n, oid)["value"] == value, "%s in %s" % (oid, n))
-                version, user = SECURITIES[sec]
-                if user:
-                    check(n["user"] == user and n["level"] == peers.user_level(user), "security of %s" % n)
-                else:
-                    check(n["community"] == COMMUNITY_RO, "community of %s" % n)
+                user = SECURITIES[sec][1]
+                check((n["user"], n["level"]) == (user, peers.user_level(user)) if user else
+                      n["community"] == COMMUNITY_RO, "security of %s" % n)
             check(binding(n, ".1.3.6.1.2.1.1.5.0")["value"] == marker, "bindings of %s" % n)
             check(n["source"].startswith("[::1]:" if IPV6 else "127.0.0.1:"), "source of %s" % n)
 
@@ -509,8 +490,7 @@ def netsnmp_trapd(op, sec):
         version, user = SECURITIES[sec]
         extra = ["-e", SENDER_ENGINE_ID] if op == "trap" and user else []
         options = [] if sec == "v1" else extra + ["-t", "3", "-r", "1"]
-        rc, out, err = run_zksnmp([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
-        check(rc == 0, "zksnmp %s failed (%d): %s" % (op, rc, err.strip()))
+        zk_ok([op] + sec_args(sec) + options + notification_operands(sec, addr, marker))
         check(trapd.wait_for(marker), "snmptrapd did not log it: %s" % trapd.output())
         line = next(l for l in trapd.output().splitlines() if marker in l)
         check(("UDP/IPv6: [::1]" in line) == IPV6, "sender address in %s" % line)
@@ -520,11 +500,8 @@ def netsnmp_trapd(op, sec):
         else:
             check(".1.3.6.1.2.1.1.3.0 = Timeticks: (4321)" in line, "sysUpTime.0 in %s" % line)
             check(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.3" in line, "snmpTrapOID.0 in %s" % line)
-            kind = "TRAP2" if op == "trap" else "INFORM"
-            if user:
-                check("%s, SNMP v3, user %s" % (kind, user) in line, "security in %s" % line)
-            else:
-                check("%s, SNMP v2c, community %s" % (kind, COMMUNITY_RO) in line, "security in %s" % line)
+            security = "SNMP v3, user %s" % user if user else "SNMP v2c, community %s" % COMMUNITY_RO
+            check("%s, %s" % ("TRAP2" if op == "trap" else "INFORM", security) in line, "security in %s" % line)
 
 
 # ---- pysnmp against zksnmp agent -----------------------------------------------------------------
@@ -544,13 +521,11 @@ def pysnmp_manager(op, sec):
                          "SHA-256": "HMAC192SHA256", "SHA-384": "HMAC256SHA384", "SHA-512": "HMAC384SHA512"}
             priv_name = {None: "NoPriv", "DES": "DESPriv", "AES": "AesCfb128", "AES-192": "AesBlumenthalCfb192",
                          "AES-256": "AesBlumenthalCfb256", "AES-192-C": "AesCfb192", "AES-256-C": "AesCfb256"}
-            auth_data = hlapi.UsmUserData(user, apass, ppass,
-                                          authProtocol=getattr(hlapi, "usm%sAuthProtocol" % auth_name[auth]),
-                                          privProtocol=getattr(hlapi, "usm%sProtocol" % priv_name[priv]))
-            write_data = auth_data
+            auth_data = write_data = hlapi.UsmUserData(
+                user, apass, ppass, authProtocol=getattr(hlapi, "usm%sAuthProtocol" % auth_name[auth]),
+                privProtocol=getattr(hlapi, "usm%sProtocol" % priv_name[priv]))
         else:
-            auth_data = hlapi.CommunityData(COMMUNITY_RO)
-            write_data = hlapi.CommunityData(COMMUNITY_RW)
+            auth_data, write_data = hlapi.CommunityData(COMMUNITY_RO), hlapi.CommunityData(COMMUNITY_RW)
         engine = hlapi.SnmpEngine()
         target = hlapi.UdpTransportTarget(("127.0.0.1", agent.port), timeout=3, retries=1)
 
@@ -791,13 +766,11 @@ def main(argv):
     if len(argv) != 4 or argv[1] != "--zksnmp":
         print(__doc__, file=sys.stderr)
         return 2
-    ZKSNMP = argv[2]
-    cell = argv[3]
-    table = cells()
-    if cell not in table:
+    ZKSNMP, cell = argv[2], argv[3]
+    if cell not in cells():
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
-    func, op, sec = table[cell]
+    func, op, sec = cells()[cell]
     try:
         func(op, sec)
     except PeerMissing as e:

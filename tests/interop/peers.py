@@ -18,45 +18,33 @@ import time
 COMMUNITY_RO = "public"
 COMMUNITY_RW = "private"
 AGENT_ENGINE_ID = "80001f8880aabbccdd00445566"
+TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
 
-# name -> (auth protocol, auth password, priv protocol, priv password); the
-# same users serve both directions of the tests.
-USERS = {
-    "noauthuser": (None, None, None, None),
-    "md5user": ("MD5", "md5authpass", None, None),
-    "shauser": ("SHA", "shaauthpass", None, None),
-    "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
-    "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
-    # SHA-2 and AES, under net-snmp's names. The pairs include hashes shorter
-    # than the AES key (MD5, SHA, SHA-224 with AES-192/256), where both key
-    # extensions are at work, and longer ones, where none is.
-    "sha224user": ("SHA-224", "sha224authpass", None, None),
-    "sha256user": ("SHA-256", "sha256authpass", None, None),
-    "sha384user": ("SHA-384", "sha384authpass", None, None),
-    "sha512user": ("SHA-512", "sha512authpass", None, None),
-    "shaaes": ("SHA", "shaauthpass", "AES", "shaaespass"),
-    "sha256aes": ("SHA-256", "sha256authpass", "AES", "sha256aespass"),
-    "md5aes192": ("MD5", "md5authpass", "AES-192", "md5aes192pass"),
-    "shaaes256": ("SHA", "shaauthpass", "AES-256", "shaaes256pass"),
-    "sha256aes256": ("SHA-256", "sha256authpass", "AES-256", "sha256aes256pass"),
-    "sha512aes256": ("SHA-512", "sha512authpass", "AES-256", "sha512aes256pass"),
-    "md5aes192c": ("MD5", "md5authpass", "AES-192-C", "md5aes192cpass"),
-    "shaaes256c": ("SHA", "shaauthpass", "AES-256-C", "shaaes256cpass"),
-    "sha224aes256c": ("SHA-224", "sha224authpass", "AES-256-C", "sha224aes256cpass"),
-    "sha384aes192c": ("SHA-384", "sha384authpass", "AES-192-C", "sha384aes192cpass"),
-}
+
+def _user(auth, priv=None):
+    """A user of USERS: its protocols in lower case without dashes and its passwords
+    (md5user, shades, sha224aes256c; shaauthpass, shadespass)."""
+    a = auth.lower().replace("-", "")
+    name = a + (priv.lower().replace("-", "") if priv else "user")
+    return name, (auth, a + "authpass", priv, name + "pass" if priv else None)
+
+
+# name -> (auth protocol, auth password, priv protocol, priv password); the same users
+# serve both directions of the tests. SHA-2 and AES go under net-snmp's names; the pairs
+# include hashes shorter than the AES key (MD5, SHA, SHA-224 with AES-192/256), where both
+# key extensions are at work, and longer ones, where none is.
+USERS = dict([("noauthuser", (None, None, None, None))] + [_user(*p) for p in (
+    ("MD5",), ("SHA",), ("MD5", "DES"), ("SHA", "DES"), ("SHA-224",), ("SHA-256",), ("SHA-384",),
+    ("SHA-512",), ("SHA", "AES"), ("SHA-256", "AES"), ("MD5", "AES-192"), ("SHA", "AES-256"),
+    ("SHA-256", "AES-256"), ("SHA-512", "AES-256"), ("MD5", "AES-192-C"), ("SHA", "AES-256-C"),
+    ("SHA-224", "AES-256-C"), ("SHA-384", "AES-192-C"))])
 
 # The part of snmpd's tree that the walk comparisons use: objects whose
 # values do not change while two managers walk them one after the other
 # (no clocks, no traffic counters, no process or socket tables).
-STABLE_VIEW = [
-    ("included", ".1.3.6.1.2.1.1"),
-    ("excluded", ".1.3.6.1.2.1.1.3"),
-    ("included", ".1.3.6.1.6.3"),
-    ("excluded", ".1.3.6.1.6.3.10.2.1.3"),
-    ("excluded", ".1.3.6.1.6.3.15.1.1"),
-    ("excluded", ".1.3.6.1.6.3.11.2.1"),
-]
+STABLE_VIEW = [("included", ".1.3.6.1.2.1.1"), ("excluded", ".1.3.6.1.2.1.1.3"),
+               ("included", ".1.3.6.1.6.3"), ("excluded", ".1.3.6.1.6.3.10.2.1.3"),
+               ("excluded", ".1.3.6.1.6.3.15.1.1"), ("excluded", ".1.3.6.1.6.3.11.2.1")]
 
 
 class PeerMissing(Exception):
@@ -84,11 +72,6 @@ def require_ipv6_loopback():
         free_udp_port(ipv6=True)
     except OSError as e:
         raise PeerMissing("IPv6 is not available on loopback (::1): %s" % e)
-
-
-def net_address(host, port):
-    """A peer address as net-snmp writes it: udp6:[::1]:PORT for IPv6."""
-    return "udp6:[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
 
 
 def stop_process(proc):
@@ -158,8 +141,6 @@ class _Peer:
         self.env = isolated_env(self.workdir)
         self.port = free_udp_port(ipv6)
         self.proc = None
-        self.pidfile = os.path.join(self.workdir, "pid")
-        self.logfile = os.path.join(self.workdir, "log")
 
     def _start_with(self, lines, extra_args=()):
         """Writes `lines` as the configuration file and starts the program on it
@@ -167,19 +148,16 @@ class _Peer:
         conf = os.path.join(self.workdir, self.program + ".conf")
         with open(conf, "w") as f:
             f.write("\n".join(lines) + "\n")
-        self._start(["-f", "-C", "-c", conf, "-Lf", self.logfile, "-p", self.pidfile] + list(extra_args),
-                    "NET-SNMP version")
-
-    def _start(self, args, ready_text):
-        exe = find_program(self.program)
+        args = ["-f", "-C", "-c", conf, "-Lf", os.path.join(self.workdir, "log"),
+                "-p", os.path.join(self.workdir, "pid")] + list(extra_args)
         with open(os.path.join(self.workdir, "stdout"), "w") as out:
-            self.proc = subprocess.Popen([exe] + args, stdout=out, stderr=subprocess.STDOUT,
-                                         env=self.env, cwd=self.workdir)
+            self.proc = subprocess.Popen([find_program(self.program)] + args, stdout=out,
+                                         stderr=subprocess.STDOUT, env=self.env, cwd=self.workdir)
         deadline = time.time() + 20
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise RuntimeError("%s exited at start-up: %s" % (self.program, self.output()))
-            if ready_text in self.output():
+            if "NET-SNMP version" in self.output():
                 return
             time.sleep(0.05)
         raise RuntimeError("%s did not start: %s" % (self.program, self.output()))
@@ -193,25 +171,18 @@ class _Peer:
                     text += f.read()
         return text
 
-    def stop(self):
-        stop_process(self.proc)
-        shutil.rmtree(self.workdir, ignore_errors=True)
-
     def __enter__(self):
         self.start()
         return self
 
     def __exit__(self, *exc):
-        self.stop()
+        stop_process(self.proc)
+        shutil.rmtree(self.workdir, ignore_errors=True)
 
     @property
     def address(self):
-        return net_address(self.host, self.port)
-
-    @property
-    def transport_address(self):
-        """The address as net-snmp's configuration takes it."""
-        return ("udp6:[%s]:%d" if ":" in self.host else "udp:%s:%d") % (self.host, self.port)
+        """The address as net-snmp's tools and configuration take it: udp6:[::1]:PORT for IPv6."""
+        return ("udp6:[%s]:%d" if ":" in self.host else "%s:%d") % (self.host, self.port)
 
 
 class NetSnmpAgent(_Peer):
@@ -227,7 +198,7 @@ class NetSnmpAgent(_Peer):
 
     def start(self):
         six = "6" if ":" in self.host else ""
-        lines = ["agentAddress %s" % self.transport_address,
+        lines = ["agentAddress %s" % self.address,
                  "exactEngineID 0x%s" % AGENT_ENGINE_ID]
         if self.access is not None:
             self._start_with(lines + self.access)
@@ -251,7 +222,7 @@ class NetSnmpTrapReceiver(_Peer):
         self.sender_engine_id = sender_engine_id
 
     def start(self):
-        lines = ["snmpTrapdAddr %s" % self.transport_address,
+        lines = ["snmpTrapdAddr %s" % self.address,
                  "authCommunity log %s" % COMMUNITY_RO,
                  "oldEngineID 0x%s" % TRAPD_ENGINE_ID]
         for name in USERS:
@@ -268,9 +239,6 @@ class NetSnmpTrapReceiver(_Peer):
                 return True
             time.sleep(0.1)
         return False
-
-
-TRAPD_ENGINE_ID = "80001f8880aabbccdd00778899"
 
 
 def run_netsnmp(tool, args, env, timeout=60):

@@ -24,10 +24,6 @@ Bytes Binding(const Bytes& value, const Bytes& name = kSysDescr, unsigned int ta
     return Tlv(tag, Cat({name, value}));
 }
 
-Bytes Fields(const Bytes& a, const Bytes& b, const Bytes& c) {
-    return Cat({a, b, c});
-}
-
 // An object identifier of 2 + `more` arcs.
 Bytes LongName(size_t more) {
     Bytes content(more + 1, 0x01);
@@ -51,7 +47,7 @@ struct Wire {
     Bytes version = Int(1);
     Bytes community = Str("c");
     unsigned int pduTag = 0xA0;
-    Bytes fields = Fields(Int(1), Int(0), Int(0));
+    Bytes fields = Cat({Int(1), Int(0), Int(0)});
     Bytes bindings = Tlv(0x30, kNullBinding);
     Bytes afterPdu;
     Bytes afterMessage;
@@ -110,9 +106,14 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
         {"empty community", 9, [](Wire& w) { w.community = Str(""); }},
         {"PDU tag A9", 6, [](Wire& w) { w.pduTag = 0xA9; }},
         {"PDU tag SEQUENCE", 6, [](Wire& w) { w.pduTag = 0x30; }},
-        {"request-id not INTEGER", 3, [](Wire& w) { w.fields = Fields(Str("x"), Int(0), Int(0)); }},
+        {"request-id not INTEGER", 3,
+         [](Wire& w) {
+             w.fields = Cat({Str("x"), Int(0), Int(0)});
+         }},
         {"error-index not INTEGER", 3,
-         [](Wire& w) { w.fields = Fields(Int(1), Int(0), Str("\x01", 0x41)); }},
+         [](Wire& w) {
+             w.fields = Cat({Int(1), Int(0), Str("\x01", 0x41)});
+         }},
         {"binding not SEQUENCE", 4,
          [](Wire& w) { w.bindings = Tlv(0x30, Binding(kNull, kSysDescr, 0x31)); }},
         {"binding name not OBJECT IDENTIFIER", 4,
@@ -124,7 +125,9 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
          [](Wire& w) { w.bindings.insert(w.bindings.end(), kNull.begin(), kNull.end()); }},
         {"one byte after the message", 5, [](Wire& w) { w.afterMessage = Bytes(1, 0); }},
         {"codec error: request-id of 5 octets", 0,
-         [](Wire& w) { w.fields = Fields(FromHex("020500ffffffff"), Int(0), Int(0)); }},
+         [](Wire& w) {
+             w.fields = Cat({FromHex("020500ffffffff"), Int(0), Int(0)});
+         }},
         {"codec error: NULL with content", 0,
          [](Wire& w) { w.bindings = Tlv(0x30, Binding(Str("\x01", 0x05))); }},
         {"codec error: community beyond the scratch", 0,
@@ -183,14 +186,10 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
         }
     }
 
-    Message m;
-    EXPECT_EQ(DecodeType(m, {}), 0) << "empty datagram";
-    Bytes shortOuter = Wire().Build();
-    shortOuter[1] -= 1;
-    EXPECT_EQ(DecodeType(m, shortOuter), 5) << "outer length one too small";
     // A codec error carries the codec's text.
+    Message m;
     Wire bad;
-    bad.fields = Fields(FromHex("020500ffffffff"), Int(0), Int(0));
+    bad.fields = Cat({FromHex("020500ffffffff"), Int(0), Int(0)});
     std::string descr;
     EXPECT_EQ(DecodeType(m, bad.Build(), &descr), 0);
     EXPECT_EQ(descr, "[AsnDecode] Integer32 is larger than 32 bits");
@@ -202,7 +201,7 @@ TEST(MessageDecode, FieldsBeyondTheCommonPdu) {
         SCOPED_TRACE("GetBulk takes its repetitions from the error fields");
         Wire bulk;
         bulk.pduTag = 0xA5;
-        bulk.fields = Fields(Int(1), Int(-1), Int(-10));
+        bulk.fields = Cat({Int(1), Int(-1), Int(-10)});
         m.SetNonReps(4);
         m.SetMaxReps(4);
         ASSERT_EQ(DecodeType(m, bulk.Build()), -1);

@@ -108,23 +108,21 @@ inline void ExpectLookupDiscipline(const RecordingLookup& lookup) {
     EXPECT_EQ(lookup.updatesLocked, 0);
 }
 
-// RFC 3414 appendix A.3's engine id and password.
-inline const snmp::OctetString& RfcEngineId() {
-    static const snmp::OctetString id = Octets("000000000000000000000002");
-    return id;
-}
+// RFC 3414 appendix A.3's engine id.
+inline const snmp::OctetString kRfcEngineId = Octets("000000000000000000000002");
 
-// An SNMPv3 target for `user` with the given protocols and passwords, engine
-// id `engineId` (keys calculated when it is not empty), boots and time.
+// An SNMPv3 target for `user` with the given protocols and passwords (by default made of the
+// user's name), engine id `engineId` (keys calculated when it is not empty), boots and time.
 inline snmp::Target MakeTarget(const std::string& user, snmp::USMAuthProtocol auth,
                                snmp::USMPrivProtocol priv, const snmp::OctetString& engineId,
-                               unsigned int boots = 0, unsigned int engineTime = 0) {
+                               unsigned int boots = 0, unsigned int engineTime = 0,
+                               const std::string& authPass = "", const std::string& privPass = "") {
     snmp::Target t(brask::IpAddr("127.0.0.1"), 161);
     t.SetVersion(snmp::SnmpVersionV3);
     auto* attributes = new snmp::USMAttributes(auth, priv);
     attributes->SetUserName(user);
-    attributes->SetAuthPass("auth-" + user + "-password");
-    attributes->SetPrivPass("priv-" + user + "-password");
+    attributes->SetAuthPass(authPass.empty() ? "auth-" + user + "-password" : authPass);
+    attributes->SetPrivPass(privPass.empty() ? "priv-" + user + "-password" : privPass);
     t.SetSecAttributes(attributes);
     t.SetSecLevel(static_cast<snmp::v3SecurityLevel>(attributes->SecurityLevel()));
     t.SetUserId(user);

@@ -53,25 +53,19 @@ TEST(TargetTest, EqualityAndOrderingOfTargets) {
 TEST(TargetTest, CalculateKeysLocalisesBothKeysAndFailsWithoutTheirInputs) {
     // RFC 3414 A.3: "maplesyrup" localised to engine 00..02 with MD5.
     const char* const kLocalized = "526f5eed9fcce26f8964c2930787d82b";
-    Target t;
-    auto* attributes = new USMAttributes(USMAuthMD5, USMPrivDES);
-    attributes->SetAuthPass("maplesyrup");
-    attributes->SetPrivPass("maplesyrup");
-    t.SetSecAttributes(attributes);
-    t.SetEngineId(RfcEngineId());
-    ASSERT_TRUE(t.CalculateKeys());
-    EXPECT_EQ(ToHex(t.AuthKey()), kLocalized);
-    EXPECT_EQ(ToHex(t.PrivKey()), kLocalized);
+    Target t =
+        MakeTarget("u", USMAuthMD5, USMPrivDES, kRfcEngineId, 0, 0, "maplesyrup", "maplesyrup");
+    EXPECT_EQ(ToHex(t.AuthKey()) + ToHex(t.PrivKey()), std::string(kLocalized) + kLocalized);
     // An empty privacy password fails after the auth key is replaced.
-    attributes->SetAuthPass("another password");
-    attributes->SetPrivPass("");
+    t.SecAttributes()->SetAuthPass("another password");
+    t.SecAttributes()->SetPrivPass("");
     EXPECT_FALSE(t.CalculateKeys());
     EXPECT_NE(ToHex(t.AuthKey()), kLocalized);
     EXPECT_EQ(ToHex(t.PrivKey()), kLocalized);
 
     Target noAuth;
     noAuth.SetSecAttributes(new USMAttributes(USMAuthNone, USMPrivDES));
-    noAuth.SetEngineId(RfcEngineId());
+    noAuth.SetEngineId(kRfcEngineId);
     noAuth.SetAuthKey(Octets("aa"));
     noAuth.SetPrivKey(Octets("bb"));
     EXPECT_FALSE(noAuth.CalculateKeys());
@@ -95,22 +89,18 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.auth) + "/" + std::to_string(c.priv));
         const USMAttributes user(c.auth, c.priv);
-        Target t;
-        t.SetSecAttributes(new USMAttributes(c.auth, c.priv));
-        const auto keyOf = [&t, &c](const std::string& password) {
-            t.SecAttributes()->SetAuthPass(password);
-            t.SecAttributes()->SetPrivPass(password);
-            EXPECT_TRUE(t.CalculateKeys());
+        const auto keyOf = [&c](const std::string& password) {
+            const Target t =
+                MakeTarget("u", c.auth, c.priv, kRfcEngineId, 0, 0, password, password);
             return c.priv != USMPrivNone ? t.PrivKey() : t.AuthKey();
         };
-        t.SetEngineId(RfcEngineId());
         const OctetString oldKey = keyOf("the old password");
         const OctetString expected = keyOf("the new password");
         const unsigned int len = oldKey.Size();
-        const unsigned int hashLength = t.AuthKey().Size();
+        const unsigned int hashLength = AuthProtocolOf(c.auth).keyLength;
 
         OctetString keyChange;
-        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), keyChange));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", kRfcEngineId, keyChange));
         ASSERT_EQ(keyChange.Size(), 2 * len);
         // The new key never shows in the clear, not even past the hash length.
         if (len > hashLength) {
@@ -127,13 +117,13 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
         EXPECT_FALSE(
             user.KeyChangeReceive(oldKey, OctetString(keyChange.Data(), 2 * len - 1), untouched));
         EXPECT_FALSE(user.KeyChangeReceive(OctetString(), keyChange, untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(oldKey, "", kRfcEngineId, untouched));
         EXPECT_FALSE(user.KeyChangeRequest(oldKey, "p", OctetString(), untouched));
-        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", RfcEngineId(), untouched));
+        EXPECT_FALSE(user.KeyChangeRequest(OctetString(), "p", kRfcEngineId, untouched));
         EXPECT_EQ(ToHex(untouched), "55");
         // The random component is fresh for every request.
         OctetString second;
-        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", RfcEngineId(), second));
+        ASSERT_TRUE(user.KeyChangeRequest(oldKey, "the new password", kRfcEngineId, second));
         EXPECT_NE(OctetString(second.Data(), len), OctetString(keyChange.Data(), len));
         ASSERT_TRUE(user.KeyChangeReceive(oldKey, second, untouched));
         EXPECT_EQ(untouched, expected);
@@ -141,7 +131,7 @@ TEST(UsmAttributesTest, KeyChangeRoundTripsBetweenRequestAndReceive) {
     const USMAttributes noAuth(USMAuthNone, USMPrivNone);
     OctetString out;
     EXPECT_FALSE(noAuth.KeyChangeRequest(Octets("00112233445566778899aabbccddeeff"), "p",
-                                         RfcEngineId(), out));
+                                         kRfcEngineId, out));
     EXPECT_FALSE(noAuth.KeyChangeReceive(Octets("00112233"), Octets("0011223344556677"), out));
 }
 

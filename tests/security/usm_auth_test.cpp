@@ -69,7 +69,7 @@ TEST(UsmAuthTest, ReproducesPasswordToKeyAndLocalisationVectors) {
         ASSERT_TRUE(auth->PasswordToKey("maplesyrup", ku));
         EXPECT_EQ(ToHex(ku), p.ku);
         OctetString kul;
-        ASSERT_TRUE(auth->LocalizeKey(RfcEngineId(), ku, kul));
+        ASSERT_TRUE(auth->LocalizeKey(kRfcEngineId, ku, kul));
         EXPECT_EQ(ToHex(kul), p.localized);
         // The member contexts are reused: a second derivation gives the same key.
         OctetString again;

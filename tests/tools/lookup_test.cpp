@@ -5,17 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "snmp/message.h"
+#include "test_util.h"
 
 namespace zksnmp {
 namespace {
 
-snmp::OctetString Hex(const char* text) {
-    snmp::OctetString out;
-    for (const char* p = text; p[0] != '\0' && p[1] != '\0'; p += 2) {
-        out += static_cast<unsigned char>(std::stoul(std::string(p, 2), nullptr, 16));
-    }
-    return out;
-}
+using zktest::Octets;
 
 UserSpec User(const std::string& spec) {
     UserSpec u;
@@ -27,7 +22,7 @@ UserSpec User(const std::string& spec) {
 class LocalUserLookupTest : public ::testing::Test {
 protected:
     LocalUserLookupTest()
-        : engine(Hex("80001f8880aabbccdd")),
+        : engine(Octets("80001f8880aabbccdd")),
           lookup(engine, 3, [this] { return now; },
                  {User("bob:SHA:secret111:DES:secret222"), User("eve")}) {}
 
@@ -74,17 +69,11 @@ TEST_F(LocalUserLookupTest, KnownUsersGetTheLocalEngineAndItsClockUnknownOnesOnl
 }
 
 TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirClock) {
-    const snmp::OctetString sender = Hex("80001f888011223344");
+    const snmp::OctetString sender = Octets("80001f888011223344");
     snmp::Message m = Msg("bob", sender, snmp::PduV2Trap);
     // msgSecurityParameters: engine id, boots 7, time 1234, user, auth, priv.
     m.SetSecurityParams(
-        Hex("302204098000"
-            "1f888011223344"
-            "020107"
-            "020204d2"
-            "0403626f62"
-            "0400"
-            "0400"));
+        Octets("3022 0409 80001f888011223344 020107 020204d2 0403626f62 0400 0400"));
     snmp::Target* t = lookup.FindTarget(m);
     ASSERT_NE(t, nullptr);
     EXPECT_TRUE(t->EngineId() == sender && t->EngineBoots() == 7U && t->EngineTime() == 1234U);
@@ -99,7 +88,7 @@ TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirCl
 // the same credentials was answered here, and each made-up engine id cost a
 // key derivation. Only traps may name their own engine.
 TEST_F(LocalUserLookupTest, RequestsNamingAnotherEngineNoLongerGetItsKeys) {
-    const snmp::OctetString other = Hex("80001f888011223344");
+    const snmp::OctetString other = Octets("80001f888011223344");
     for (unsigned int type : {static_cast<unsigned int>(snmp::PduGetRequest),
                               static_cast<unsigned int>(snmp::PduSetRequest),
                               static_cast<unsigned int>(snmp::PduInformRequest)}) {

@@ -4,67 +4,49 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
 #include "value_text.h"
 
 namespace zksnmp {
 namespace {
 
-snmp::ObjectId Oid(const char* text) {
-    snmp::ObjectId oid;
-    oid.Set(text);
-    return oid;
-}
+using zktest::Octets;
+using zktest::Oid;
 
-snmp::OctetString Bytes(std::initializer_list<unsigned char> b) {
-    const std::vector<unsigned char> v(b);
-    return snmp::OctetString(v.data(), static_cast<unsigned int>(v.size()));
-}
-
-TEST(MibNamesTest, OctetHintsShowBytesAsTheTextualConventionSays) {
+TEST(MibNamesTest, HintsShowValuesAsTheTextualConventionsSay) {
     struct Case {
         const char* hint;
-        snmp::OctetString bytes;
-        bool ok;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"1x:", Bytes({0x02, 0xfc, 0x00, 0x00, 0x00, 0x01}), true, "2:fc:0:0:0:1"},
-        {"255a", snmp::OctetString("eth0"), true, "eth0"},
-        {"1d.1d.1d.1d", Bytes({192, 0, 2, 1}), true, "192.0.2.1"},
-        {"2d-1d-1d,1d:1d:1d.1d,1a1d:1d", Bytes({0x07, 0xea, 12, 7, 8, 5, 3, 0, '+', 1, 0}), true,
-         "2026-12-7,8:5:3.0,+1:0"},
-        // A repeat count, the terminator after the group, the last spec again.
-        {"*1d./", Bytes({2, 10, 20, 1, 30}), true, "10.20/30"},
-        {"1x:", snmp::OctetString(), true, ""},
-        {"x", Bytes({1}), false, ""},
-        {"1q", Bytes({1}), false, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.hint);
-        std::string out;
-        EXPECT_EQ(ApplyOctetHint(c.hint, c.bytes, out), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(out, c.text);
-        }
-    }
-}
-
-TEST(MibNamesTest, IntegerHintsPlaceTheDecimalPointAndTheRadix) {
-    struct Case {
-        const char* hint;
+        const char* bytes;  // hex for an octet-string hint, nullptr for an integer one
         long long value;
         bool ok;
         const char* text;
     };
     const Case cases[] = {
-        {"d-2", 1234, true, "12.34"}, {"d-2", -5, true, "-0.05"}, {"d-3", 7, true, "0.007"},
-        {"x", 255, true, "ff"},       {"o", 8, true, "10"},       {"b", 5, true, "101"},
-        {"d-x", 1, false, ""},        {"q", 1, false, ""},
+        {"1x:", "02fc00000001", 0, true, "2:fc:0:0:0:1"},
+        {"255a", "65746830", 0, true, "eth0"},
+        {"1d.1d.1d.1d", "c0000201", 0, true, "192.0.2.1"},
+        {"2d-1d-1d,1d:1d:1d.1d,1a1d:1d", "07ea0c07080503002b0100", 0, true,
+         "2026-12-7,8:5:3.0,+1:0"},
+        // A repeat count, the terminator after the group, the last spec again.
+        {"*1d./", "020a14011e", 0, true, "10.20/30"},
+        {"1x:", "", 0, true, ""},
+        {"x", "01", 0, false, ""},
+        {"1q", "01", 0, false, ""},
+        {"d-2", nullptr, 1234, true, "12.34"},
+        {"d-2", nullptr, -5, true, "-0.05"},
+        {"d-3", nullptr, 7, true, "0.007"},
+        {"x", nullptr, 255, true, "ff"},
+        {"o", nullptr, 8, true, "10"},
+        {"b", nullptr, 5, true, "101"},
+        {"d-x", nullptr, 1, false, ""},
+        {"q", nullptr, 1, false, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.hint) + " " + std::to_string(c.value));
+        SCOPED_TRACE(std::string(c.hint) + " " + (c.bytes ? c.bytes : std::to_string(c.value)));
         std::string out;
-        EXPECT_EQ(ApplyIntegerHint(c.hint, c.value, out), c.ok);
+        EXPECT_EQ(c.bytes ? ApplyOctetHint(c.hint, Octets(c.bytes), out)
+                          : ApplyIntegerHint(c.hint, c.value, out),
+                  c.ok);
         if (c.ok) {
             EXPECT_EQ(out, c.text);
         }
@@ -123,7 +105,7 @@ TEST_F(ShippedModulesTest, PrintsBindingsAsTheUsualToolsDo) {
     snmp::AsnValue up(0x02), odd(0x02), mac(0x04), descr(0x04), plain(0x04), empty(0x04), id(0x06);
     up.SetInteger(1);
     odd.SetInteger(9);
-    mac.SetString(Bytes({0x02, 0xfc, 0x00, 0x00, 0x00, 0x01}));
+    mac.SetString(Octets("02fc00000001"));
     descr.SetString(snmp::OctetString("lo"));
     plain.SetString(snmp::OctetString("x"));
     id.SetObjid(Oid("1.3.6.1.4.1.8072.3.2.10"));

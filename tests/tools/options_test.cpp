@@ -8,17 +8,14 @@
 
 #include "protocols.h"
 #include "server.h"
+#include "test_util.h"
 
 namespace zksnmp {
 namespace {
 
-snmp::ObjectId O(const char* text) {
-    snmp::ObjectId oid;
-    EXPECT_TRUE(oid.Set(text)) << text;
-    return oid;
-}
+using zktest::Oid;
 
-TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
+TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReasonsForBadOnes) {
     ClientOptions o;
     std::vector<std::string> operands;
     std::string error;
@@ -50,9 +47,8 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaults) {
                                 161, o, operands, error))
         << error;
     EXPECT_TRUE(o.user.auth == snmp::USMAuthSHA1 && o.user.priv == snmp::USMPrivNone);
-}
 
-TEST(OptionsTest, BadInputGivesOneLineReasons) {
+    // Bad input gives one-line reasons.
     const std::vector<std::vector<std::string>> bad = {
         {"-v", "2", "127.0.0.1"},
         {"-q", "127.0.0.1"},
@@ -71,9 +67,7 @@ TEST(OptionsTest, BadInputGivesOneLineReasons) {
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(::testing::PrintToString(args));
-        ClientOptions o;
-        std::vector<std::string> operands;
-        std::string error;
+        error.clear();
         EXPECT_FALSE(ParseClientArgs(args, 161, o, operands, error));
         EXPECT_TRUE(!error.empty() && error.find('\n') == std::string::npos) << error;
     }
@@ -181,12 +175,12 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     EXPECT_EQ(o.minLevels,
               (std::map<std::string, snmp::v3SecurityLevel>{{"rw", snmp::SecLevelAuthNoPriv}}));
     ASSERT_EQ(o.communityViews.count("pub"), 1U);
-    EXPECT_TRUE(o.communityViews["pub"].Contains(O("1.3.6.1.2.1.1.5.0")));
-    EXPECT_FALSE(o.communityViews["pub"].Contains(O("1.3.6.1.4.1")));
+    EXPECT_TRUE(o.communityViews["pub"].Contains(Oid("1.3.6.1.2.1.1.5.0")));
+    EXPECT_FALSE(o.communityViews["pub"].Contains(Oid("1.3.6.1.4.1")));
     ASSERT_EQ(o.userViews.count("rw"), 1U);
-    EXPECT_TRUE(o.userViews["rw"].Contains(O("1.3.6.1.4.1")) &&
-                o.userViews["rw"].Contains(O("1.3.6.1.6.3")));
-    EXPECT_FALSE(o.userViews["rw"].Contains(O("1.3.6.1.2.1.1.5.0")));
+    EXPECT_TRUE(o.userViews["rw"].Contains(Oid("1.3.6.1.4.1")) &&
+                o.userViews["rw"].Contains(Oid("1.3.6.1.6.3")));
+    EXPECT_FALSE(o.userViews["rw"].Contains(Oid("1.3.6.1.2.1.1.5.0")));
     EXPECT_EQ(o.userViews.count("ro"), 0U);
 
     const std::vector<std::vector<std::string>> refused = {

@@ -10,27 +10,24 @@
 #include <vector>
 
 #include "snmp/var_bind.h"
+#include "test_util.h"
 
 namespace {
 
 using snmp::AsnValue;
 using snmp::ObjectId;
-using snmp::OctetString;
 using snmp::VarBind;
 using snmp::VarBindList;
 using Names = std::vector<std::string>;
 using Arcs = std::vector<unsigned int>;
+using zktest::NullBind;
+using zktest::Oid;
+using zktest::StringBind;
 
 Arcs Of(const ObjectId& oid) {
     Arcs v;
     for (unsigned int i = 0; i < oid.Length(); ++i) v.push_back(oid[static_cast<int>(i)]);
     return v;
-}
-
-ObjectId Oid(const char* text) {
-    ObjectId oid;
-    EXPECT_TRUE(oid.Set(text)) << text;
-    return oid;
 }
 
 TEST(ObjectIdTest, ParsesAndPrintsDottedTextAndRejectsMalformedOrOverflowingArcs) {
@@ -189,12 +186,6 @@ VarBind Bind(const char* name, int n, unsigned int type = 0x02) {
     return VarBind(Oid(name), v);
 }
 
-VarBind Text(const char* name, const std::string& s) {
-    AsnValue v(0x04);
-    v.SetString(OctetString(s));
-    return VarBind(Oid(name), v);
-}
-
 Names NamesOf(const VarBindList& list) {
     Names names;
     for (const VarBind& vb : list) {
@@ -214,8 +205,8 @@ TEST(VarBindTest, EqualityNeedsSameNameTypeAndValue) {
         {"other value", Bind("1.3.6.1", 5), Bind("1.3.6.1", 6), false},
         {"prefix name", Bind("1.3.6", 5), Bind("1.3.6.1", 5), false},
         {"other type", Bind("1.3.6.1", 5), Bind("1.3.6.1", 5, 0x41), false},
-        {"string lengths", Text("1.3", "ab"), Text("1.3", "abc"), false},
-        {"null values", VarBind(Oid("1.3"), AsnValue()), VarBind(Oid("1.3"), AsnValue()), true}};
+        {"string lengths", StringBind("1.3", "ab"), StringBind("1.3", "abc"), false},
+        {"null values", NullBind("1.3"), NullBind("1.3"), true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.a == c.b, c.equal);

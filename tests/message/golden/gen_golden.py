@@ -41,10 +41,15 @@ def value_text(tag, value):
     return "-" if tag in EMPTY else value if tag == T_OID else str(value)
 
 
+# PDU fields in the file's order -> pysnmp's setter names.
+FIELDS = {0xA4: {"enterprise": "Enterprise", "agent-addr": "AgentAddr", "generic": "GenericTrap",
+                 "specific": "SpecificTrap", "timestamp": "TimeStamp"},
+          0xA5: {"request-id": "RequestID", "non-repeaters": "NonRepeaters", "max-repetitions": "MaxRepetitions"},
+          None: {"request-id": "RequestID", "error-status": "ErrorStatus", "error-index": "ErrorIndex"}}
+
+
 def keys_of(case):
-    return {0xA4: ["enterprise", "agent-addr", "generic", "specific", "timestamp"],
-            0xA5: ["request-id", "non-repeaters", "max-repetitions"]}.get(
-                case["pdu"], ["request-id", "error-status", "error-index"])
+    return FIELDS.get(case["pdu"], FIELDS[None])
 
 
 def build(case):
@@ -57,14 +62,9 @@ def build(case):
                         0xA6: "InformRequestPDU", 0xA7: "SNMPv2TrapPDU", 0xA8: "ReportPDU"}[tag])()
     api_pdu = {0xA4: mod.apiTrapPDU, 0xA5: getattr(mod, "apiBulkPDU", None)}.get(tag, mod.apiPDU)
     api_pdu.setDefaults(pdu)
-    setters = {"enterprise": "Enterprise", "agent-addr": "AgentAddr", "generic": "GenericTrap",
-               "specific": "SpecificTrap", "timestamp": "TimeStamp", "request-id": "RequestID",
-               "non-repeaters": "NonRepeaters", "max-repetitions": "MaxRepetitions",
-               "error-status": "ErrorStatus", "error-index": "ErrorIndex"}
-    for key in keys_of(case):
+    for key, setter in keys_of(case).items():
         value = case.get(key, 0)
-        getattr(api_pdu, "set" + setters[key])(
-            pdu, mod.IpAddress(value) if key == "agent-addr" else value)
+        getattr(api_pdu, "set" + setter)(pdu, mod.IpAddress(value) if key == "agent-addr" else value)
     api_pdu.setVarBinds(pdu, [(oid, make_value(mod, t, val)) for oid, t, val in case["vbs"]])
     msg = mod.Message()
     mod.apiMessage.setDefaults(msg)
