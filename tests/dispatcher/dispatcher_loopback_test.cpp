@@ -54,8 +54,6 @@ protected:
     }
 
     void TearDown() override {
-        if (client_) client_->Stop();
-        if (server_) server_->Stop();
         client_.reset();
         server_.reset();
         snmp::Shutdown();
@@ -464,22 +462,6 @@ TEST_F(DispatcherLoopbackTest, EndpointsOpenOnceAndCanChangeWhileRunning) {
     ASSERT_TRUE(collector.WaitFor(1));
 }
 
-TEST_F(DispatcherLoopbackTest, StopWithoutTrafficReturnsAtOnceInsteadOfAfterTheReceiversWait) {
-    // A receiver that noticed Stop only when a wait of a quarter second ended
-    // would pass one round in three at most; six rounds in a row it cannot.
-    for (Type type : {TypeClient, TypeServer}) {
-        for (int round = 0; round < 3; ++round) {
-            SCOPED_TRACE(std::to_string(type) + " round " + std::to_string(round));
-            std::unique_ptr<Dispatcher> d(StartDispatcher(type, 0));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // settle into the wait
-            const auto t0 = std::chrono::steady_clock::now();
-            d->Stop();
-            d.reset();
-            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
-        }
-    }
-}
-
 TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZeroKeepsTheDefault) {
     std::unique_ptr<Dispatcher> d(Dispatcher::Create(TypeClient, 0, 0, Dispatcher::SockTypeUdp));
     brask::IpEndpoint first(brask::IpAddr("127.0.0.1"), 0);
@@ -500,12 +482,23 @@ TEST_F(DispatcherLoopbackTest, HostSetSocketBuffersReachOpenAndLaterSocketsAndZe
         // Only a privileged process may pass the system's limit.
         EXPECT_GE(receive, ::geteuid() == 0 ? kWanted : defaultReceive);
     }
-    unsigned int untouched = 7;
-    brask::IpEndpoint closed(brask::IpAddr("127.0.0.1"), 1);
-    EXPECT_FALSE(SocketBufferSizes(*d, closed, untouched, untouched) || untouched != 7u);
 }
 
-TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndClosesItsSockets) {
+TEST_F(DispatcherLoopbackTest, StopAndDeletionEndTheThreadsAtOnceAndCloseTheSockets) {
+    // A receiver that noticed Stop only when a wait of a quarter second ended
+    // would pass one round in three at most; six rounds in a row it cannot.
+    for (Type type : {TypeClient, TypeServer}) {
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(std::to_string(type) + " round " + std::to_string(round));
+            std::unique_ptr<Dispatcher> d(StartDispatcher(type, 0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // settle into the wait
+            const auto t0 = std::chrono::steady_clock::now();
+            d->Stop();
+            d.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+        }
+    }
+    // Deleted while running, with a record still open: no drain.
     unsigned short port = 0;
     std::unique_ptr<Dispatcher> forgotten(StartDispatcher(TypeServer, 0, &port));
     agent_.SetHold(true);
@@ -513,7 +506,7 @@ TEST_F(DispatcherLoopbackTest, DeletingARunningDispatcherEndsItsThreadsAndCloses
     const int id = SendGet(client_.get(), port, &never);
     ASSERT_TRUE(Eventually([&] { return agent_.HeldCount() == 1; }));
     delete agent_.TakeHeld(id);
-    forgotten.reset();  // with a record still open: no drain
+    forgotten.reset();
     EXPECT_TRUE(Eventually([&] { return PortIsFree(port); }));
     EXPECT_TRUE(never.Count() == 0u && client_->Cancel(id, true) == nullptr);
 }

@@ -176,12 +176,9 @@ private:
 // Collects responses from any thread.
 class Collector : public Requestor {
 public:
-    ~Collector() {
-        for (Message* m : responses_) delete m;
-    }
     void OnResponse(Dispatcher*, Message* response) override {
         std::lock_guard<std::mutex> guard(mutex_);
-        responses_.push_back(response);
+        responses_.emplace_back(response);
     }
     size_t Count() {
         return Locked(mutex_, [&] { return responses_.size(); });
@@ -197,13 +194,13 @@ public:
     std::vector<int> Ids() {
         std::lock_guard<std::mutex> guard(mutex_);
         std::vector<int> ids;
-        for (Message* m : responses_) ids.push_back(m->RequestId());
+        for (const auto& m : responses_) ids.push_back(m->RequestId());
         return ids;
     }
 
 private:
     std::mutex mutex_;
-    std::vector<Message*> responses_;
+    std::vector<std::unique_ptr<Message>> responses_;
 };
 
 // Records notifications (traps, responses, reports) and cancels their
@@ -227,6 +224,7 @@ public:
     void OnRequest(Dispatcher* dispatcher, Message* msg) override {
         std::unique_lock<std::mutex> guard(mutex_);
         ++seen_[msg->RequestId()];
+        ++seenAll_;
         const unsigned int type = msg->Type();
         if (type == PduV1Trap || type == PduV2Trap || type == PduResponse || type == PduReport) {
             notifications_.push_back(msg);
@@ -290,9 +288,7 @@ public:
     // How often request `id` came in, or with -1 all requests together.
     int Seen(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
-        int n = 0;
-        for (const auto& entry : seen_) n += id == -1 || entry.first == id ? entry.second : 0;
-        return n;
+        return id != -1 ? seen_[id] : seenAll_;
     }
     // The most requests held or being answered at one time.
     int MaxInFlight() {
@@ -334,6 +330,7 @@ private:
     std::map<int, Message*> held_;
     std::vector<Message*> notifications_;
     std::map<int, int> seen_;
+    int seenAll_ = 0;
     int inFlight_ = 0;
     int maxInFlight_ = 0;
     std::vector<std::thread> late_;
