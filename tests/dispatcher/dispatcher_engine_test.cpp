@@ -11,9 +11,7 @@
 #include "snmp/dispatcher/client.h"
 #include "snmp/dispatcher/dispatcher_imp.h"
 #include "snmp/dispatcher/server.h"
-#include "snmp/init.h"
 #include "snmp/snmp_stats.h"
-#include "snmp/target_lookup.h"
 
 namespace snmp {
 namespace {

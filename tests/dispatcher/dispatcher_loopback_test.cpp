@@ -1,4 +1,4 @@
-// A client-mode and a server-mode dispatcher talking over 127.0.0.1 and ::1: every version,
+// A client-mode and a server-mode dispatcher talking over 127.0.0.1: every version,
 // notifications, discovery, Reports, tooBig, answer order, the draining stop and load.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -16,16 +15,11 @@
 #include <vector>
 
 #include "dispatcher/dispatcher_test_support.h"
-#include "platform/ipv6_loopback.h"
 #include "snmp/dispatcher/dispatcher_imp.h"
-#include "snmp/init.h"
 #include "snmp/snmp_stats.h"
 #include "snmp/socket_buffers.h"
 #include "snmp/stack_interface.h"
-#include "snmp/target.h"
-#include "snmp/target_lookup.h"
 #include "snmp/transport/udp_transporter.h"
-#include "snmp/usm_attributes.h"
 #include "snmp/watch.h"
 
 namespace snmp {
@@ -243,38 +237,6 @@ TEST_F(DispatcherLoopbackTest, SnmpV3DiscoveryCompletesAtEveryLevel) {
         }
         EXPECT_EQ(managerUsers_.Stored(user).EngineId(), ServerEngineId());
         EXPECT_EQ(Imp(client_.get()).KeptV3RequestCount(), 0u);
-    }
-}
-
-// Both dispatchers hold an IPv4 and an IPv6 endpoint (the agent's on one
-// port); each request is answered over the family it came on.
-TEST_F(DispatcherLoopbackTest, DualFamilyDispatchersAnswerV2cAndAuthPrivOverTheFamilyAsked) {
-    if (!ipv6_support::HasIpv6Loopback()) GTEST_SKIP() << ipv6_support::kNoIpv6Loopback;
-    brask::IpEndpoint server6(brask::IpAddr("::1"), serverPort_);
-    ASSERT_TRUE(server_->AddEndpoint(server6, false));
-    brask::IpEndpoint client6(brask::IpAddr("::1"), 0);
-    ASSERT_TRUE(client_->AddEndpoint(client6, false));
-    agentUsers_.Add("dual", USMAuthSHA1, USMPrivAES128, "authpass-1", "privpass-1");
-    managerUsers_.Add("dual", USMAuthSHA1, USMPrivAES128, "authpass-1", "privpass-1");
-    bool discover = true;
-    // Runs of one family make the sender's turn land on a socket of the other.
-    for (const char* to : {"::1", "::1", "127.0.0.1", "::1", "127.0.0.1", "127.0.0.1"}) {
-        for (bool v3 : {false, true}) {
-            SCOPED_TRACE(std::string(to) + (v3 ? " v3" : " v2c"));
-            Message* m = v3 ? V3Get("dual")
-                            : NewRequest(SnmpVersionV2c, PduGetRequest, serverPort_, {kSysDescr});
-            m->SetDstAddr(brask::IpAddr(to));
-            Collector collector;
-            int id = 0;
-            ASSERT_TRUE(client_->SendRequest(m, id, v3 && discover, &collector));
-            discover = discover && !v3;
-            ASSERT_TRUE(collector.WaitFor(1));
-            const Message& r = collector.At(0);
-            EXPECT_TRUE(r.RequestId() == id && r.Type() == PduResponse);
-            EXPECT_TRUE(r.SrcAddr() == brask::IpAddr(to) && r.SrcPort() == serverPort_);
-            EXPECT_EQ(r.SecurityLevel(), v3 ? SecLevelAuthPriv : SecLevelNoAuthNoPriv);
-            EXPECT_EQ(Bindings(r), ".1.3.6.1.2.1.1.1.0=value of .1.3.6.1.2.1.1.1.0");
-        }
     }
 }
 

@@ -204,19 +204,16 @@ private:
 };
 
 // Records notifications (traps, responses, reports) and cancels their
-// records. Answers requests from inside OnRequest; or `delayMs` later from a
-// thread of its own; or never while `silent` is set (their records are
-// cancelled); or holds them while `hold` is set, for the test to answer
-// later with Answer. Fill gives the answer's bindings.
+// records. Answers requests from inside OnRequest; or never while `silent` is
+// set (their records are cancelled); or holds them while `hold` is set, for
+// the test to answer later with Answer. Fill gives the answer's bindings.
 class Agent : public ServerRequestor {
 public:
     // Extra bytes in every Get answer.
     std::atomic<size_t> padding{0};
     std::atomic<bool> silent{false};
-    std::atomic<int> delayMs{0};
 
     virtual ~Agent() {
-        JoinLate();
         for (auto& entry : held_) delete entry.second;
         for (Message* m : notifications_) delete m;
     }
@@ -240,11 +237,6 @@ public:
             delete msg;
         } else if (hold_) {
             held_[msg->RequestId()] = msg;
-        } else if (delayMs.load() > 0) {
-            late_.emplace_back([this, dispatcher, msg] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-                Answer(dispatcher, msg);
-            });
         } else {
             guard.unlock();
             Answer(dispatcher, msg);
@@ -317,12 +309,6 @@ protected:
             }
         }
     }
-    // Waits for the delayed answers; a subclass whose Fill they call does
-    // this first in its destructor.
-    void JoinLate() {
-        for (std::thread& t : late_) t.join();
-        late_.clear();
-    }
 
 private:
     std::mutex mutex_;
@@ -333,7 +319,6 @@ private:
     int seenAll_ = 0;
     int inFlight_ = 0;
     int maxInFlight_ = 0;
-    std::vector<std::thread> late_;
 };
 
 }  // namespace dispatcher_test

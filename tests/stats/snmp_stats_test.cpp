@@ -1,6 +1,5 @@
 // The statistics watch: which counters each received, decoded, sent or failed
-// message moves, the USM counter lookup, and the singleton and counters under
-// concurrent use.
+// message moves, and the USM counter lookup.
 #include "snmp/snmp_stats.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "snmp/exception.h"
