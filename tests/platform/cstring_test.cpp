@@ -46,12 +46,9 @@ TEST(CString, ToInt32AcceptsWholeNumbersInRangeOnly) {
         EXPECT_FALSE(CString(text).ToInt32(value, base));
         EXPECT_EQ(value, 12345);  // untouched on failure
     }
-    // An embedded NUL is junk, not the end of the text.
+    // An embedded NUL ("12", NUL, "3") is junk, not the end of the text.
     int value = 0;
-    EXPECT_FALSE(CString(std::string("12\0"
-                                     "3",
-                                     4))
-                     .ToInt32(value, 10));
+    EXPECT_FALSE(CString(std::string("12\0003", 4)).ToInt32(value, 10));
 }
 
 }  // namespace

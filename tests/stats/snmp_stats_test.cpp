@@ -11,6 +11,7 @@
 
 #include "snmp/exception.h"
 #include "snmp/message.h"
+#include "test_util.h"
 
 namespace snmp {
 namespace {
@@ -74,9 +75,7 @@ Message MakeMessage(SnmpVersion version, unsigned int type, int errStat, int bin
     m.SetVersion(version);
     m.SetType(type);
     m.SetErrStat(errStat);
-    ObjectId oid;
-    oid.Set("1.3.6.1.2.1.1.1.0");
-    for (int i = 0; i < bindings; ++i) m.AddVarBind(VarBind(oid, AsnValue(0x05)));
+    for (int i = 0; i < bindings; ++i) m.AddVarBind(zktest::NullBind("1.3.6.1.2.1.1.1.0"));
     return m;
 }
 
