@@ -233,13 +233,17 @@ TEST_F(DispatcherEngineTest, DiscoveryResendsTheKeptRequestForEachReport) {
     EXPECT_EQ(r.Ids(), std::vector<int>{id});
     EXPECT_EQ(d->KeptV3RequestCount(), 0u);
 
-    // An SNMPv2c Report, which has no USM meaning, is delivered as the answer;
-    // so is any other Report, and for a cancelled request nothing is resent.
-    Message* v2 = NewRequest(SnmpVersionV2c, PduReport, 161, {USM_UNKNOWNENGINE});
-    ASSERT_TRUE(d->SendRequest(NewV3Get(SecLevelAuthNoPriv), id, false, &r));
-    Drain(*d);
-    v2->SetRequestId(id);
-    EXPECT_TRUE(client.Receive(v2) && &r.At(1) == v2 && d->SendQueueSize() == 0u);
+    // A Report without bindings, or an SNMPv2c one, which has no USM meaning,
+    // is delivered as the answer and resends nothing.
+    Message* others[] = {NewV3Report(0, {}),
+                         NewRequest(SnmpVersionV2c, PduReport, 161, {USM_UNKNOWNENGINE})};
+    for (Message* report : others) {
+        ASSERT_TRUE(d->SendRequest(NewV3Get(SecLevelAuthNoPriv), id, false, &r));
+        Drain(*d);
+        report->SetRequestId(id);
+        EXPECT_TRUE(client.Receive(report) && &r.At(r.Count() - 1) == report);
+        EXPECT_EQ(d->SendQueueSize(), 0u);
+    }
     for (bool discard : {false, true}) {
         ASSERT_TRUE(d->SendRequest(NewV3Get(SecLevelAuthNoPriv), id, false, nullptr));
         Drain(*d);
