@@ -1,5 +1,5 @@
 // Helpers of the dispatcher and session tests: message builders, an SNMPv3 user table, a
-// counted message, a response collector and an agent that answers, holds, delays or records.
+// counted message, a response collector and an agent that answers, holds or records.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 
