@@ -1,5 +1,5 @@
 // Helpers of the dispatcher and session tests: message builders, an SNMPv3 user table, a
-// counted message, a response collector and an agent that answers, holds, delays or records.
+// counted message, a response collector and an agent that answers, holds or records.
 #ifndef TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 #define TESTS_DISPATCHER_DISPATCHER_TEST_SUPPORT_H
 
@@ -176,12 +176,9 @@ private:
 // Collects responses from any thread.
 class Collector : public Requestor {
 public:
-    ~Collector() {
-        for (Message* m : responses_) delete m;
-    }
     void OnResponse(Dispatcher*, Message* response) override {
         std::lock_guard<std::mutex> guard(mutex_);
-        responses_.push_back(response);
+        responses_.emplace_back(response);
     }
     size_t Count() {
         return Locked(mutex_, [&] { return responses_.size(); });
@@ -197,29 +194,26 @@ public:
     std::vector<int> Ids() {
         std::lock_guard<std::mutex> guard(mutex_);
         std::vector<int> ids;
-        for (Message* m : responses_) ids.push_back(m->RequestId());
+        for (const auto& m : responses_) ids.push_back(m->RequestId());
         return ids;
     }
 
 private:
     std::mutex mutex_;
-    std::vector<Message*> responses_;
+    std::vector<std::unique_ptr<Message>> responses_;
 };
 
 // Records notifications (traps, responses, reports) and cancels their
-// records. Answers requests from inside OnRequest; or `delayMs` later from a
-// thread of its own; or never while `silent` is set (their records are
-// cancelled); or holds them while `hold` is set, for the test to answer
-// later with Answer. Fill gives the answer's bindings.
+// records. Answers requests from inside OnRequest; or never while `silent` is
+// set (their records are cancelled); or holds them while `hold` is set, for
+// the test to answer later with Answer. Fill gives the answer's bindings.
 class Agent : public ServerRequestor {
 public:
     // Extra bytes in every Get answer.
     std::atomic<size_t> padding{0};
     std::atomic<bool> silent{false};
-    std::atomic<int> delayMs{0};
 
     virtual ~Agent() {
-        JoinLate();
         for (auto& entry : held_) delete entry.second;
         for (Message* m : notifications_) delete m;
     }
@@ -227,6 +221,7 @@ public:
     void OnRequest(Dispatcher* dispatcher, Message* msg) override {
         std::unique_lock<std::mutex> guard(mutex_);
         ++seen_[msg->RequestId()];
+        ++seenAll_;
         const unsigned int type = msg->Type();
         if (type == PduV1Trap || type == PduV2Trap || type == PduResponse || type == PduReport) {
             notifications_.push_back(msg);
@@ -242,11 +237,6 @@ public:
             delete msg;
         } else if (hold_) {
             held_[msg->RequestId()] = msg;
-        } else if (delayMs.load() > 0) {
-            late_.emplace_back([this, dispatcher, msg] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-                Answer(dispatcher, msg);
-            });
         } else {
             guard.unlock();
             Answer(dispatcher, msg);
@@ -290,9 +280,7 @@ public:
     // How often request `id` came in, or with -1 all requests together.
     int Seen(int id) {
         std::lock_guard<std::mutex> guard(mutex_);
-        int n = 0;
-        for (const auto& entry : seen_) n += id == -1 || entry.first == id ? entry.second : 0;
-        return n;
+        return id != -1 ? seen_[id] : seenAll_;
     }
     // The most requests held or being answered at one time.
     int MaxInFlight() {
@@ -321,12 +309,6 @@ protected:
             }
         }
     }
-    // Waits for the delayed answers; a subclass whose Fill they call does
-    // this first in its destructor.
-    void JoinLate() {
-        for (std::thread& t : late_) t.join();
-        late_.clear();
-    }
 
 private:
     std::mutex mutex_;
@@ -334,9 +316,9 @@ private:
     std::map<int, Message*> held_;
     std::vector<Message*> notifications_;
     std::map<int, int> seen_;
+    int seenAll_ = 0;
     int inFlight_ = 0;
     int maxInFlight_ = 0;
-    std::vector<std::thread> late_;
 };
 
 }  // namespace dispatcher_test

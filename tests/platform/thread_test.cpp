@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>

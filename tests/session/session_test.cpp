@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,7 +31,7 @@ const char* const kUser = "tester";
 const char* const kPass = "tester-password";
 
 // Answers from a sorted MIB on a dispatcher of its own. Faults besides the
-// base's silence, delay and hold: `maxBindings` answers tooBig when more
+// base's silence and hold: `maxBindings` answers tooBig when more
 // bindings would go back; `loop` makes GetNext give back the name it was
 // asked for.
 class Agent final : public dispatcher_test::Agent {
@@ -53,7 +52,6 @@ public:
         dispatcher_->Start();
     }
     ~Agent() override {
-        JoinLate();
         dispatcher_->Stop();
         delete dispatcher_;
     }
@@ -159,9 +157,13 @@ TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
     FillSystemGroup();
     // Answered once, after the first attempt's time-out: the retries went
     // out under the same request id, so that answer still counts.
-    agent_->delayMs = 1000;
+    agent_->SetHold(true);
     const auto id = AddTarget(SnmpVersionV2c, 400, 6);
-    const SessionResult r = session_->Get(id, {Oid("1.3.6.1.2.1.1.3.0")});
+    auto answer = session_->AsyncGet(id, {Oid("1.3.6.1.2.1.1.3.0")});
+    ASSERT_TRUE(Eventually([&] { return agent_->HeldCount() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(agent_->ReleaseOne());
+    const SessionResult r = answer.get();
     ASSERT_TRUE(r.Ok()) << r.Describe();
     EXPECT_GE(r.attempts, 2u);
     ASSERT_EQ(r.vbs.size(), 1u);

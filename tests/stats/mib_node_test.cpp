@@ -38,6 +38,7 @@ TEST(MibNodeTest, EnumerationsKeepTheFirstLabelOfANumberAndStopAtTheFirstBadItem
         {"up = 1", false, {}},
         {"up=1;", false, {{1, "up"}}},  // the empty last piece is an item
         {"up=1;;down=2", false, {{1, "up"}}},
+        {";up=1", false, {}},
         {"", false, {}},
         {"big=2147483648", false, {}},
         {"junk=12x", false, {}},

@@ -224,7 +224,7 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     const SnmpStats* stats = SnmpStats::Instance();
     EXPECT_TRUE(stats->InPkts() == 7u && stats->InBadVers() == 1u && stats->InBadCommStrs() == 1u);
     EXPECT_TRUE(stats->InAsnParseErrs() == 3u && stats->UnknownEngineId() == 2u);
-    EXPECT_EQ(rec->Offered(), 0u);
+    EXPECT_TRUE(rec->Received().empty());
 }
 
 TEST_F(SockProcessorTest, ReportDecision) {
@@ -296,7 +296,6 @@ TEST_F(SockProcessorTest, ReceiveBurstQueuesWholeDatagramsUpToTheBoundAndCountsT
     StackInterface* si = StackInterface::Instance();
     si->RegisterReceiver(&receiver);
     si->SetReceiveQueueLimit(2, 0);
-    EXPECT_EQ(receiver.DataQueue().MaxItems(), 2u);
     // One byte too long for the buffer: dropped whole, never queued cut short.
     ASSERT_TRUE(peer.SendTo(port, std::vector<unsigned char>(101, 0x30)));
     ASSERT_TRUE(testing_support::Readable(socket));
@@ -329,29 +328,6 @@ TEST_F(SockProcessorTest, ReceiveBurstQueuesWholeDatagramsUpToTheBoundAndCountsT
     si->Shutdown();
     EXPECT_EQ(si->ReceiveQueueDrops(), 0u);
     EXPECT_EQ(SnmpStats::Instance()->ReceiveQueueDrops(), 3u);
-}
-
-TEST_F(SockProcessorTest, TooBigRequestOnAClientComesBackAsALocalResponse) {
-    Use(TypeClient, 1);
-    MsgSender sender(&table, 60, rec.get());
-    Message* m = MakeRequest(peer.Port(), 9, 5);
-    m->SetSrcPort(1234);
-    rec->Push(m);
-    sender.Start();
-    ASSERT_TRUE(rec->WaitOffered(1));
-    rec->SetAccept(false);  // refused by the dispatcher: the sender deletes it
-    rec->Push(MakeRequest(peer.Port(), 10, 5));
-    sender.Wake();
-    ASSERT_TRUE(rec->WaitOffered(2));
-    sender.Stop();
-    sender.Join();
-
-    const auto got = rec->Received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(got[0]->Type() == 0xA2u && got[0]->ErrStat() == 1 && got[0]->RequestId() == 9);
-    EXPECT_TRUE(got[0]->SrcPort() == peer.Port() && got[0]->DstPort() == 1234);
-    EXPECT_EQ(got[0]->EncBuffer(), nullptr);  // leaves the sender's encode record behind
-    EXPECT_EQ(rec->Log(), (Log{"except 14", "except 14"}));
 }
 
 TEST_F(SockProcessorTest, ReceiverWatchesTheFirst64SocketsOfTheTableItWasLastWokenFor) {

@@ -120,9 +120,6 @@ public:
     std::string FirstReceive() {
         return Locked(lock_, [&] { return firstReceive_; });
     }
-    size_t Offered() {
-        return Locked(lock_, [&] { return offered_; });
-    }
     // The delivered messages (owned by this object).
     std::vector<const Message*> Received() {
         std::lock_guard<std::mutex> g(lock_);
@@ -195,11 +192,10 @@ private:
     int fd_;
 };
 
-// A Get of sysDescr.0 to 127.0.0.1:`port` with `extra` long bindings after it.
-inline Message* MakeRequest(unsigned short port, int requestId, int extra = 0) {
-    std::vector<std::string> names(1 + static_cast<size_t>(extra), "1.3.6.1.4.1.99999.1.2.3.4.5.6");
-    names[0] = "1.3.6.1.2.1.1.1.0";
-    return dispatcher_test::NewRequest(SnmpVersionV2c, PduGetRequest, port, names, requestId);
+// A Get of sysDescr.0 to 127.0.0.1:`port`.
+inline Message* MakeRequest(unsigned short port, int requestId) {
+    return dispatcher_test::NewRequest(SnmpVersionV2c, PduGetRequest, port, {"1.3.6.1.2.1.1.1.0"},
+                                       requestId);
 }
 
 }  // namespace testing_support

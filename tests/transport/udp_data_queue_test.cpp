@@ -90,7 +90,6 @@ TEST(UdpDataQueue, RecordsArriveInOrderAcrossBatchesPastAThrowingConsumer) {
 TEST(UdpDataQueue, BoundDropsAndCountsWhatDoesNotFitAndWaitingRecordsAreFreed) {
     Consumer c;
     CUdpDataQueue q("bounded");
-    EXPECT_EQ(q.MaxItems(), CUdpDataQueue::kDefaultMaxItems);
     EXPECT_GT(q.MaxItems(), 1000u);
     q.SetLimit(1, 0);
     EXPECT_TRUE(q.AddItem(Item(c, 1, 10)));

@@ -24,17 +24,14 @@ TEST(UdpTransporter, OpenLogsBothBuffersWritesBackThePortAndReusesOnlyWhenAsked)
     ::testing::internal::CaptureStdout();
     const int s = t.Open(local, false);
     const std::string log = ::testing::internal::GetCapturedStdout();
-    ASSERT_GE(s, 0);
-    sockaddr_in bound{};
-    socklen_t len = sizeof(bound);
-    ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len), 0);
-    EXPECT_TRUE(local.Port() != 0 && ntohs(bound.sin_port) == local.Port());
+    ASSERT_TRUE(s >= 0 && local.Port() != 0);
     // Receive buffer first; the sizes are the system's.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
     EXPECT_EQ(log.rfind("SNMP receive buffer was ", 0), 0u) << log;
     EXPECT_NE(log.find("bytes\nSNMP send buffer is now "), std::string::npos) << log;
 
-    // A bound port is taken unless both sockets ask for address reuse.
+    // The written-back port is the bound one: it is taken unless both sockets
+    // ask for address reuse.
     brask::IpEndpoint same(brask::IpAddr("127.0.0.1"), local.Port());
     EXPECT_EQ(t.Open(same, false), -1);
     ::close(s);
@@ -54,10 +51,6 @@ TEST(UdpTransporter, IPv6EndpointsTakeOnlyIPv6SoAnIPv4EndpointCanShareTheirPort)
     const int s6 = t.Open(any6, false);
     ASSERT_GE(s6, 0);
     ASSERT_NE(any6.Port(), 0);
-    int only = 0;
-    socklen_t len = sizeof(only);
-    ASSERT_EQ(getsockopt(s6, IPPROTO_IPV6, IPV6_V6ONLY, &only, &len), 0);
-    EXPECT_EQ(only, 1);
     brask::IpEndpoint any4(brask::IpAddr("0.0.0.0"), any6.Port());
     const int s4 = t.Open(any4, false);
     EXPECT_GE(s4, 0);
