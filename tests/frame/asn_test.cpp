@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -24,7 +25,6 @@ using Decoder = std::function<void(const unsigned char*&, unsigned int&)>;
 
 const std::string kBufferTooSmall = "[AsnEncode] buffer too small";
 const std::string kLength16 = "[AsnEncode] lengths larger than 16 bits unsupported";
-const std::string kSequenceTooLong = "[AsnEncode] SEQUENCE is too long";
 const std::string kExpectedLarger = "[AsnDecode] expected larger buffer";
 const std::string kDataTooSmall = "[AsnDecode] data buffer too small";
 const std::string kIndefinite = "[AsnDecode] indefinite lengths not supported";
@@ -35,13 +35,9 @@ const std::string kNullLength = "[AsnDecode] Unexpected: non-zero length for ASN
 const std::string kArcTooLarge = "[AsnDecode] object identifier arc is larger than 32 bits";
 
 std::string Show(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0x0F];
-    }
+    for (unsigned char b : bytes) out += (out.empty() ? "" : " ") + zktest::ToHex(&b, 1);
+    std::transform(out.begin(), out.end(), out.begin(), ::toupper);
     return out;
 }
 
@@ -97,24 +93,11 @@ Bytes BigEndian(std::uint64_t v, unsigned int width) {
     return out;
 }
 
-// Shortest two's complement content of `v`.
-Bytes SignedContent(long long v) {
-    unsigned int n = 1;
-    while (v < -(1LL << (8 * n - 1)) || v >= (1LL << (8 * n - 1))) ++n;
-    return BigEndian(static_cast<std::uint64_t>(v), n);
-}
-
 // Shortest content of `v` whose first octet has bit 7 clear (a leading 0x00 where needed).
 Bytes UnsignedContent(std::uint64_t v) {
     unsigned int n = 1;
     while (n < 9 && v >= (std::uint64_t{1} << (8 * n - 1))) ++n;
     return BigEndian(v, n);
-}
-
-Bytes LengthOctets(std::size_t n) {
-    if (n < 0x80) return {static_cast<unsigned char>(n)};
-    if (n < 0x100) return {0x81, static_cast<unsigned char>(n)};
-    return {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
 }
 
 // 2^k - 1, 2^k and 2^k + 1 for every k up to 63, and the largest value.
@@ -276,6 +259,9 @@ struct EncodeCase {
     unsigned int capacity = 1024;
 };
 
+// An encoder case's code: a lambda over the cursor p and what is left, l.
+#define ENC(code) [&](auto& p, auto& l) { code; }
+
 const unsigned int kSysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
 
 Encoder Oid(std::vector<unsigned int> arcs) {
@@ -295,40 +281,30 @@ TEST(AsnEncoders, WriteTheWireFormAndFailCleanlyAtEveryShortCapacity) {
     static const std::vector<unsigned int> manyArcs(20000, 4294967295u);
     static const unsigned int words[2] = {1, 0};
     const EncodeCase cases[] = {
-        {"type keeps the low octet", [](auto& p, auto& l) { AsnEncodeType(p, l, 0x1A4); }, "A4"},
-        {"length 65536", [](auto& p, auto& l) { AsnEncodeLength(p, l, 65536); }, kLength16},
-        {"length range before room", [](auto& p, auto& l) { AsnEncodeLength(p, l, 70000); },
-         kLength16, 0},
-        {"integer tag keeps the low octet", [](auto& p, auto& l) { AsnEncode(p, l, 5, 0x102u); },
-         "02 01 05"},
-        {"integer -129", [](auto& p, auto& l) { AsnEncode(p, l, -129, 0x02u); }, "02 02 FF 7F"},
-        {"unsigned with bit 31", [](auto& p, auto& l) { AsnEncode(p, l, 0xFFFFFFFFu, 0x41u); },
-         "41 05 00 FF FF FF FF"},
-        {"NULL", [](auto& p, auto& l) { AsnEncode(p, l, 0x05u); }, "05 00"},
-        {"endOfMibView", [](auto& p, auto& l) { AsnEncode(p, l, 0x82u); }, "82 00"},
-        {"octets", [](auto& p, auto& l) { AsnEncode(p, l, big.data(), 3u, 0x44u); },
-         "44 03 5A 5A 5A"},
-        {"octets in the 0x82 length form",
-         [](auto& p, auto& l) { AsnEncode(p, l, big.data(), 300u, 0x04u); },
+        {"type keeps the low octet", ENC(AsnEncodeType(p, l, 0x1A4)), "A4"},
+        {"length 65536", ENC(AsnEncodeLength(p, l, 65536)), kLength16},
+        {"length range before room", ENC(AsnEncodeLength(p, l, 70000)), kLength16, 0},
+        {"integer tag keeps the low octet", ENC(AsnEncode(p, l, 5, 0x102u)), "02 01 05"},
+        {"integer -129", ENC(AsnEncode(p, l, -129, 0x02u)), "02 02 FF 7F"},
+        {"unsigned with bit 31", ENC(AsnEncode(p, l, 0xFFFFFFFFu, 0x41u)), "41 05 00 FF FF FF FF"},
+        {"NULL", ENC(AsnEncode(p, l, 0x05u)), "05 00"},
+        {"endOfMibView", ENC(AsnEncode(p, l, 0x82u)), "82 00"},
+        {"octets", ENC(AsnEncode(p, l, big.data(), 3u, 0x44u)), "44 03 5A 5A 5A"},
+        {"octets in the 0x82 length form", ENC(AsnEncode(p, l, big.data(), 300u, 0x04u)),
          Show(Tlv(0x04, Bytes(300, 0x5A)))},
-        {"octets of 65536", [](auto& p, auto& l) { AsnEncode(p, l, big.data(), 65536u, 4u); },
-         kLength16, 70000},
-        {"object id", [](auto& p, auto& l) { AsnEncode(p, l, kSysUpTime, 9u, 0x06u); },
-         "06 08 2B 06 01 02 01 01 03 00"},
+        {"octets of 65536", ENC(AsnEncode(p, l, big.data(), 65536u, 4u)), kLength16, 70000},
+        {"object id", ENC(AsnEncode(p, l, kSysUpTime, 9u, 0x06u)), "06 08 2B 06 01 02 01 01 03 00"},
         {"empty object id", Oid({}), "06 01 00"},
         {"one-arc object id", Oid({1}), "06 01 28"},
         {"first arcs 2.47", Oid({2, 47}), "06 01 7F"},
         {"first arcs 2.48 in base 128", Oid({2, 48}), "06 02 81 00"},
         {"first arcs 2.999", Oid({2, 999, 3}), "06 03 88 37 03"},
         {"first arcs 2.4294967295", Oid({2, 4294967295u}), "06 05 90 80 80 80 4F"},
-        {"object id content beyond 16 bits",
-         [](auto& p, auto& l) { AsnEncode(p, l, manyArcs.data(), 20000u, 0x06u); }, kLength16,
-         200000},
-        {"counter64 ignores the tag",
-         [](auto& p, auto& l) { AsnEncode(p, l, 0x8000000000000000ULL, 0x02u); },
+        {"object id content beyond 16 bits", ENC(AsnEncode(p, l, manyArcs.data(), 20000u, 0x06u)),
+         kLength16, 200000},
+        {"counter64 ignores the tag", ENC(AsnEncode(p, l, 0x8000000000000000ULL, 0x02u)),
          "46 09 00 80 00 00 00 00 00 00 00"},
-        {"counter64 words", [](auto& p, auto& l) { AsnEncode(p, l, words); },
-         "46 05 01 00 00 00 00"},
+        {"counter64 words", ENC(AsnEncode(p, l, words)), "46 05 01 00 00 00 00"},
         {"bits clear the unused bits", Bits({0xFF}, 3), "03 02 03 F8"},
         {"bits of two octets", Bits({0xAA, 0xFF}, 7), "03 03 07 AA 80"},
         {"bits with unused out of range", Bits({0xFF}, 8), "03 02 08 FF"},
@@ -356,33 +332,29 @@ TEST(AsnIntegers, EncodeMinimallyAndDecodeBackAroundEveryPowerOfTwo) {
             for (long long s : {static_cast<long long>(v), -static_cast<long long>(v)}) {
                 if (s > INT_MAX) continue;
                 const auto i = static_cast<int>(s);
-                const Bytes wire = Tlv(0x02, SignedContent(s));
-                EXPECT_EQ(
-                    RunEncoder(16, [&](auto& p, auto& l) { AsnEncode(p, l, i, 0x02u); }).bytes,
-                    wire);
+                const Bytes wire = zktest::Int(s);
+                EXPECT_EQ(RunEncoder(16, ENC(AsnEncode(p, l, i, 0x02u))).bytes, wire);
                 EXPECT_EQ(DecodeAs({Dec::Int, "", ""}, ContentOf(wire)), std::to_string(i));
             }
         }
         if (v <= 0xFFFFFFFFULL) {
             const auto u = static_cast<unsigned int>(v);
             const Bytes wire = Tlv(0x41, UnsignedContent(v));
-            EXPECT_EQ(RunEncoder(16, [&](auto& p, auto& l) { AsnEncode(p, l, u, 0x41u); }).bytes,
-                      wire);
+            EXPECT_EQ(RunEncoder(16, ENC(AsnEncode(p, l, u, 0x41u))).bytes, wire);
             EXPECT_EQ(DecodeAs({Dec::Uint, "", ""}, ContentOf(wire)), std::to_string(u));
         }
         const Bytes wire = Tlv(0x46, UnsignedContent(v));
         const unsigned long long value = v;
         const unsigned int words[2] = {static_cast<unsigned int>(v >> 32),
                                        static_cast<unsigned int>(v)};
-        EXPECT_EQ(RunEncoder(16, [&](auto& p, auto& l) { AsnEncode(p, l, value, 0x46u); }).bytes,
-                  wire);
-        EXPECT_EQ(RunEncoder(16, [&](auto& p, auto& l) { AsnEncode(p, l, words); }).bytes, wire);
+        EXPECT_EQ(RunEncoder(16, ENC(AsnEncode(p, l, value, 0x46u))).bytes, wire);
+        EXPECT_EQ(RunEncoder(16, ENC(AsnEncode(p, l, words))).bytes, wire);
         EXPECT_EQ(DecodeAs({Dec::C64, "", ""}, ContentOf(wire)), std::to_string(v));
         if (v <= 0xFFFF) {
             const auto n = static_cast<unsigned int>(v);
-            const Bytes length = LengthOctets(n);
-            EXPECT_EQ(RunEncoder(4, [&](auto& p, auto& l) { AsnEncodeLength(p, l, n); }).bytes,
-                      length);
+            const Bytes element = Tlv(0x04, Bytes(n));  // its length octets, stated by Tlv
+            const Bytes length(element.begin() + 1, element.end() - n);
+            EXPECT_EQ(RunEncoder(4, ENC(AsnEncodeLength(p, l, n))).bytes, length);
             EXPECT_EQ(DecodeAs({Dec::Length, "", ""}, length), std::to_string(n));
         }
     }

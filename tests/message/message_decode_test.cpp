@@ -16,13 +16,13 @@ using namespace zktest;
 namespace {
 
 const Bytes kSysDescr = Tlv(0x06, {0x2b, 6, 1, 2, 1, 1, 1, 0});
-const Bytes kNullBinding = Tlv(0x30, Cat({kSysDescr, FromHex("0500")}));
-
 const Bytes kNull = FromHex("0500");
 
 Bytes Binding(const Bytes& value, const Bytes& name = kSysDescr, unsigned int tag = 0x30) {
     return Tlv(tag, Cat({name, value}));
 }
+
+const Bytes kNullBinding = Binding(kNull);
 
 // An object identifier of 2 + `more` arcs.
 Bytes LongName(size_t more) {
@@ -97,6 +97,7 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
         std::function<void(Wire&)> edit;
         Usm usm = Usm::Known;
     };
+    const auto fields = [](const Bytes& f) { return [f](Wire& w) { w.fields = f; }; };
     const std::vector<Case> common = {
         {"outer tag not SEQUENCE", 1, [](Wire& w) { w.outerTag = 0x31; }},
         {"version not INTEGER", 1, [](Wire& w) { w.version = Str("1"); }},
@@ -106,14 +107,8 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
         {"empty community", 9, [](Wire& w) { w.community = Str(""); }},
         {"PDU tag A9", 6, [](Wire& w) { w.pduTag = 0xA9; }},
         {"PDU tag SEQUENCE", 6, [](Wire& w) { w.pduTag = 0x30; }},
-        {"request-id not INTEGER", 3,
-         [](Wire& w) {
-             w.fields = Cat({Str("x"), Int(0), Int(0)});
-         }},
-        {"error-index not INTEGER", 3,
-         [](Wire& w) {
-             w.fields = Cat({Int(1), Int(0), Str("\x01", 0x41)});
-         }},
+        {"request-id not INTEGER", 3, fields(Cat({Str("x"), Int(0), Int(0)}))},
+        {"error-index not INTEGER", 3, fields(Cat({Int(1), Int(0), Str("\x01", 0x41)}))},
         {"binding not SEQUENCE", 4,
          [](Wire& w) { w.bindings = Tlv(0x30, Binding(kNull, kSysDescr, 0x31)); }},
         {"binding name not OBJECT IDENTIFIER", 4,
@@ -125,9 +120,7 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
          [](Wire& w) { w.bindings.insert(w.bindings.end(), kNull.begin(), kNull.end()); }},
         {"one byte after the message", 5, [](Wire& w) { w.afterMessage = Bytes(1, 0); }},
         {"codec error: request-id of 5 octets", 0,
-         [](Wire& w) {
-             w.fields = Cat({FromHex("020500ffffffff"), Int(0), Int(0)});
-         }},
+         fields(Cat({FromHex("020500ffffffff"), Int(0), Int(0)}))},
         {"codec error: NULL with content", 0,
          [](Wire& w) { w.bindings = Tlv(0x30, Binding(Str("\x01", 0x05))); }},
         {"codec error: community beyond the scratch", 0,
@@ -182,17 +175,14 @@ TEST(MessageDecode, MalformedDatagramsRaiseTheirType) {
             OneTargetLookup lookup(TypeServer, c.usm != Usm::Unknown);
             Message m;
             if (c.usm != Usm::None) m.InitSecurity(c.usm == Usm::NoLookup ? nullptr : &lookup);
-            EXPECT_EQ(DecodeType(m, wire.Build()), c.type) << ToHex(wire.Build());
+            std::string descr;
+            EXPECT_EQ(DecodeType(m, wire.Build(), &descr), c.type) << ToHex(wire.Build());
+            // A codec error carries the codec's text.
+            EXPECT_TRUE(std::string(c.name).rfind("codec error", 0) != 0 ||
+                        descr.rfind("[AsnDecode] ", 0) == 0)
+                << descr;
         }
     }
-
-    // A codec error carries the codec's text.
-    Message m;
-    Wire bad;
-    bad.fields = Cat({FromHex("020500ffffffff"), Int(0), Int(0)});
-    std::string descr;
-    EXPECT_EQ(DecodeType(m, bad.Build(), &descr), 0);
-    EXPECT_EQ(descr, "[AsnDecode] Integer32 is larger than 32 bits");
 }
 
 TEST(MessageDecode, FieldsBeyondTheCommonPdu) {

@@ -1,10 +1,11 @@
-// Decodes SNMPv3 datagrams captured from net-snmp's tools, for every
-// authentication and privacy protocol: with the right passwords every one
-// verifies, decrypts and yields the recorded fields (and the keys net-snmp
-// used, the extended AES ones included). The failure paths (wrong keys,
+// Decodes SNMPv3 datagrams captured from net-snmp's tools, for every authentication and privacy
+// protocol: with the right passwords every one verifies, decrypts and yields the recorded fields
+// (and the keys net-snmp used, the extended AES ones included). The failure paths (wrong keys,
 // unknown users, stale clocks) are usm_test.cpp's, on datagrams of our own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,23 +25,21 @@ using snmp::OctetString;
 using snmp::Target;
 using Case = zktest::CaseBlock;
 
-// net-snmp's protocol names as the cases file records them.
+// Our id of `name` among net-snmp's protocol `names` (as the cases file records them, in the order
+// of our enums after none, 1); none for any other name.
+int IdOf(const std::string& name, std::initializer_list<const char*> names) {
+    const auto* at = std::find(names.begin(), names.end(), name);
+    return at == names.end() ? 1 : 2 + static_cast<int>(at - names.begin());
+}
+
 snmp::USMAuthProtocol AuthOf(const Case& c) {
-    static const std::map<std::string, snmp::USMAuthProtocol> kNames = {
-        {"MD5", snmp::USMAuthMD5},        {"SHA", snmp::USMAuthSHA1},
-        {"SHA-224", snmp::USMAuthSHA224}, {"SHA-256", snmp::USMAuthSHA256},
-        {"SHA-384", snmp::USMAuthSHA384}, {"SHA-512", snmp::USMAuthSHA512}};
-    auto it = kNames.find(c.Get("auth"));
-    return it == kNames.end() ? snmp::USMAuthNone : it->second;
+    return static_cast<snmp::USMAuthProtocol>(
+        IdOf(c.Get("auth"), {"MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"}));
 }
 
 snmp::USMPrivProtocol PrivOf(const Case& c) {
-    static const std::map<std::string, snmp::USMPrivProtocol> kNames = {
-        {"DES", snmp::USMPrivDES},           {"AES", snmp::USMPrivAES128},
-        {"AES-192", snmp::USMPrivAES192},    {"AES-256", snmp::USMPrivAES256},
-        {"AES-192-C", snmp::USMPrivAES192C}, {"AES-256-C", snmp::USMPrivAES256C}};
-    auto it = kNames.find(c.Get("priv"));
-    return it == kNames.end() ? snmp::USMPrivNone : it->second;
+    return static_cast<snmp::USMPrivProtocol>(
+        IdOf(c.Get("priv"), {"DES", "AES", "AES-192", "AES-256", "AES-192-C", "AES-256-C"}));
 }
 
 // The receiving side's target for the case's user, its clock set to the

@@ -57,9 +57,8 @@ class RecordingLookup : public snmp::TargetLookup {
 public:
     explicit RecordingLookup(snmp::Type type) : TargetLookup(type) {}
 
-    // Adds a target; the one added first also answers messages whose user
-    // name is not known (outgoing messages carry no name before processing),
-    // unless `strict`.
+    // Adds a target; the one added first also answers messages whose user name is not known
+    // (outgoing messages carry no name before processing), unless `strict`.
     snmp::Target& Add(const snmp::Target& target) {
         auto& stored = targets_[target.UserName()];
         stored = std::make_unique<snmp::Target>(target);
@@ -151,12 +150,10 @@ inline std::unique_ptr<snmp::Message> MakeRequest(snmp::Target& target, snmp::Ta
     return msg;
 }
 
-// Encodes `msg` into a datagram.
 inline std::vector<unsigned char> Encode(const snmp::Message& msg) {
     return EncodeToBytes(msg, snmp::Message::MaxEnc());
 }
 
-// Decodes `datagram` into a new message bound to `lookup`.
 inline std::unique_ptr<snmp::Message> Decode(const std::vector<unsigned char>& datagram,
                                              snmp::TargetLookup* lookup) {
     auto msg = std::make_unique<snmp::Message>();

@@ -18,8 +18,7 @@ using namespace sectest;
 using namespace snmp;
 
 TEST(TargetTest, EqualityAndOrderingOfTargets) {
-    // Equal targets: address, port, context, and the user id for SNMPv3 or the
-    // community otherwise.
+    // Equal targets: address, port, context, and the user id for SNMPv3 or the community otherwise.
     Target a(brask::IpAddr("10.0.0.1"), 161);
     Target b(a);
     b.SetUserId("bob");

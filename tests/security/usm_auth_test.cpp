@@ -1,6 +1,5 @@
-// Tests of the USM authentication protocols, all of them from one table: key
-// derivation and localisation vectors, and digests of every
-// length checked against OpenSSL's one-shot HMAC.
+// Tests of the USM authentication protocols, all of them from one table: key derivation and
+// localisation vectors, and digests of every length checked against OpenSSL's one-shot HMAC.
 #include "snmp/security/usm_auth.h"
 
 #include <gtest/gtest.h>
@@ -107,9 +106,8 @@ TEST(UsmAuthTest, VerifyDigestZeroesTheFieldAndComparesWithTheTruncatedHmac) {
         EXPECT_FALSE(auth->VerifyDigest(key, bad, buffer.data(), size, offset));
         EXPECT_EQ(buffer, zeroed);
 
-        // A digest of another length fails before anything is written, also
-        // when it is a correct prefix (the 12 octets an old protocol would
-        // send) or the whole HMAC.
+        // A digest of another length fails before anything is written, also when it is a correct
+        // prefix (the 12 octets an old protocol would send) or the whole HMAC.
         buffer = msg;
         for (unsigned int length : {n - 1, n + 1, 12U, macLen}) {
             if (length == n) continue;

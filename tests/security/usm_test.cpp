@@ -178,10 +178,7 @@ TEST(UsmTest, MalformedSecurityParametersRaiseTheirTypes) {
         {"engine id tag", 1, [](Fields& f) { f.engineIdTag = 0x05; }},
         {"boots tag", 1, [](Fields& f) { f.bootsTag = 0x04; }},
         {"auth params tag", 1, [](Fields& f) { f.authTag = 0x02; }},
-        {"octets after the last field", 1,
-         [](Fields& f) {
-             f.trailing = {0x05, 0x00};
-         }},
+        {"octets after the last field", 1, [](Fields& f) { f.trailing = FromHex("0500"); }},
         // Regression: a field longer than the decoder's scratch area.
         {"privacy parameters longer than the scratch area", 1, fill(&Fields::priv, 300, 0x77)},
         {"user name of 33 octets", 0, fill(&Fields::user, 33, 'u')},
@@ -218,12 +215,7 @@ TEST(UsmTest, MalformedSecurityParametersRaiseTheirTypes) {
     Bytes truncated = Fields().Build();
     truncated.resize(truncated.size() - 3);
     truncated[1] = static_cast<unsigned char>(truncated.size() - 2);
-    Message msg;
-    msg.InitSecurity(&lookup);
-    msg.SetSecurityParams(
-        OctetString(truncated.data(), static_cast<unsigned int>(truncated.size())));
-    unsigned int size = 0;
-    EXPECT_THROW(msg.SecAttributes()->ProcessIncoming(msg, nullptr, size, 0, 0), CAsnException);
+    EXPECT_THROW(incoming(truncated, SecLevelNoAuthNoPriv), CAsnException);
     ExpectLookupDiscipline(lookup);
 }
 
@@ -295,10 +287,9 @@ TEST(UsmTest, SecurityFailuresRaiseTheirTypes) {
 }
 
 TEST(UsmTest, LongestSecurityParametersFitAndOversizedMessagesAreRefused) {
-    // The largest digest with the longest engine id and user name: the
-    // message still round-trips, and bindings that fill the whole binding
-    // room make the message too big (type 14) instead of overrunning a
-    // buffer sized for the old 12-octet digests.
+    // The largest digest with the longest engine id and user name: the message still round-trips,
+    // and bindings that fill the whole binding room make the message too big (type 14) instead of
+    // overrunning a buffer sized for the old 12-octet digests.
     const OctetString engine(std::string(32, '\x81'));
     const std::string user(32, 'u');
     RecordingLookup manager(TypeClient);

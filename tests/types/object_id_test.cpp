@@ -126,9 +126,8 @@ TEST(ObjectIdTest, MakeIndexCopiesOnlyTheBytesTheStringHolds) {
     }
 }
 
-// Short identifiers live inside the object and long ones on the heap: every
-// copy, move and growth across that boundary keeps the arcs and leaves the
-// source as documented.
+// Short identifiers live inside the object and long ones on the heap: every copy, move and growth
+// across that boundary keeps the arcs and leaves the source as documented.
 TEST(ObjectIdTest, CopyMoveAndGrowthKeepArcsAcrossTheInlineBoundary) {
     auto Seq = [](unsigned int n, unsigned int base) {
         Arcs a(n);

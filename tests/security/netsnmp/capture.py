@@ -31,34 +31,23 @@ HASHES = {"MD5": (hashlib.md5, 12), "SHA": (hashlib.sha1, 12), "SHA-224": (hashl
 CIPHERS = {"DES": (16, None), "AES": (16, None), "AES-192": (24, "blumenthal"),
            "AES-256": (32, "blumenthal"), "AES-192-C": (24, "reeder"), "AES-256-C": (32, "reeder")}
 
-USERS = {
-    # name: (auth, auth password, priv, priv password)
-    "plain": ("none", "", "none", ""),
-    "md5auth": ("MD5", "md5authpass", "none", ""),
-    "shaauth": ("SHA", "shaauthpass", "none", ""),
-    "md5des": ("MD5", "md5authpass", "DES", "md5despass"),
-    "shades": ("SHA", "shaauthpass", "DES", "shadespass"),
-}
-# Every pair with a SHA-2 or AES protocol: e.g. sha256auth, md5aes192c.
+# name: (auth, auth password, priv, priv password) for every pair, named by its protocols in
+# lower case without dashes (e.g. sha256auth, md5aes192c); cases.txt's pairs keep older passwords.
+USERS = {"plain": ("none", "", "none", "")}
 for _auth in HASHES:
     for _priv in [None] + list(CIPHERS):
-        # Labels are the protocol names in lower case without dashes.
         _name = "".join(p.lower().replace("-", "") for p in (_auth, _priv or "auth"))
-        if _name not in USERS:
-            USERS[_name] = (_auth, _name + "-apass", _priv or "none",
-                            _name + "-ppass" if _priv else "")
+        _old = _auth in ("MD5", "SHA") and _priv in (None, "DES")
+        USERS[_name] = (_auth, _auth.lower() + "authpass" if _old else _name + "-apass",
+                        _priv or "none", _name + ("pass" if _old else "-ppass") if _priv else "")
 
-REQUEST_VBS = {
-    "snmpget": ["1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.3.0"],
-    "snmpgetnext": ["1.3.6.1.2.1.1"],
-    "snmpbulkget": ["-Cn1", "-Cr5", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.2.2.1.2"],
-    "snmpset": ["1.3.6.1.2.1.1.4.0", "s", "admin@example.org",
-                "1.3.6.1.4.1.99999.1.0", "i", "-42"],
-    "snmptrap": [str(TRAP_UPTIME), "1.3.6.1.6.3.1.1.5.3",
-                 "1.3.6.1.2.1.2.2.1.1.2", "i", "2"],
-    "snmpinform": [str(TRAP_UPTIME), "1.3.6.1.6.3.1.1.5.4",
-                   "1.3.6.1.2.1.2.2.1.1.2", "i", "2", "1.3.6.1.4.1.99999.2.0", "x", "00ff80"],
-}
+REQUEST_VBS = {tool: args.split() for tool, args in {
+    "snmpget": "1.3.6.1.2.1.1.1.0 1.3.6.1.2.1.1.3.0", "snmpgetnext": "1.3.6.1.2.1.1",
+    "snmpbulkget": "-Cn1 -Cr5 1.3.6.1.2.1.1.3.0 1.3.6.1.2.1.2.2.1.2",
+    "snmpset": "1.3.6.1.2.1.1.4.0 s admin@example.org 1.3.6.1.4.1.99999.1.0 i -42",
+    "snmptrap": "%d 1.3.6.1.6.3.1.1.5.3 1.3.6.1.2.1.2.2.1.1.2 i 2" % TRAP_UPTIME,
+    "snmpinform": "%d 1.3.6.1.6.3.1.1.5.4 1.3.6.1.2.1.2.2.1.1.2 i 2 1.3.6.1.4.1.99999.2.0 x 00ff80"
+                  % TRAP_UPTIME}.items()}
 
 
 def new_case_list():
@@ -75,15 +64,14 @@ def new_case_list():
 
 
 def old_case_list():
-    out = [("noauth_get", "snmpget", "plain", []),
-           ("noauth_trap", "snmptrap", "plain", []),
+    out = [("noauth_get", "snmpget", "plain", []), ("noauth_trap", "snmptrap", "plain", []),
            ("md5_context_get", "snmpget", "md5auth", ["-n", "ctx1"]),
            ("md5_getnext", "snmpgetnext", "md5auth", []),
            ("sha_des_getbulk", "snmpbulkget", "shades", [])]
-    for user in ("md5auth", "shaauth", "md5des", "shades"):
-        label = {"md5auth": "md5", "shaauth": "sha", "md5des": "md5_des", "shades": "sha_des"}[user]
-        for tool in ("snmpget", "snmpset", "snmptrap", "snmpinform"):
-            out.append(("%s_%s" % (label, tool[4:]), tool, user, []))
+    for user, label in (("md5auth", "md5"), ("shaauth", "sha"), ("md5des", "md5_des"),
+                        ("shades", "sha_des")):
+        out += [("%s_%s" % (label, tool[4:]), tool, user, [])
+                for tool in ("snmpget", "snmpset", "snmptrap", "snmpinform")]
     return out
 
 
