@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Interop tests of zksnmp (and so of libZorKalSnmp) against real peers on
-loopback: net-snmp's snmpd, snmptrapd and tools, and pysnmp. The cells are the
-lines of cells.txt; README.md says what each runner does.
+loopback: net-snmp's snmpd, snmptrapd and tools, and pysnmp. The cells come from
+cells.txt; README.md says what each runner does.
 
   interop.py --list                 the cell names, one a line
   interop.py --zksnmp PATH CELL     runs one cell: exit 0 pass, 1 fail, 77 skip
@@ -409,17 +409,15 @@ def netsnmp_manager(op, sec):
                         big.address, "1.3.6.1.4.1.99999.2.1.1"])
                     check(len(walked) == 300 * 9, "bulk walk of the big table: %d bindings" % len(walked))
             elif op in ("wrongpass", "unknownuser"):
-                version, user = SECURITIES[sec]
-                args = netsnmp_security_args(user)
-                if op == "wrongpass":
-                    args[args.index("-A") + 1] = "not-the-password"
-                    # The Report goes out unauthenticated, so net-snmp can read it
-                    # and names the cause instead of "Authentication failed for".
-                    counter = "1.3.6.1.6.3.15.1.1.5.0"
-                    text = "Authentication failure (incorrect password, community or key)"
-                else:
-                    args[args.index("-u") + 1] = "nobody"
-                    counter, text = "1.3.6.1.6.3.15.1.1.3.0", "Unknown user name"
+                # The option changed, the counter that must move and net-snmp's complaint. A wrong
+                # password's Report goes out unauthenticated, so net-snmp can read it and names
+                # the cause instead of "Authentication failed for".
+                option, value, counter, text = {
+                    "wrongpass": ("-A", "not-the-password", "1.3.6.1.6.3.15.1.1.5.0",
+                                  "Authentication failure (incorrect password, community or key)"),
+                    "unknownuser": ("-u", "nobody", "1.3.6.1.6.3.15.1.1.3.0", "Unknown user name")}[op]
+                args = netsnmp_security_args(SECURITIES[sec][1])
+                args[args.index(option) + 1] = value
                 rc, out, err = run_netsnmp("snmpget", ["-r", "0", "-t", "2"] + args + [addr, "1.3.6.1.2.1.1.5.0"], env)
                 check(rc != 0 and text in err, "snmpget rc %d: %s %s (expected %r)" % (rc, out, err, text))
                 got = zk_json(["get"] + sec_args(sec) + [addr, counter])
@@ -719,60 +717,72 @@ def netsnmp_access(op, sec):
 
 # ---- The matrix ----------------------------------------------------------------------------------
 
-def over_ipv6(runner):
-    """The runner's exchange over ::1; skips where ::1 is missing."""
-    def run(op, sec):
-        global IPV6
-        peers.require_ipv6_loopback()
-        IPV6 = True
-        runner(op, sec)
-    return run
-
-
 RUNNERS = {"netsnmp_agent": netsnmp_agent, "netsnmp_manager": netsnmp_manager,
            "netsnmp_listen": netsnmp_listen, "netsnmp_trapd": netsnmp_trapd,
            "pysnmp_manager": pysnmp_manager, "zksnmp": zksnmp_alone,
            "netsnmp_access": netsnmp_access, "netsnmp_names": netsnmp_names,
            # The library's session layer against snmpd: walks and tables, or a key change.
            "netsnmp_session": lambda op, sec: (session_tables if op == "tables" else session_keychange)(op, sec)}
-for _name in ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd"):
-    RUNNERS[_name + "6"] = over_ipv6(RUNNERS[_name])
+# These runners' exchanges run over ::1 too, as the runner of the same name ending in 6.
+IPV6_RUNNERS = ("netsnmp_agent", "netsnmp_manager", "netsnmp_listen", "netsnmp_trapd")
 CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt")
 
 
 def cells():
     """Cell name -> (runner, operation, security or None), from cells.txt."""
-    out = {}
+    out, sets = {}, {}
     with open(CELLS_FILE) as f:
         for number, line in enumerate(f, 1):
             words = line.split("#", 1)[0].split()
+
+            def fail(why):
+                raise SystemExit("cells.txt:%d: %s: %r" % (number, why, line))
+            secs = []
+            for w in words[2:]:
+                if w in sets:
+                    secs += sets[w]
+                elif w.startswith("-") and w[1:] in secs:
+                    secs.remove(w[1:])
+                elif w in SECURITIES or w == "-":
+                    secs.append(w)
+                else:
+                    fail("unknown security or set %s" % w)
+            if words[1:2] == ["="]:
+                sets[words[0]] = secs
+                continue
             if not words:
                 continue
-            if len(words) != 3 or words[0] not in RUNNERS or (words[2] != "-" and words[2] not in SECURITIES):
-                raise SystemExit("cells.txt:%d: expected RUNNER OPERATION SECURITY, got %r" % (number, line))
-            runner, op, sec = words
-            name = "_".join([runner, op] + ([sec] if sec != "-" else []))
-            if name in out:
-                raise SystemExit("cells.txt:%d: %s twice" % (number, name))
-            out[name] = (RUNNERS[runner], op, None if sec == "-" else sec)
+            runner = words[0]
+            if not secs or (runner not in RUNNERS and runner[:-1] not in IPV6_RUNNERS):
+                fail("expected RUNNER OPERATION,... SECURITY...")
+            for op in words[1].split(","):
+                for sec in secs:
+                    name = "_".join([runner, op] + ([sec] if sec != "-" else []))
+                    if name in out:
+                        fail("%s twice" % name)
+                    out[name] = (runner, op, None if sec == "-" else sec)
     return out
 
 
 def main(argv):
-    global ZKSNMP
+    global ZKSNMP, IPV6
+    matrix = cells()
     if argv[1:] == ["--list"]:
-        print("\n".join(sorted(cells())))
+        print("\n".join(sorted(matrix)))
         return 0
     if len(argv) != 4 or argv[1] != "--zksnmp":
         print(__doc__, file=sys.stderr)
         return 2
     ZKSNMP, cell = argv[2], argv[3]
-    if cell not in cells():
+    if cell not in matrix:
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
-    func, op, sec = cells()[cell]
+    runner, op, sec = matrix[cell]
     try:
-        func(op, sec)
+        if runner not in RUNNERS:  # a runner ending in 6: every peer and server sits on ::1
+            peers.require_ipv6_loopback()
+            IPV6, runner = True, runner[:-1]
+        RUNNERS[runner](op, sec)
     except PeerMissing as e:
         print("SKIP %s: %s" % (cell, e))
         return SKIP

@@ -89,9 +89,7 @@ TEST_F(LocalUserLookupTest, TrapsFromOtherEnginesUseKeysLocalisedThereAndTheirCl
 // key derivation. Only traps may name their own engine.
 TEST_F(LocalUserLookupTest, RequestsNamingAnotherEngineNoLongerGetItsKeys) {
     const snmp::OctetString other = Octets("80001f888011223344");
-    for (unsigned int type : {static_cast<unsigned int>(snmp::PduGetRequest),
-                              static_cast<unsigned int>(snmp::PduSetRequest),
-                              static_cast<unsigned int>(snmp::PduInformRequest)}) {
+    for (unsigned int type : {snmp::PduGetRequest, snmp::PduSetRequest, snmp::PduInformRequest}) {
         SCOPED_TRACE(type);
         snmp::Target* t = lookup.FindTarget(Msg("bob", other, type));
         ASSERT_NE(t, nullptr);

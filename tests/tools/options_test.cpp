@@ -19,32 +19,29 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReason
     ClientOptions o;
     std::vector<std::string> operands;
     std::string error;
-    ASSERT_TRUE(ParseClientArgs(
-        {"-v1", "-cpriv", "-t", "0.5", "-r0", "127.0.0.1:1161", "1.3.6.1", "--json"}, 161, o,
-        operands, error))
+    const auto parse = [&](const std::vector<std::string>& args, unsigned short port = 161) {
+        return ParseClientArgs(args, port, o, operands, error);
+    };
+    ASSERT_TRUE(parse({"-v1", "-cpriv", "-t", "0.5", "-r0", "127.0.0.1:1161", "1.3.6.1", "--json"}))
         << error;
     EXPECT_TRUE(o.version == snmp::SnmpVersionV1 && o.community == "priv" && o.json);
     EXPECT_TRUE(o.timeout == 0.5 && o.retries == 0 && o.addr == 0x7F000001U && o.port == 1161);
     EXPECT_EQ(operands, std::vector<std::string>{"1.3.6.1"});
 
     // Operands that look like options after the agent stay operands.
-    ASSERT_TRUE(ParseClientArgs({"-Cn", "2", "-Cr30", "localhost", "1.3.6.1.2.1.1.4.0", "i", "-5"},
-                                162, o, operands, error))
+    ASSERT_TRUE(parse({"-Cn", "2", "-Cr30", "localhost", "1.3.6.1.2.1.1.4.0", "i", "-5"}, 162))
         << error;
     EXPECT_TRUE(o.nonRepeaters == 2 && o.maxRepetitions == 30 && o.port == 162);
     EXPECT_EQ(operands.back(), "-5");
 
     // Passwords alone choose MD5 and DES and the level follows them.
-    ASSERT_TRUE(
-        ParseClientArgs({"-v", "3", "-u", "bob", "-A", "password1", "-X", "password2", "10.1.2.3"},
-                        161, o, operands, error))
+    ASSERT_TRUE(parse({"-v", "3", "-u", "bob", "-A", "password1", "-X", "password2", "10.1.2.3"}))
         << error;
     EXPECT_TRUE(o.user.auth == snmp::USMAuthMD5 && o.user.priv == snmp::USMPrivDES &&
                 o.level == snmp::SecLevelAuthPriv);
     // An explicit lower level drops the protocols it does not use.
-    ASSERT_TRUE(ParseClientArgs({"-v", "3", "-u", "bob", "-l", "authNoPriv", "-a", "sha", "-A",
-                                 "password1", "-X", "password2", "10.1.2.3"},
-                                161, o, operands, error))
+    ASSERT_TRUE(parse({"-v", "3", "-u", "bob", "-l", "authNoPriv", "-a", "sha", "-A", "password1",
+                       "-X", "password2", "10.1.2.3"}))
         << error;
     EXPECT_TRUE(o.user.auth == snmp::USMAuthSHA1 && o.user.priv == snmp::USMPrivNone);
 
@@ -68,7 +65,7 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReason
     for (const auto& args : bad) {
         SCOPED_TRACE(::testing::PrintToString(args));
         error.clear();
-        EXPECT_FALSE(ParseClientArgs(args, 161, o, operands, error));
+        EXPECT_FALSE(parse(args));
         EXPECT_TRUE(!error.empty() && error.find('\n') == std::string::npos) << error;
     }
 }
@@ -202,20 +199,17 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
 
 TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
     // Every protocol of the library has a name that reads back as itself.
-    for (int p = snmp::USMAuthMD5; p <= snmp::USMAuthSHA512; ++p) {
-        const auto protocol = static_cast<snmp::USMAuthProtocol>(p);
-        SCOPED_TRACE(AuthProtocolName(protocol));
-        snmp::USMAuthProtocol back = snmp::USMAuthNone;
-        ASSERT_TRUE(ParseAuthProtocol(AuthProtocolName(protocol), back));
-        EXPECT_EQ(back, protocol);
-    }
-    for (int p = snmp::USMPrivDES; p <= snmp::USMPrivAES256C; ++p) {
-        const auto protocol = static_cast<snmp::USMPrivProtocol>(p);
-        SCOPED_TRACE(PrivProtocolName(protocol));
-        snmp::USMPrivProtocol back = snmp::USMPrivNone;
-        ASSERT_TRUE(ParsePrivProtocol(PrivProtocolName(protocol), back));
-        EXPECT_EQ(back, protocol);
-    }
+    const auto roundTrip = [](auto first, auto last, auto name, auto parse) {
+        for (int p = first; p <= last; ++p) {
+            const auto protocol = static_cast<decltype(first)>(p);
+            SCOPED_TRACE(name(protocol));
+            decltype(first) back{};
+            ASSERT_TRUE(parse(name(protocol), back));
+            EXPECT_EQ(back, protocol);
+        }
+    };
+    roundTrip(snmp::USMAuthMD5, snmp::USMAuthSHA512, AuthProtocolName, ParseAuthProtocol);
+    roundTrip(snmp::USMPrivDES, snmp::USMPrivAES256C, PrivProtocolName, ParsePrivProtocol);
     // net-snmp's spellings, in any case.
     for (const auto& [name, want] : {std::pair{"des", snmp::USMPrivDES},
                                      {"aes", snmp::USMPrivAES128},
