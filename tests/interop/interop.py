@@ -729,11 +729,13 @@ CELLS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cells.txt
 
 
 def cells():
-    """Cell name -> (runner, operation, security or None), from cells.txt."""
+    """Cell name -> (runner, over ::1, operation, security or None), from cells.txt."""
     out, sets = {}, {}
     with open(CELLS_FILE) as f:
         for number, line in enumerate(f, 1):
             words = line.split("#", 1)[0].split()
+            if not words:
+                continue
 
             def fail(why):
                 raise SystemExit("cells.txt:%d: %s: %r" % (number, why, line))
@@ -750,17 +752,17 @@ def cells():
             if words[1:2] == ["="]:
                 sets[words[0]] = secs
                 continue
-            if not words:
-                continue
             runner = words[0]
-            if not secs or (runner not in RUNNERS and runner[:-1] not in IPV6_RUNNERS):
+            over_ipv6 = runner.endswith("6") and runner[:-1] in IPV6_RUNNERS
+            if not secs or (runner not in RUNNERS and not over_ipv6):
                 fail("expected RUNNER OPERATION,... SECURITY...")
             for op in words[1].split(","):
                 for sec in secs:
                     name = "_".join([runner, op] + ([sec] if sec != "-" else []))
                     if name in out:
                         fail("%s twice" % name)
-                    out[name] = (runner, op, None if sec == "-" else sec)
+                    out[name] = (runner[:-1] if over_ipv6 else runner, over_ipv6, op,
+                                 None if sec == "-" else sec)
     return out
 
 
@@ -777,11 +779,10 @@ def main(argv):
     if cell not in matrix:
         print("unknown cell %s" % cell, file=sys.stderr)
         return 2
-    runner, op, sec = matrix[cell]
+    runner, IPV6, op, sec = matrix[cell]
     try:
-        if runner not in RUNNERS:  # a runner ending in 6: every peer and server sits on ::1
+        if IPV6:  # every peer and server of the cell sits on ::1
             peers.require_ipv6_loopback()
-            IPV6, runner = True, runner[:-1]
         RUNNERS[runner](op, sec)
     except PeerMissing as e:
         print("SKIP %s: %s" % (cell, e))
