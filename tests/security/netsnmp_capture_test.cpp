@@ -42,25 +42,6 @@ snmp::USMPrivProtocol PrivOf(const Case& c) {
         IdOf(c.Get("priv"), {"DES", "AES", "AES-192", "AES-256", "AES-192-C", "AES-256-C"}));
 }
 
-// The receiving side's target for the case's user, its clock set to the
-// message's engine data so that the message is in time.
-Target ReceiverTarget(const Case& c) {
-    return MakeTarget(c.Get("sec-user"), AuthOf(c), PrivOf(c), Octets(c.Value("sec-engine-id")),
-                      static_cast<unsigned int>(c.Int("sec-boots")),
-                      static_cast<unsigned int>(c.Int("sec-time")), c.Get("auth-pass"),
-                      c.Get("priv-pass"));
-}
-
-// Decodes the case's datagram with `lookup`; returns the exception type or -1.
-int DecodeType(const Case& c, RecordingLookup& lookup, std::unique_ptr<Message>* out = nullptr) {
-    auto msg = std::make_unique<Message>();
-    msg->InitSecurity(&lookup);
-    const int type = zktest::DecodeType(*msg, FromHex(c.Get("hex")));
-    ExpectLookupDiscipline(lookup);
-    if (out != nullptr) *out = std::move(msg);
-    return type;
-}
-
 TEST(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFields) {
     std::vector<Case> cases;
     zktest::LoadCaseBlocks("netsnmp/cases.txt", cases);
@@ -75,13 +56,19 @@ TEST(NetSnmpCaptureTest, EveryDatagramVerifiesDecryptsAndYieldsTheRecordedFields
         SCOPED_TRACE(c.Get("name"));
         RecordingLookup lookup(snmp::TypeServer);
         lookup.strict = true;
-        Target& t = lookup.Add(ReceiverTarget(c));
+        // Its clock is set to the message's engine data, so that the message is in time.
+        Target& t = lookup.Add(MakeTarget(
+            c.Get("sec-user"), AuthOf(c), PrivOf(c), Octets(c.Value("sec-engine-id")),
+            static_cast<unsigned int>(c.Int("sec-boots")),
+            static_cast<unsigned int>(c.Int("sec-time")), c.Get("auth-pass"), c.Get("priv-pass")));
         // Keys where the case records them, none where it records none.
         EXPECT_EQ(ToHex(t.AuthKey()), c.Has("auth-key") ? c.Get("auth-key") : "");
         EXPECT_EQ(ToHex(t.PrivKey()), c.Has("priv-key") ? c.Get("priv-key") : "");
 
-        std::unique_ptr<Message> msg;
-        ASSERT_EQ(DecodeType(c, lookup, &msg), -1);
+        auto msg = std::make_unique<Message>();
+        msg->InitSecurity(&lookup);
+        ASSERT_EQ(zktest::DecodeType(*msg, FromHex(c.Get("hex"))), -1);
+        ExpectLookupDiscipline(lookup);
         const long long flags = c.Int("msg-flags");
         const int level = (flags & 3) == 3 ? 3 : (flags & 1) != 0 ? 2 : 1;
         const snmp::USM& usm = *msg->SecAttributes();
