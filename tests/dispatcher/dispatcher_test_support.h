@@ -29,7 +29,7 @@ namespace dispatcher_test {
 
 // The result of `f`, run holding `m`.
 template <typename F>
-auto Locked(std::mutex& m, F f) {
+decltype(auto) Locked(std::mutex& m, F f) {
     std::lock_guard<std::mutex> guard(m);
     return f();
 }
@@ -183,8 +183,7 @@ private:
 class Collector : public Requestor {
 public:
     void OnResponse(Dispatcher*, Message* response) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        responses_.emplace_back(response);
+        Locked(mutex_, [&] { responses_.emplace_back(response); });
     }
     size_t Count() {
         return Locked(mutex_, [&] { return responses_.size(); });
@@ -194,8 +193,7 @@ public:
     }
     // The collector keeps owning the message.
     Message& At(size_t i) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return *responses_.at(i);
+        return Locked(mutex_, [&]() -> Message& { return *responses_.at(i); });
     }
     std::vector<int> Ids() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -267,8 +265,7 @@ public:
     }
 
     void SetHold(bool hold) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        hold_ = hold;
+        Locked(mutex_, [&] { hold_ = hold; });
     }
     size_t HeldCount() {
         return Locked(mutex_, [&] { return held_.size(); });
@@ -289,8 +286,7 @@ public:
     }
     // How often request `id` came in, or with -1 all requests together.
     int Seen(int id) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return id != -1 ? seen_[id] : seenAll_;
+        return Locked(mutex_, [&] { return id != -1 ? seen_[id] : seenAll_; });
     }
     // The most requests held or being answered at one time.
     int MaxInFlight() {

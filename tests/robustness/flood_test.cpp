@@ -271,6 +271,7 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         zksnmp::ServerOptions options;
         options.listen = "127.0.0.1:0";
         options.port = 0;
+        options.roCommunities = {"public"};
         options.users = AgentUsers();
         options.engineId = snmp::OctetString(kEngineId);
         zksnmp::AgentServer agent(options);

@@ -130,12 +130,8 @@ TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
     ASSERT_TRUE(Eventually([&] { return agent_->HeldCount() == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(agent_->HeldCount(), 2u);
-    for (int answered = 0; answered < 6;) {
-        if (agent_->ReleaseOne())
-            ++answered;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    int answered = 0;
+    ASSERT_TRUE(Eventually([&] { return (answered += agent_->ReleaseOne()) == 6; }));
     for (auto& f : results) EXPECT_TRUE(f.get().Ok());
     EXPECT_EQ(agent_->MaxInFlight(), 2);
 }
