@@ -29,7 +29,7 @@ namespace dispatcher_test {
 
 // The result of `f`, run holding `m`.
 template <typename F>
-auto Locked(std::mutex& m, F f) {
+decltype(auto) Locked(std::mutex& m, F f) {
     std::lock_guard<std::mutex> guard(m);
     return f();
 }
@@ -45,6 +45,12 @@ inline bool Eventually(const std::function<bool()>& done) {
 }
 
 using zktest::Oid;
+
+inline AsnValue Int(int v) {
+    AsnValue value(0x02);
+    value.SetInteger(v);
+    return value;
+}
 
 inline std::string Text(const ObjectId& oid) {
     std::string s;
@@ -177,8 +183,7 @@ private:
 class Collector : public Requestor {
 public:
     void OnResponse(Dispatcher*, Message* response) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        responses_.emplace_back(response);
+        Locked(mutex_, [&] { responses_.emplace_back(response); });
     }
     size_t Count() {
         return Locked(mutex_, [&] { return responses_.size(); });
@@ -188,8 +193,7 @@ public:
     }
     // The collector keeps owning the message.
     Message& At(size_t i) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return *responses_.at(i);
+        return Locked(mutex_, [&]() -> Message& { return *responses_.at(i); });
     }
     std::vector<int> Ids() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -206,13 +210,17 @@ private:
 // Records notifications (traps, responses, reports) and cancels their
 // records. Answers requests from inside OnRequest; or never while `silent` is
 // set (their records are cancelled); or holds them while `hold` is set, for
-// the test to answer later with Answer. Fill gives the answer's bindings.
+// the test to answer later with Answer. Fill takes the answer from `mib`.
 class Agent : public ServerRequestor {
 public:
-    // Extra bytes in every Get answer.
-    std::atomic<size_t> padding{0};
     std::atomic<bool> silent{false};
+    // Faults of the answers: `maxBindings` answers tooBig when more bindings
+    // would go back; `loop` makes GetNext give back the name it was asked for.
+    std::atomic<bool> loop{false};
+    std::atomic<size_t> maxBindings{0};
+    std::map<ObjectId, AsnValue> mib;
 
+    Agent() { FillSystemGroup(); }
     virtual ~Agent() {
         for (auto& entry : held_) delete entry.second;
         for (Message* m : notifications_) delete m;
@@ -257,8 +265,7 @@ public:
     }
 
     void SetHold(bool hold) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        hold_ = hold;
+        Locked(mutex_, [&] { hold_ = hold; });
     }
     size_t HeldCount() {
         return Locked(mutex_, [&] { return held_.size(); });
@@ -279,38 +286,52 @@ public:
     }
     // How often request `id` came in, or with -1 all requests together.
     int Seen(int id) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return id != -1 ? seen_[id] : seenAll_;
+        return Locked(mutex_, [&] { return id != -1 ? seen_[id] : seenAll_; });
     }
     // The most requests held or being answered at one time.
     int MaxInFlight() {
         return Locked(mutex_, [&] { return maxInFlight_; });
     }
-
-protected:
-    // Get gives "value of <name>" plus `padding` bytes, GetNext <name>.1 = 1,
-    // GetBulk <name>.i = i for each repetition; Set and Inform echo their
-    // bindings.
-    virtual void Fill(const Message& request, Message& answer) {
-        const unsigned int type = request.Type();
-        for (const VarBind& vb : request.VarBinds()) {
-            const std::string name = Text(vb.Objid());
-            if (type == PduGetRequest) {
-                answer.AddVarBind(
-                    zktest::StringBind(name, "value of " + name + std::string(padding, 'x')));
-            } else if (type == PduGetNextRequest || type == PduGetBulkRequest) {
-                for (int i = 1; i <= (type == PduGetBulkRequest ? request.MaxReps() : 1); ++i) {
-                    AsnValue value(0x02);
-                    value.SetInteger(i);
-                    answer.AddVarBind(VarBind(Oid(name + "." + std::to_string(i)), value));
-                }
-            } else {
-                answer.AddVarBind(vb);
-            }
-        }
+    // .1.3.6.1.2.1.1.1 to .8, each with a .0 instance valued by its arc: the
+    // MIB an agent starts with.
+    void FillSystemGroup() {
+        for (int i = 1; i <= 8; ++i) mib[Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0")] = Int(i);
     }
 
 private:
+    // From `mib`: Set and Inform echo their bindings; a name past the MIB's end
+    // gives endOfMibView (noSuchName in SNMPv1), a missing one noSuchObject.
+    void Fill(const Message& request, Message& answer) {
+        const unsigned int type = request.Type();
+        const bool echo = type == PduSetRequest || type == PduInformRequest;
+        const int reps = echo ? 0 : type == PduGetBulkRequest ? request.MaxReps() : 1;
+        if (echo) answer.VarBinds() = request.VarBinds();
+        std::vector<ObjectId> cursors;
+        for (const VarBind& vb : request.VarBinds()) cursors.push_back(vb.Objid());
+        for (int r = 0; r < reps && answer.ErrStat() == 0; ++r) {
+            for (size_t i = 0; i < cursors.size() && answer.ErrStat() == 0; ++i) {
+                ObjectId& cursor = cursors[i];
+                const auto it = type == PduGetRequest ? mib.find(cursor)
+                                : loop.load()         ? mib.lower_bound(cursor)
+                                                      : mib.upper_bound(cursor);
+                if (it != mib.end()) {
+                    answer.AddVarBind(VarBind(it->first, it->second));
+                    cursor = it->first;
+                } else if (type != PduGetRequest && request.Version() == SnmpVersionV1) {
+                    answer.SetError(2, static_cast<int>(i) + 1);
+                } else {
+                    const unsigned int exception = type == PduGetRequest ? 0x81 : 0x82;
+                    answer.AddVarBind(VarBind(cursor, AsnValue(exception)));
+                }
+            }
+        }
+        const size_t limit = maxBindings.load();
+        if (answer.ErrStat() != 0 || (limit != 0 && answer.VarBinds().size() > limit)) {
+            if (answer.ErrStat() == 0) answer.SetError(1, 0);
+            answer.VarBinds() = request.VarBinds();
+        }
+    }
+
     std::mutex mutex_;
     bool hold_ = false;
     std::map<int, Message*> held_;

@@ -52,8 +52,6 @@ namespace {
 using namespace zktest;
 using Clock = std::chrono::steady_clock;
 
-// Bytes of heap memory in use now, by the sanitizer's allocator when one is
-// built in, else by glibc's.
 size_t LiveHeapBytes() {
 #ifdef ZK_SANITIZER_HEAP
     return __sanitizer_get_current_allocated_bytes();
@@ -65,14 +63,11 @@ size_t LiveHeapBytes() {
 
 const std::string kEngineId("\x80\x00\x1f\x88\x80\x52\x4f\x42\x55\x53\x54\x21\x01", 13);
 
-// The agent's users: "shaauth" (authentication only) and "md5des" (with privacy).
 std::vector<zksnmp::UserSpec> AgentUsers() {
     return {{"shaauth", snmp::USMAuthSHA1, "shaauthpass", snmp::USMPrivNone, ""},
             {"md5des", snmp::USMAuthMD5, "md5authpass", snmp::USMPrivDES, "md5despass"}};
 }
 
-// A manager session from `local` against the agent on `port`, 0.25 s per
-// attempt, 200 retries.
 zksnmp::ClientOptions Client(unsigned short port, unsigned int local, snmp::SnmpVersion version,
                              const std::string& user = "") {
     zksnmp::ClientOptions o;
@@ -103,7 +98,6 @@ enum Kind { kMutated, kTruncated, kOversized, kBadVersion, kEmptyCommunity, kWro
             kUnknownUser, kWrongDigest, kKindCount };
 // clang-format on
 
-// The datagrams of one kind; `rng` (fixed seed) picks the mutations.
 std::vector<Bytes> MakeDatagrams(Kind kind, std::mt19937& rng) {
     const auto below = [&rng](size_t n) { return static_cast<unsigned int>(rng() % n); };
     std::vector<Bytes> out;
@@ -195,7 +189,6 @@ public:
         stop_ = true;
         if (thread_.joinable()) thread_.join();
     }
-    // Reads and counts every answer waiting on the kinds' sockets.
     void Drain() {
         unsigned char buffer[65536];
         for (int k = 0; k < kKindCount; ++k)
@@ -277,14 +270,10 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
     {
         zksnmp::ServerOptions options;
         options.listen = "127.0.0.1:0";
-        options.addr = 0x7F000001;
         options.port = 0;
         options.roCommunities = {"public"};
-        options.rwCommunities = {"private"};
         options.users = AgentUsers();
-        options.rwUsers = {"shaauth", "md5des"};
         options.engineId = snmp::OctetString(kEngineId);
-        options.rows = 20;
         zksnmp::AgentServer agent(options);
         std::string error;
         ASSERT_TRUE(agent.Start(error)) << error;
@@ -297,8 +286,6 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         Flooder flooder(port);
         ASSERT_TRUE(flooder.Ready());
 
-        // The flood, with managers polling throughout from addresses of their
-        // own (127.0.0.2 to 127.0.0.4).
         std::atomic<bool> stop{false};
         std::vector<std::unique_ptr<Poller>> pollers;
         pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000002, snmp::SnmpVersionV2c),
@@ -351,8 +338,6 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         const double p99 = rtts[(rtts.size() - 1) * 99 / 100];
         EXPECT_LT(p99, 3000.0) << "99th percentile round trip under the flood";
 
-        // Each kind of failure was counted, and never more often than
-        // datagrams that could have caused it were sent.
         const unsigned long long any = flooder.Sent(kMutated) + flooder.Sent(kTruncated);
         EXPECT_GT(after.InAsnParseErrs(), before.InAsnParseErrs());
         EXPECT_GT(after.InBadVers(), before.InBadVers());
@@ -371,8 +356,6 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         }
         EXPECT_GT(flooder.Answers(kUnknownUser), 0u);
 
-        // Memory: the queue is bounded, so the heap may not grow with the
-        // number of datagrams.
         const size_t growth = heapPeak > heapWarm ? heapPeak - heapWarm : 0;
         EXPECT_LT(growth, 8u << 20) << "heap grew by " << growth << " bytes";
 

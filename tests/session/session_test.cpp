@@ -18,28 +18,17 @@ namespace snmp {
 namespace {
 
 using dispatcher_test::Eventually;
+using dispatcher_test::Int;
 using dispatcher_test::Oid;
 using dispatcher_test::Text;
-
-AsnValue Int(int v) {
-    AsnValue value(0x02);
-    value.SetInteger(v);
-    return value;
-}
 
 const char* const kUser = "tester";
 const char* const kPass = "tester-password";
 
-// Answers from a sorted MIB on a dispatcher of its own. Faults besides the
-// base's silence and hold: `maxBindings` answers tooBig when more
-// bindings would go back; `loop` makes GetNext give back the name it was
-// asked for.
+// The shared agent on a dispatcher of its own, with one MD5 user.
 class Agent final : public dispatcher_test::Agent {
 public:
-    std::atomic<bool> loop{false};
-    std::atomic<size_t> maxBindings{0};
-    std::map<ObjectId, AsnValue> mib;
-    dispatcher_test::Users lookup{TypeServer};  // one MD5 user
+    dispatcher_test::Users lookup{TypeServer};
 
     Agent() {
         dispatcher_ = Dispatcher::Create(TypeServer, 0, 0, Dispatcher::SockTypeUdp);
@@ -65,38 +54,6 @@ public:
     }
 
 private:
-    void Fill(const Message& request, Message& answer) override {
-        const unsigned int type = request.Type();
-        const int reps = type == PduSetRequest       ? 0
-                         : type == PduGetBulkRequest ? request.MaxReps()
-                                                     : 1;
-        if (type == PduSetRequest) answer.VarBinds() = request.VarBinds();
-        std::vector<ObjectId> cursors;
-        for (const VarBind& vb : request.VarBinds()) cursors.push_back(vb.Objid());
-        for (int r = 0; r < reps && answer.ErrStat() == 0; ++r) {
-            for (size_t i = 0; i < cursors.size() && answer.ErrStat() == 0; ++i) {
-                ObjectId& cursor = cursors[i];
-                const auto it = type == PduGetRequest ? mib.find(cursor)
-                                : loop.load()         ? mib.lower_bound(cursor)
-                                                      : mib.upper_bound(cursor);
-                if (it != mib.end()) {
-                    answer.AddVarBind(VarBind(it->first, it->second));
-                    cursor = it->first;
-                } else if (type != PduGetRequest && request.Version() == SnmpVersionV1) {
-                    answer.SetError(2, static_cast<int>(i) + 1);
-                } else {
-                    const unsigned int exception = type == PduGetRequest ? 0x81 : 0x82;
-                    answer.AddVarBind(VarBind(cursor, AsnValue(exception)));
-                }
-            }
-        }
-        const size_t limit = maxBindings.load();
-        if (answer.ErrStat() != 0 || (limit != 0 && answer.VarBinds().size() > limit)) {
-            if (answer.ErrStat() == 0) answer.SetError(1, 0);
-            answer.VarBinds() = request.VarBinds();
-        }
-    }
-
     Dispatcher* dispatcher_;
     unsigned short port_ = 0;
 };
@@ -134,12 +91,6 @@ protected:
         if (window != 0) t.window = window;
         return session_->AddTarget(t);
     }
-    // .1.3.6.1.2.1.1.1 to .8, each with a .0 instance valued by its arc.
-    void FillSystemGroup() {
-        for (int i = 1; i <= 8; ++i)
-            agent_->mib[Oid("1.3.6.1.2.1.1." + std::to_string(i) + ".0")] = Int(i);
-    }
-
     std::unique_ptr<Agent> agent_;
     std::unique_ptr<Session> session_;
 };
@@ -154,7 +105,6 @@ TEST_F(SessionTest, SilentAgentTimesOutAfterEveryRetry) {
 }
 
 TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
-    FillSystemGroup();
     // Answered once, after the first attempt's time-out: the retries went
     // out under the same request id, so that answer still counts.
     agent_->SetHold(true);
@@ -172,7 +122,6 @@ TEST_F(SessionTest, LateAnswerToTheFirstAttemptCompletesTheRetriedRequest) {
 }
 
 TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
-    FillSystemGroup();
     agent_->SetHold(true);
     const auto id = AddTarget(SnmpVersionV2c, 30000, 0, 0, kUser, 2);
     std::vector<std::future<SessionResult>> results;
@@ -181,12 +130,8 @@ TEST_F(SessionTest, WindowKeepsNoMoreRequestsInFlightThanAllowed) {
     ASSERT_TRUE(Eventually([&] { return agent_->HeldCount() == 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(agent_->HeldCount(), 2u);
-    for (int answered = 0; answered < 6;) {
-        if (agent_->ReleaseOne())
-            ++answered;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    int answered = 0;
+    ASSERT_TRUE(Eventually([&] { return (answered += agent_->ReleaseOne()) == 6; }));
     for (auto& f : results) EXPECT_TRUE(f.get().Ok());
     EXPECT_EQ(agent_->MaxInFlight(), 2);
 }
@@ -209,7 +154,7 @@ TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         agent_->mib.clear();
-        FillSystemGroup();
+        agent_->FillSystemGroup();
         if (c.beyond) agent_->mib[Oid("1.3.6.1.2.1.2.1.0")] = Int(99);
         agent_->loop = c.loop;
         const auto id = AddTarget(c.version, 5000, 0, c.maxReps);
@@ -225,7 +170,6 @@ TEST_F(SessionTest, WalkEndsAtEachOfItsFourEnds) {
 }
 
 TEST_F(SessionTest, TooBigAnswersAreSplitOrAskedWithFewerRepetitions) {
-    FillSystemGroup();
     agent_->maxBindings = 3;
     const auto id = AddTarget(SnmpVersionV2c, 5000, 0, 10);
     std::vector<ObjectId> all;
@@ -287,7 +231,6 @@ TEST_F(SessionTest, TableRowsComeByIndexWithMissingCellsMarked) {
 }
 
 TEST_F(SessionTest, SnmpV3DiscoversTheEngineAndResynchronisesAfterAReboot) {
-    FillSystemGroup();
     const auto id = AddTarget(SnmpVersionV3);
     const SessionResult first = session_->Get(id, {Oid("1.3.6.1.2.1.1.1.0")});
     ASSERT_TRUE(first.Ok()) << first.Describe();
@@ -317,7 +260,6 @@ TEST_F(SessionTest, RequestsThatCannotBeServedEndAtOnce) {
     EXPECT_EQ(session_->Get(v1, {}).status, SessionStatus::BadRequest);
     EXPECT_EQ(session_->Get(v1 + 100, {Oid("1.3")}).status, SessionStatus::BadRequest);
     // A blocking call from a callback would wait for its own thread.
-    FillSystemGroup();
     std::promise<SessionStatus> inner;
     session_->AsyncGet(v1, {Oid("1.3.6.1.2.1.1.1.0")}, [&](const SessionResult&) {
         inner.set_value(session_->Get(v1, {Oid("1.3.6.1.2.1.1.1.0")}).status);

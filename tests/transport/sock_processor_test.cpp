@@ -159,9 +159,8 @@ TEST_F(SockProcessorTest, ReceiverDeliversDecodedMessagesThatOwnTheirBytes) {
     receiver.Stop();
     receiver.Join();
 
-    const auto got = rec->Received();
-    ASSERT_EQ(got.size(), 1u);
-    const Message& m = *got[0];
+    ASSERT_EQ(rec->delivered.Count(), 1u);
+    const Message& m = rec->delivered.At(0);
     EXPECT_TRUE(m.SrcAddr() == brask::IpAddr("127.0.0.1") && m.SrcPort() == peer.Port());
     EXPECT_TRUE(m.DstPort() == local && m.RequestId() == 42 && m.Community() == "public");
     // The datagram's queue copy is freed by now; the message's view of it
@@ -224,7 +223,7 @@ TEST_F(SockProcessorTest, ReceiveFailuresAreCountedByTypeAndEndTheRequestOrGetAR
     const SnmpStats* stats = SnmpStats::Instance();
     EXPECT_TRUE(stats->InPkts() == 7u && stats->InBadVers() == 1u && stats->InBadCommStrs() == 1u);
     EXPECT_TRUE(stats->InAsnParseErrs() == 3u && stats->UnknownEngineId() == 2u);
-    EXPECT_TRUE(rec->Received().empty());
+    EXPECT_EQ(rec->delivered.Count(), 0u);
 }
 
 TEST_F(SockProcessorTest, ReportDecision) {
@@ -349,8 +348,8 @@ TEST_F(SockProcessorTest, ReceiverWatchesTheFirst64SocketsOfTheTableItWasLastWok
     ASSERT_TRUE(rec->WaitOffered(1));
     receiver.Stop();
     receiver.Join();
-    ASSERT_EQ(rec->Received().size(), 1u);
-    EXPECT_EQ(rec->Received()[0]->DstPort(), ports[64]);
+    ASSERT_EQ(rec->delivered.Count(), 1u);
+    EXPECT_EQ(rec->delivered.At(0).DstPort(), ports[64]);
     // Neither the removed socket nor the 66th was read: their datagrams still wait there.
     char buf[8];
     for (int s : {removedSocket, table.rbegin()->second}) {

@@ -65,7 +65,7 @@ public:
     bool Receive(Message* msg) override {
         std::lock_guard<std::mutex> g(lock_);
         ++offered_;
-        if (accept_) received_.emplace_back(msg);
+        if (accept_) delivered.OnResponse(this, msg);
         cv_.notify_all();
         return accept_;
     }
@@ -97,12 +97,10 @@ public:
     }
 
     void Push(Message* msg) {
-        std::lock_guard<std::mutex> g(lock_);
-        outgoing_.push_back(msg);
+        Locked(lock_, [&] { outgoing_.push_back(msg); });
     }
     void SetAccept(bool accept) {
-        std::lock_guard<std::mutex> g(lock_);
-        accept_ = accept;
+        Locked(lock_, [&] { accept_ = accept; });
     }
     bool WaitLog(size_t n) {
         return Wait([&] { return log_.size() >= n; });
@@ -120,13 +118,8 @@ public:
     std::string FirstReceive() {
         return Locked(lock_, [&] { return firstReceive_; });
     }
-    // The delivered messages (owned by this object).
-    std::vector<const Message*> Received() {
-        std::lock_guard<std::mutex> g(lock_);
-        std::vector<const Message*> v;
-        for (const auto& m : received_) v.push_back(m.get());
-        return v;
-    }
+    // The delivered messages.
+    dispatcher_test::Collector delivered;
 
 private:
     void Add(const std::string& entry, const std::string& receiveDetail = "") {
@@ -143,7 +136,6 @@ private:
     std::mutex lock_;
     std::condition_variable cv_;
     std::deque<Message*> outgoing_;
-    std::vector<std::unique_ptr<Message>> received_;
     std::vector<std::string> log_;
     std::string firstReceive_;
     size_t offered_ = 0;
