@@ -300,7 +300,7 @@ public:
 
 private:
     // From `mib`: Set and Inform echo their bindings; a name past the MIB's end
-    // gives endOfMibView (noSuchName in SNMPv1), a missing one noSuchObject.
+    // gives endOfMibView (noSuchName in SNMPv1), a missing one noSuchInstance.
     void Fill(const Message& request, Message& answer) {
         const unsigned int type = request.Type();
         const bool echo = type == PduSetRequest || type == PduInformRequest;
