@@ -286,6 +286,8 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         Flooder flooder(port);
         ASSERT_TRUE(flooder.Ready());
 
+        // Managers poll throughout from addresses of their own (127.0.0.2 to
+        // 127.0.0.4), apart from the flood's.
         std::atomic<bool> stop{false};
         std::vector<std::unique_ptr<Poller>> pollers;
         pollers.push_back(std::make_unique<Poller>(Client(port, 0x7F000002, snmp::SnmpVersionV2c),
@@ -338,6 +340,8 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         const double p99 = rtts[(rtts.size() - 1) * 99 / 100];
         EXPECT_LT(p99, 3000.0) << "99th percentile round trip under the flood";
 
+        // Each kind of failure was counted, and never more often than
+        // datagrams that could have caused it were sent.
         const unsigned long long any = flooder.Sent(kMutated) + flooder.Sent(kTruncated);
         EXPECT_GT(after.InAsnParseErrs(), before.InAsnParseErrs());
         EXPECT_GT(after.InBadVers(), before.InBadVers());
@@ -356,6 +360,7 @@ TEST(FloodTest, AgentAnswersValidRequestsCountsFailuresAndStaysBoundedUnderMalfo
         }
         EXPECT_GT(flooder.Answers(kUnknownUser), 0u);
 
+        // The queue is bounded, so the heap may not grow with the number of datagrams.
         const size_t growth = heapPeak > heapWarm ? heapPeak - heapWarm : 0;
         EXPECT_LT(growth, 8u << 20) << "heap grew by " << growth << " bytes";
 
