@@ -30,19 +30,25 @@ long long TicksSince(Clock::time_point since) {
     return std::chrono::duration_cast<Ticks>(Clock::now() - since).count() + 1;
 }
 
-TEST(Init, CountsCallersOnlyTheLastShutdownStopsTheClockAndReinitOrResetRestartsIt) {
+TEST(Init, CountsCallersAndOnlyTheLastShutdownStopsTheClockAndDestroysTheSingletons) {
     snmp::Shutdown();               // unmatched: must not take the count below zero
     ASSERT_EQ(snmp::UpTime(), 0u);  // not initialised: no clock, no crash
     ASSERT_TRUE(snmp::Init());
     ASSERT_TRUE(snmp::Init());
+    snmp::StackInterface* stack = snmp::StackInterface::Instance();
+    snmp::SnmpStats* stats = snmp::SnmpStats::Instance();
     ASSERT_TRUE(UpTimeReaches(10));
     const unsigned int beforeShutdown = snmp::UpTime();
 
-    snmp::Shutdown();  // 2 -> 1: the clock keeps running, not restarted
+    snmp::Shutdown();  // 2 -> 1: the clock keeps running, not restarted, and the singletons stay
     EXPECT_GE(snmp::UpTime(), beforeShutdown);
+    EXPECT_EQ(snmp::StackInterface::_instance, stack);
+    EXPECT_EQ(snmp::SnmpStats::_instance, stats);
 
-    snmp::Shutdown();  // 1 -> 0: the clock is gone
+    snmp::Shutdown();  // 1 -> 0: the clock and the singletons are gone
     EXPECT_EQ(snmp::UpTime(), 0u);
+    EXPECT_EQ(snmp::StackInterface::_instance, nullptr);
+    EXPECT_EQ(snmp::SnmpStats::_instance, nullptr);
     snmp::Reset();  // no clock to reset; must not crash or create one
     EXPECT_EQ(snmp::UpTime(), 0u);
 
@@ -50,33 +56,13 @@ TEST(Init, CountsCallersOnlyTheLastShutdownStopsTheClockAndReinitOrResetRestarts
     const Clock::time_point beforeInit = Clock::now();
     ASSERT_TRUE(snmp::Init());
     EXPECT_LE(static_cast<long long>(snmp::UpTime()), TicksSince(beforeInit));
+    EXPECT_NE(snmp::StackInterface::Instance(), nullptr);  // built afresh on use
 
     ASSERT_TRUE(UpTimeReaches(10));
     const Clock::time_point beforeReset = Clock::now();
     snmp::Reset();
     EXPECT_LE(static_cast<long long>(snmp::UpTime()), TicksSince(beforeReset));
     snmp::Shutdown();
-}
-
-TEST(Init, LastShutdownDestroysTheSingletonsAndLaterUseBuildsFreshOnes) {
-    ASSERT_TRUE(snmp::Init());
-    ASSERT_TRUE(snmp::Init());
-    snmp::StackInterface* stack = snmp::StackInterface::Instance();
-    snmp::SnmpStats* stats = snmp::SnmpStats::Instance();
-    ASSERT_NE(stack, nullptr);
-    ASSERT_NE(stats, nullptr);
-
-    snmp::Shutdown();
-    EXPECT_EQ(snmp::StackInterface::_instance, stack);  // not the last one
-    EXPECT_EQ(snmp::SnmpStats::_instance, stats);
-
-    snmp::Shutdown();
-    EXPECT_EQ(snmp::StackInterface::_instance, nullptr);
-    EXPECT_EQ(snmp::SnmpStats::_instance, nullptr);
-
-    EXPECT_NE(snmp::StackInterface::Instance(), nullptr);
-    EXPECT_NE(snmp::StackInterface::_instance, nullptr);
-    snmp::StackInterface::Destroy();
 }
 
 }  // namespace

@@ -24,10 +24,13 @@ TEST(Event, AutoResetKeepsAnEarlySignalOnceAndManualResetWakesAllUntilReset) {
     event->Signal();  // a second signal is not counted
     EXPECT_TRUE(event->Wait(0u));
     EXPECT_FALSE(event->Wait(10u));
-    // Cross-thread: the signaller may run before or after the waiter blocks.
+    // Cross-thread: the signaller may run before or after the waiter blocks; a waiter that
+    // sleeps out its bound was never woken.
     for (int round = 0; round < 200; ++round) {
         std::thread signaller([&] { event->Signal(); });
-        const bool woke = event->Wait(kGenerousMs);
+        const auto start = std::chrono::steady_clock::now();
+        const bool woke =
+            event->Wait(kGenerousMs) && std::chrono::steady_clock::now() - start < 10s;
         signaller.join();
         ASSERT_TRUE(woke) << "round " << round;
     }
@@ -53,10 +56,11 @@ TEST(Semaphore, CountsPostsAndTimesOutWhenEmpty) {
     semaphore->Wait();
     EXPECT_FALSE(semaphore->Wait(0u));  // two posts, two takes
 
-    // A post during a timed wait ends it with success.
-    auto waiter = std::async(std::launch::async, [&] { return semaphore->Wait(kGenerousMs); });
-    semaphore->Post();
-    EXPECT_TRUE(waiter.get());
+    // A post wakes a taker that is already blocked, long before its bound.
+    std::thread poster([&] { semaphore->Post(); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(semaphore->Wait(kGenerousMs) && std::chrono::steady_clock::now() - start < 10s);
+    poster.join();
     EXPECT_FALSE(semaphore->Wait(0u));
 }
 

@@ -16,14 +16,6 @@ Bytes Of(const OctetString& s) {
     return Bytes(s.Data(), s.Data() + s.Size());
 }
 
-TEST(OctetStringTest, AppendingOrSettingFromItselfReadsBeforeReallocating) {
-    OctetString s("abc");
-    s += s;
-    EXPECT_TRUE(s == std::string("abcabc"));
-    s.Set(s.Data() + 3, 3);
-    EXPECT_TRUE(s == std::string("abc"));
-}
-
 TEST(OctetStringTest, CompareOrdersBytesUnsignedAndPrefixesByLength) {
     struct Case {
         std::string a, b;
@@ -38,7 +30,12 @@ TEST(OctetStringTest, CompareOrdersBytesUnsignedAndPrefixesByLength) {
     }
 }
 
-TEST(OctetStringTest, XorStaysWithinEveryOperandAndAllowsAliasing) {
+TEST(OctetStringTest, XorStaysWithinEveryOperandAndAppendSetAndXorAllowAliasing) {
+    OctetString self("abc");
+    self += self;
+    EXPECT_TRUE(self == std::string("abcabc"));
+    self.Set(self.Data() + 3, 3);
+    EXPECT_TRUE(self == std::string("abc"));
     const OctetString a(std::string("\x0F\xF0\xAA", 3));
     const OctetString b(std::string("\xFF\xFF\x55", 3));
     OctetString out;
