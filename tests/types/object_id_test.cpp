@@ -149,10 +149,10 @@ TEST(ObjectIdTest, CopyMoveAndGrowthKeepArcsAcrossTheInlineBoundary) {
             ObjectId moved = Make(Seq(to, 7));
             moved = std::move(source);
             EXPECT_EQ(Of(moved), src);
-            EXPECT_TRUE(source.Empty());
+            EXPECT_TRUE(source.Empty());  // NOLINT(bugprone-use-after-move): left empty
             ObjectId built(std::move(moved));
             EXPECT_EQ(Of(built), src);
-            EXPECT_EQ(moved.Length(), 0U);
+            EXPECT_EQ(moved.Length(), 0U);  // NOLINT(bugprone-use-after-move)
             // Appending an identifier to itself, then to another, then shrinking.
             built += built;
             Arcs twice = src;
